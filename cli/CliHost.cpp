@@ -1,0 +1,129 @@
+#include "cli/CliHost.h"
+
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <iostream>
+
+#include "engine/Markup.h"
+
+namespace strandis::cli {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+namespace {
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+std::string AnsiStart(const MarkupSegment& segment) {
+    switch (segment.style) {
+        case TagStyle::Bold:
+            return "\x1b[1m";
+        case TagStyle::Italic:
+            return "\x1b[3m";
+        case TagStyle::Underline:
+            return "\x1b[4m";
+        case TagStyle::BoldBlue:
+            return "\x1b[1;34m";
+        case TagStyle::Colour:
+            return "\x1b[38;2;" + std::to_string(segment.colour & 0xFF) + ";" +
+                   std::to_string((segment.colour >> 8) & 0xFF) + ";" +
+                   std::to_string((segment.colour >> 16) & 0xFF) + "m";
+        default:
+            return {};  // sizes and the regular style have no terminal form
+    }
+}
+
+int BoxIndex(BoxKind kind, int slot) {
+    switch (kind) {
+        case BoxKind::Video:
+            return slot;
+        case BoxKind::Audio:
+            return 2 + slot;
+        default:
+            return 18 + slot;
+    }
+}
+
+bool BoxInRange(BoxKind kind, int slot) {
+    return slot >= 0 && slot < (kind == BoxKind::Video ? 2 : 16);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+std::string RenderMarkup(std::string_view line, bool ansi) {
+    MarkupLine parsed = ParseMarkup(line);
+    if (!ansi) return std::move(parsed.plain);
+    std::string out;
+    std::size_t pos = 0;
+    for (const MarkupSegment& segment : parsed.segments) {
+        out.append(parsed.plain, pos, segment.start - pos);
+        const std::string start = AnsiStart(segment);
+        out += start;
+        out.append(parsed.plain, segment.start, segment.length);
+        if (!start.empty()) out += "\x1b[0m";
+        pos = segment.start + segment.length;
+    }
+    out.append(parsed.plain, pos);
+    return out;
+}
+
+CliHost::CliHost(std::string sourcePath, Colour colour, bool collectLog)
+    : sourcePath_(std::move(sourcePath)),
+      ansi_(!collectLog &&
+            (colour == Colour::Always || (colour == Colour::Auto && isatty(STDOUT_FILENO)))),
+      collect_(collectLog),
+      progressTty_(isatty(STDERR_FILENO) != 0) {
+    // Real numbers follow LC_NUMERIC; the C locale's "." otherwise.
+    std::setlocale(LC_NUMERIC, "");
+    const std::lconv* conv = std::localeconv();
+    if (conv->decimal_point != nullptr && conv->decimal_point[0] != '\0')
+        decimal_ = conv->decimal_point[0];
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+void CliHost::setTicked(BoxKind kind, int slot, bool on) {
+    if (BoxInRange(kind, slot)) ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))] = on;
+}
+
+bool CliHost::ticked(BoxKind kind, int slot) const {
+    return BoxInRange(kind, slot) && ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))];
+}
+
+void CliHost::log(std::string_view markedUpLine) {
+    finishProgress();
+    if (collect_) {
+        plainLog_.push_back(ParseMarkup(markedUpLine).plain);
+        return;
+    }
+    std::cout << RenderMarkup(markedUpLine, ansi_) << '\n';
+}
+
+void CliHost::slog(std::string_view text, int panel) {
+    if (panel != 1 || !progressTty_ || text.empty()) return;
+    std::cerr << '\r' << text << "\x1b[K" << std::flush;
+    progressShown_ = true;
+}
+
+void CliHost::finishProgress() {
+    if (!progressShown_) return;
+    std::cerr << "\r\x1b[K" << std::flush;
+    progressShown_ = false;
+}
+
+void CliHost::processPendingEvents() {
+    std::cout.flush();
+    if (g_interrupted != 0 && engine_ != nullptr) engine_->StopFlag = 1;
+}
+
+}  // namespace strandis::cli

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "engine/RunHost.h"
+
+namespace strandis::cli {
+
+enum class Colour { Auto, Always, Never };
+
+// How a mark-up line reads on a terminal: ANSI bold / bold blue where `ansi`, plain otherwise.
+std::string RenderMarkup(std::string_view line, bool ansi);
+
+// Set by SIGINT; the host turns it into a stop request at the next progress point.
+extern volatile std::sig_atomic_t g_interrupted;
+void InstallInterruptHandler();
+
+// The runs' front end on a terminal: options from the command's flags, the log on stdout (or
+// kept for the JSON report), progress on stderr when it is a terminal.
+class CliHost final : public RunHost {
+public:
+    CliHost(std::string sourcePath, Colour colour, bool collectLog);
+
+    void attach(Engine& engine) { engine_ = &engine; }
+    void setOption(Option which, bool on) { options_[static_cast<std::size_t>(which)] = on; }
+    void setTicked(BoxKind kind, int slot, bool on);
+    const std::vector<std::string>& plainLog() const { return plainLog_; }
+    void finishProgress();
+
+    void log(std::string_view markedUpLine) override;
+    void slog(std::string_view text, int panel) override;
+    void processPendingEvents() override;
+    bool option(Option which) const override { return options_[static_cast<std::size_t>(which)]; }
+    bool ticked(BoxKind kind, int slot) const override;
+    std::string_view sourcePath() const override { return sourcePath_; }
+    char decimalSeparator() const override { return decimal_; }
+
+private:
+    std::string sourcePath_;
+    bool ansi_;
+    bool collect_;
+    bool progressShown_ = false;
+    bool progressTty_;
+    char decimal_ = '.';
+    Engine* engine_ = nullptr;
+    std::array<bool, 4> options_{true, true, true, true};
+    std::array<bool, 2 + 16 + 16> ticks_{};
+    std::vector<std::string> plainLog_;
+};
+
+}  // namespace strandis::cli

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/FileStream.h"
+#include "engine/PayloadChunk.h"
+#include "engine/RunHost.h"
+#include "engine/StreamIds.h"
+
+namespace strandis {
+
+enum class ScanMode { Check = 0, Demux = 1 };
+
+inline constexpr std::size_t kBlockSize = 0x40000;       // 262,144 bytes a read
+inline constexpr std::int64_t kProgressStep = 0x400000;  // 4 MiB
+inline constexpr std::int64_t kRepaintStep = 0x4000000;  // 64 MiB
+inline constexpr std::int64_t kFastCheckLimit = 300'000'000;
+
+// The program-wide state that the runs share: one input file, one block buffer, the stream
+// inventory and the counters. One Engine per window or command; nothing is global.
+class Engine {
+public:
+    explicit Engine(RunHost& host);
+
+    RunHost& host() { return host_; }
+
+    // Scans SourceStream from its position to its end (or until StopFlag). In check mode the
+    // streams found are logged and described; in demux mode every payload chunk goes to
+    // `writer`.
+    void demux(ScanMode mode, ChunkSink* writer = nullptr);
+
+    StreamInventory StreamIds;
+    // Detail lines already logged, by slot.
+    std::array<std::uint8_t, 2> DetailsShownVideo{};
+    std::array<std::uint8_t, 16> DetailsShownAudio{};
+    std::array<std::uint8_t, StreamInventory::kSubSlots> DetailsShownSub{};
+    std::array<std::int32_t, 2> FrameCount{};
+    std::uint32_t MinPts = 0;
+    std::uint8_t StopFlag = 0;
+    std::uint8_t DemuxActive = 0;
+    InputFile SourceStream;
+    std::string OutputBase;
+
+    std::uint8_t* ReadBuffer() { return readBuffer_.get(); }
+
+private:
+    RunHost& host_;
+    std::unique_ptr<std::uint8_t[]> readBuffer_;
+};
+
+}  // namespace strandis

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace strandis {
+
+// One piece of a packet's payload inside the block buffer, as the scanner hands it on.
+struct PayloadChunk {
+    std::uint8_t kind;         // PacketKind
+    const std::uint8_t* data;  // into the block buffer
+    std::uint32_t offset;      // of `data` in the block buffer
+    std::uint32_t length;      // at least 1
+    std::int32_t slot;         // VideoSlot, AudioSlot or SubSlot by kind
+    std::int32_t streamId;  // video id, sub-stream id of this packet, or the MPEG audio stream id
+    bool ownPts;            // first chunk of a packet whose own PES header carried a PTS
+};
+
+// Receives the payload chunks of a demux-mode scan. `ptsReg` is the scanner's PTS register,
+// which the subpicture records read and clear.
+class ChunkSink {
+public:
+    virtual ~ChunkSink() = default;
+    virtual void chunk(const PayloadChunk& chunk, std::uint32_t& ptsReg) = 0;
+};
+
+}  // namespace strandis

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string_view>
+
+namespace strandis {
+
+// The options of the "Options" page that the runs read while they go.
+enum class Option { FastCheck, CountFrames, Details, Continue };
+
+// The three groups of stream boxes.
+enum class BoxKind { Video, Audio, Sub };
+
+// What a run may ask of its front end. Options and box ticks are read at the moment they are
+// needed, since the user may change them while a scan is going on.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    // One line of the message log, with its mark-up ("[b]...[/b]", "[bl]...[/bl]").
+    virtual void log(std::string_view markedUpLine) = 0;
+    // Status-bar panel 0 (activity) or 1 (progress).
+    virtual void slog(std::string_view text, int panel) = 0;
+    // Called every 4 MiB of input: the only moment a Cancel request can arrive.
+    virtual void processPendingEvents() = 0;
+    // Called every 64 MiB of input.
+    virtual void repaint() {}
+    // The scanner is running (Cancel enabled) or has stopped.
+    virtual void scanActive(bool /*active*/) {}
+
+    virtual bool option(Option which) const = 0;
+    virtual bool ticked(BoxKind kind, int slot) const = 0;
+    // The text of the source field; its extension decides the ".AOB" rule.
+    virtual std::string_view sourcePath() const = 0;
+    // The user's separators for real numbers and times.
+    virtual char decimalSeparator() const { return '.'; }
+    virtual char timeSeparator() const { return ':'; }
+};
+
+}  // namespace strandis

@@ -1,0 +1,640 @@
+// The pack and PES scanner: a byte machine over the program stream that registers every
+// stream it meets and hands each payload on. Header bytes go through the machine one at a
+// time; payloads, skipped packets and the bytes between packets are taken in bulk.
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "analysers/Analysers.h"
+#include "engine/CountPictures.h"
+#include "engine/Engine.h"
+#include "engine/PacketKind.h"
+#include "engine/PathRules.h"
+#include "engine/RunError.h"
+#include "engine/TextFormat.h"
+
+namespace strandis {
+
+namespace {
+
+class HostSink final : public analysers::LogSink {
+public:
+    explicit HostSink(RunHost& host) : host_(host) {}
+    void log(std::string_view line) override { host_.log(line); }
+    char decimalSeparator() const override { return host_.decimalSeparator(); }
+
+private:
+    RunHost& host_;
+};
+
+// The machine's registers, all fresh at every scan.
+struct Registers {
+    std::uint32_t ShiftReg = 0;  // last four bytes, newest in the low byte
+    std::uint8_t PacketKind = PacketKind::Nothing;
+    std::int32_t LengthLeft = 0;  // bytes of the PES packet not yet consumed
+    std::uint8_t LengthBytes = 0;
+    std::uint8_t FixedHeaderLeft = 0;
+    std::uint8_t HeaderFlags = 0;  // PTS_DTS_flags in bits 7..6, PES_extension_flag in bit 0
+    std::uint8_t HeaderLeft = 0;   // PES_header_data_length countdown
+    std::uint32_t PtsBytes = 0;
+    std::uint32_t PtsDtsBytes = 0;
+    std::uint32_t ExtFlagsBytes = 0;
+    std::uint32_t ExtFlags = 0;
+    std::uint32_t PstdBytes = 0;
+    std::uint32_t Ext2Bytes = 0;
+    std::uint8_t SubHeaderBytes = 0;
+    std::uint8_t LpcmHeaderBytes = 0;
+    std::uint32_t TrueHdHeaderBytes = 0;
+    std::uint32_t SkipBytes = 0;
+    std::uint8_t InPayload = 0;
+    std::uint32_t TimeAcc = 0;
+    std::uint32_t PtsReg = 0;
+    std::uint32_t DtsReg = 0;
+    std::uint32_t VideoPts = 0;
+    std::uint32_t FirstAudioPts = 0;
+    std::uint32_t FirstSubPts = 0;
+    std::int32_t VideoSlot = -1;
+    std::int32_t AudioSlot = -1;
+    std::int32_t SubSlot = -1;
+    std::uint8_t VideoType = 0;
+    std::uint8_t AudioType = 0;
+    std::int32_t VideoId = 0;
+    std::int32_t AudioSubId = 0;
+    std::int32_t SubId = 0;
+    // For the writer: whether this packet's own header carried a PTS (until its first chunk
+    // is handed on), and the sub-stream id that opened it.
+    bool OwnPts = false;
+    std::int32_t PacketSubId = -1;
+};
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+class Scanner {
+public:
+    Scanner(Engine& engine, ScanMode mode, ChunkSink* writer)
+        : e_(engine),
+          host_(engine.host()),
+          sink_(engine.host()),
+          check_(mode == ScanMode::Check),
+          writer_(writer),
+          buf_(engine.ReadBuffer()) {}
+
+    void run();
+
+private:
+    void scanBlock(std::size_t n);
+    std::size_t payloadChunk(std::size_t i, std::size_t n);
+    std::size_t skipBulk(std::size_t i, std::size_t n);
+    std::size_t idleAdvance(std::size_t i, std::size_t n);
+    void shiftIn(std::size_t from, std::size_t to);
+    bool startCode();
+    bool headerRules(std::uint8_t b);
+    void headerEnd();
+    void timeStampByte(std::uint32_t step, std::uint8_t b);
+    void timeStampDone();
+    void extension2(std::uint8_t b);
+    void subpictureId(std::uint8_t b);
+    void classifyAudio(std::uint8_t id);
+    void registerVideo(std::int32_t id, int slot, const char* name, bool setPts);
+    void consume(std::size_t i, std::uint32_t len);
+    void details(std::size_t i, std::uint32_t len);
+    void progress(std::int64_t position, std::int64_t size);
+
+    Engine& e_;
+    RunHost& host_;
+    HostSink sink_;
+    const bool check_;
+    ChunkSink* writer_;
+    std::uint8_t* buf_;
+    std::size_t valid_ = 0;
+    Registers r_;
+    std::chrono::steady_clock::time_point startTime_;
+};
+
+void Scanner::run() {
+    struct ActiveGuard {
+        RunHost& host;
+        explicit ActiveGuard(RunHost& h) : host(h) { host.scanActive(true); }
+        ~ActiveGuard() { host.scanActive(false); }
+    } active(host_);
+
+    e_.StopFlag = 0;
+    e_.DemuxActive = check_ ? 0 : 1;
+    startTime_ = std::chrono::steady_clock::now();
+    e_.StreamIds.clear();
+    e_.DetailsShownVideo.fill(0);
+    e_.DetailsShownAudio.fill(0);
+    e_.DetailsShownSub.fill(0);
+
+    InputFile& source = e_.SourceStream;
+    const std::int64_t size = source.size();
+    while (source.position() < size && e_.StopFlag == 0) {
+        const std::size_t n = source.read(buf_, kBlockSize);
+        if (n == 0) {
+            throw RunError("Cannot read file \"" + source.path() + "\". It ended after " +
+                           std::to_string(source.position()) + " of " + std::to_string(size) +
+                           " bytes.");
+        }
+        valid_ = n;
+        const std::int64_t position = source.position();
+        if (position % kProgressStep == 0) {
+            progress(position, size);
+            host_.processPendingEvents();
+        }
+        if (check_ && position > kFastCheckLimit && host_.option(Option::FastCheck))
+            e_.StopFlag = 1;
+        if (position % kRepaintStep == 0) host_.repaint();
+        if (check_ && position == static_cast<std::int64_t>(kBlockSize) && n > 24 &&
+            buf_[16] == 0x01 && buf_[17] == 0xBB) {
+            // A system header right behind a 14-byte pack header: video_bound and audio_bound.
+            const int video = buf_[24] & 0x1F;
+            const int audio = buf_[23] >> 2;
+            host_.log("It contains " + std::to_string(video) + " video stream" +
+                      (video > 1 ? "s" : "") + " and " + std::to_string(audio) + " audio stream" +
+                      (audio > 1 ? "s." : "."));
+        }
+        scanBlock(n);
+    }
+    if (e_.StopFlag != 0) e_.FrameCount = {0, 0};
+}
+
+void Scanner::progress(std::int64_t position, std::int64_t size) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime_).count();
+    const double remaining =
+        position > 0
+            ? elapsed * static_cast<double>(size) / static_cast<double>(position) - elapsed + 1.0
+            : 1.0;
+    host_.slog(std::to_string(position / 1048576) + "/" + std::to_string(size / 1048576) +
+                   " Mbytes, Remaining time: " + FormatHms(remaining, host_.timeSeparator()),
+               1);
+}
+
+void Scanner::scanBlock(std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        r_.ShiftReg = (r_.ShiftReg << 8) | buf_[i];
+        if (r_.InPayload != 0) {
+            i += payloadChunk(i, n);  // a payload of 0 bytes sees its byte again
+        } else if (r_.SkipBytes > 0) {
+            i += skipBulk(i, n);
+        } else if (startCode() || headerRules(buf_[i])) {
+            ++i;
+        } else {
+            i = idleAdvance(i, n);
+        }
+    }
+}
+
+// Shifts the bytes [from, to) into ShiftReg.
+void Scanner::shiftIn(std::size_t from, std::size_t to) {
+    if (to - from >= 4) {
+        r_.ShiftReg = BigEndian32(buf_ + to - 4);
+    } else {
+        for (std::size_t k = from; k < to; ++k)
+            r_.ShiftReg = (r_.ShiftReg << 8) | buf_[k];
+    }
+}
+
+// A packet skipped whole (padding, private stream 2, program stream map): the rest of it, or of
+// the block, in one step. Byte i is already in ShiftReg.
+std::size_t Scanner::skipBulk(std::size_t i, std::size_t n) {
+    const std::size_t count = std::min<std::size_t>(r_.SkipBytes, n - i);
+    shiftIn(i + 1, i + count);
+    r_.SkipBytes -= static_cast<std::uint32_t>(count);
+    r_.LengthLeft -= static_cast<std::int32_t>(count);
+    return count;
+}
+
+// With no countdown running only a start code can change the state, and a start code needs an
+// 01 byte right in front of its id: go straight to the byte behind the next 01.
+std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
+    const void* one = std::memchr(buf_ + i, 0x01, n - i);
+    const std::size_t next =
+        one ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1 : n;
+    shiftIn(i + 1, next);
+    return next;
+}
+
+void Scanner::registerVideo(std::int32_t id, int slot, const char* name, bool setPts) {
+    r_.VideoId = id;
+    r_.VideoSlot = slot;
+    if (e_.StreamIds.video(slot) == -1) {
+        e_.StreamIds.video(slot) = id;
+        if (check_)
+            host_.log(std::string("[b]") + name + "[/b] video stream " + std::to_string(slot) +
+                      " found!");
+        // PtsReg still holds the time stamp of an earlier packet here.
+        if (setPts) r_.VideoPts = r_.PtsReg;
+    }
+}
+
+bool Scanner::startCode() {
+    if ((r_.ShiftReg & 0xFFFFFF00u) != 0x00000100u) return false;
+    const std::uint8_t id = r_.ShiftReg & 0xFF;
+    switch (id) {
+        case 0xE0:
+        case 0xE1:
+            registerVideo(id, id & 1, "MPEG-2", true);
+            r_.VideoType = VideoType::Mpeg2;
+            r_.PacketKind = PacketKind::Video;
+            break;
+        case 0xE2:
+        case 0xE3:
+            registerVideo(id, id & 1, "H.264 (AVC)", false);
+            r_.VideoType = VideoType::H264;
+            r_.PacketKind = PacketKind::Video;
+            break;
+        case 0xFD:  // extended stream id: VC-1 is recognised by its stream_id_extension
+            r_.VideoType = VideoType::Vc1;
+            r_.PacketKind = PacketKind::Video;
+            break;
+        case 0xBC:  // program stream map
+        case 0xBE:  // padding
+        case 0xBF:  // private stream 2 (navigation)
+            r_.PacketKind = PacketKind::SkipPacket;
+            break;
+        case 0xBD:  // private stream 1
+            r_.PacketKind = PacketKind::Private1;
+            break;
+        default:
+            if (id >= 0xC0 && id <= 0xCF) {  // MPEG audio
+                r_.PacketKind = PacketKind::MpegAudio;
+                r_.PacketSubId = id;
+                break;
+            }
+            return false;
+    }
+    r_.LengthBytes = 2;
+    r_.OwnPts = false;
+    return true;
+}
+
+void Scanner::headerEnd() {
+    if (r_.PacketKind == PacketKind::Private1) {
+        r_.SubHeaderBytes = 4;
+    } else {
+        r_.InPayload = 1;
+    }
+}
+
+// One byte of a 5-byte time stamp field; `step` counts down 4..0. Bit 32 is dropped.
+void Scanner::timeStampByte(std::uint32_t step, std::uint8_t b) {
+    switch (step) {
+        case 4:
+            r_.TimeAcc = std::uint32_t{b & 0x06u} << 29;
+            break;
+        case 3:
+            r_.TimeAcc |= std::uint32_t{b} << 22;
+            break;
+        case 2:
+            r_.TimeAcc |= std::uint32_t{b & 0xFEu} << 14;
+            break;
+        case 1:
+            r_.TimeAcc |= std::uint32_t{b} << 7;
+            break;
+        default:
+            r_.TimeAcc |= std::uint32_t{b & 0xFEu} >> 1;
+            break;
+    }
+}
+
+// After the last time stamp of the header.
+void Scanner::timeStampDone() {
+    if (r_.HeaderLeft == 0) {
+        headerEnd();
+    } else if (r_.PacketKind == PacketKind::Video && (r_.HeaderFlags & 0x01) != 0) {
+        r_.ExtFlagsBytes = 1;
+    }
+}
+
+// The second byte of PES extension 2: stream_id_extension.
+void Scanner::extension2(std::uint8_t b) {
+    const std::int32_t e = b & 0x7F;
+    if (e == 0x55 || e == 0x56) {  // VC-1
+        registerVideo(e, e - 0x55, "VC-1", true);
+        r_.PacketKind = PacketKind::Video;
+    } else {
+        r_.PacketKind = PacketKind::SkipPayload;
+    }
+    if (r_.HeaderLeft == 0) r_.InPayload = 1;
+}
+
+void Scanner::subpictureId(std::uint8_t b) {
+    const bool plain = (b & 0xE0) == 0x20;
+    if (!plain && (b & 0xE0) != 0x60) return;
+    r_.SubSlot = b & 0x1F;
+    r_.SubId = b;
+    r_.PacketSubId = b;
+    if (e_.StreamIds.sub(r_.SubSlot) == -1) {
+        e_.StreamIds.sub(r_.SubSlot) = b;
+        if (check_) {
+            host_.log(std::string(plain ? "[b]Subpicture[/b] stream "
+                                        : "[b]Extended subpicture[/b] stream ") +
+                      std::to_string(r_.SubSlot) + " found!");
+            r_.FirstSubPts = r_.PtsReg;
+        }
+    }
+    if (check_ && plain) r_.PtsReg = 0;
+    r_.SubHeaderBytes = 0;
+    r_.PacketKind = PacketKind::Subpicture;
+    r_.InPayload = 1;
+}
+
+void Scanner::classifyAudio(std::uint8_t id) {
+    r_.AudioSlot = id & 0x0F;
+    int slot = -1;
+    std::uint8_t type = 0;
+    const char* name = nullptr;
+    if (id >= 0x80 && id <= 0x87) {
+        slot = id & 7, type = AudioType::DolbyDigital, name = "[b]Dolby Digital[/b] audio stream ";
+    } else if (id >= 0x88 && id <= 0x8F) {
+        slot = id & 7, type = AudioType::Dts, name = "[b]DTS HD (DTS)[/b] audio stream ";
+    } else if (id >= 0xC0 && id <= 0xCF) {
+        slot = id & 0x0F, type = AudioType::DolbyDigitalPlus,
+        name = "[b]Dolby Digital[/b] Plus audio stream ";
+    } else if (id >= 0xA0 && id <= 0xA7) {
+        slot = id & 0x0F, type = AudioType::Lpcm, name = "[b]LPCM[/b] audio stream ";
+    } else if (id >= 0xB0 && id <= 0xB7) {
+        slot = id & 7, type = AudioType::TrueHd, name = "[b]Dolby TrueHD[/b] audio stream ";
+    }
+    if (slot >= 0) {
+        r_.AudioSlot = slot;
+        r_.AudioType = type;
+        r_.AudioSubId = id;
+        if (e_.StreamIds.audio(slot) < 0) {
+            e_.StreamIds.audio(slot) = id;
+            if (check_) {
+                if (id == 0xA1 && IsAobPath(host_.sourcePath())) name = "[b]MLP[/b] audio stream ";
+                host_.log(name + std::to_string(slot) + " found!");
+            }
+            r_.FirstAudioPts = r_.PtsReg;
+        }
+    }
+    r_.PtsReg = 0;
+    r_.PacketSubId = id;
+    const auto slotId = static_cast<std::int32_t>(r_.AudioSlot);
+    switch (r_.AudioType) {
+        case AudioType::TrueHd:  // one more header byte: 5 in all
+            if (id == (slotId | 0xB0)) {
+                r_.TrueHdHeaderBytes = 1;
+            } else {
+                r_.PacketKind = PacketKind::SkipPayload;
+                r_.InPayload = 1;
+            }
+            break;
+        case AudioType::Lpcm:  // the 3-byte LPCM header: 7 in all
+            if (id == (slotId | 0xA0)) {
+                r_.LpcmHeaderBytes = 3;
+            } else {
+                r_.PacketKind = PacketKind::SkipPayload;
+                r_.InPayload = 1;
+            }
+            break;
+        default:  // Dolby Digital, DD+ and DTS lose the 4 sub-stream header bytes
+            r_.InPayload = 1;
+            r_.PacketKind =
+                id == (slotId | r_.AudioSubId) ? PacketKind::Audio : PacketKind::SkipPayload;
+            break;
+    }
+}
+
+// The countdowns over PES and sub-stream header bytes, in their order of precedence. Returns
+// false when no countdown is running (the byte has no effect).
+bool Scanner::headerRules(std::uint8_t b) {
+    Registers& r = r_;
+    if (r.LengthBytes == 2) {
+        r.LengthBytes = 1;
+    } else if (r.LengthBytes == 1) {
+        r.LengthBytes = 0;
+        r.LengthLeft = static_cast<std::int32_t>(r.ShiftReg & 0xFFFF);  // PES_packet_length
+        if (r.PacketKind == PacketKind::SkipPacket) {
+            r.SkipBytes = static_cast<std::uint32_t>(r.LengthLeft);
+        } else {
+            r.FixedHeaderLeft = 3;
+        }
+    } else if (r.FixedHeaderLeft > 0) {
+        --r.FixedHeaderLeft;
+        --r.LengthLeft;
+        if (r.FixedHeaderLeft == 1) {
+            r.HeaderFlags = b;
+        } else if (r.FixedHeaderLeft == 0) {
+            r.HeaderLeft = b;
+            if ((r.HeaderFlags & 0xC0) == 0x80) r.PtsBytes = 5;
+            if ((r.HeaderFlags & 0xC0) == 0xC0) r.PtsDtsBytes = 10;
+            if ((r.HeaderFlags & 0xC1) == 0x01) r.ExtFlagsBytes = 1;
+            if (r.HeaderLeft == 0) headerEnd();
+        }
+    } else if (r.PtsBytes > 0) {
+        --r.PtsBytes;
+        --r.LengthLeft;
+        --r.HeaderLeft;
+        timeStampByte(r.PtsBytes, b);
+        if (r.PtsBytes == 0) {
+            r.PtsReg = r.TimeAcc;
+            r.OwnPts = true;
+            timeStampDone();
+        }
+    } else if (r.PtsDtsBytes > 0) {
+        --r.PtsDtsBytes;
+        --r.LengthLeft;
+        --r.HeaderLeft;
+        timeStampByte(r.PtsDtsBytes >= 5 ? r.PtsDtsBytes - 5 : r.PtsDtsBytes, b);
+        if (r.PtsDtsBytes == 5) {
+            r.PtsReg = r.TimeAcc;
+            r.VideoPts = r.TimeAcc;
+            r.OwnPts = true;
+        } else if (r.PtsDtsBytes == 0) {
+            r.DtsReg = r.TimeAcc;
+            timeStampDone();
+        }
+    } else if (r.ExtFlagsBytes > 0) {
+        --r.ExtFlagsBytes;
+        --r.LengthLeft;
+        --r.HeaderLeft;
+        if (r.ExtFlagsBytes == 0) {
+            r.ExtFlags = b;
+            if ((r.ExtFlags & 0x10) != 0) {  // P-STD_buffer_flag
+                r.PstdBytes = 2;
+            } else if ((r.ExtFlags & 0x01) != 0) {  // PES_extension_flag_2
+                r.Ext2Bytes = 2;
+            }
+        }
+    } else if (r.PstdBytes > 0) {
+        --r.PstdBytes;
+        --r.LengthLeft;
+        --r.HeaderLeft;
+        if (r.PstdBytes == 0) {
+            if ((r.ExtFlags & 0x01) != 0) {
+                r.Ext2Bytes = 2;
+            } else if (r.HeaderLeft == 0) {
+                headerEnd();
+            }
+        }
+    } else if (r.Ext2Bytes > 0) {
+        --r.Ext2Bytes;
+        --r.LengthLeft;
+        --r.HeaderLeft;
+        if (r.Ext2Bytes == 0) extension2(b);
+    } else if (r.HeaderLeft > 0) {
+        --r.HeaderLeft;
+        --r.LengthLeft;
+        if (r.HeaderLeft == 0) headerEnd();
+    } else if (r.SubHeaderBytes > 0) {
+        --r.SubHeaderBytes;
+        --r.LengthLeft;
+        if (r.SubHeaderBytes == 3) {
+            subpictureId(b);
+        } else if (r.SubHeaderBytes == 0) {
+            classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24));
+        }
+    } else if (r.LpcmHeaderBytes > 0) {
+        --r.LpcmHeaderBytes;
+        --r.LengthLeft;
+        if (r.LpcmHeaderBytes == 0) {
+            r.InPayload = 1;
+            r.PacketKind = PacketKind::Audio;
+        }
+    } else if (r.TrueHdHeaderBytes > 0) {
+        --r.TrueHdHeaderBytes;
+        --r.LengthLeft;
+        if (r.TrueHdHeaderBytes == 0) {
+            r.InPayload = 1;
+            r.PacketKind = PacketKind::Audio;
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A payload chunk at byte i: the rest of the packet or of the block, whichever ends first.
+// Returns the bytes consumed; 0 for a packet that ended with its header (or whose length field
+// was smaller than its header), which ends the payload without consuming the byte.
+std::size_t Scanner::payloadChunk(std::size_t i, std::size_t n) {
+    const std::int32_t left = r_.LengthLeft;
+    if (left <= 0) {
+        r_.InPayload = 0;
+        return 0;
+    }
+    const auto len =
+        static_cast<std::uint32_t>(std::min<std::size_t>(static_cast<std::size_t>(left), n - i));
+    switch (r_.PacketKind) {
+        case PacketKind::Video:
+        case PacketKind::Audio:
+        case PacketKind::MpegAudio:
+        case PacketKind::Subpicture:
+            consume(i, len);
+            break;
+        default:
+            break;
+    }
+    r_.OwnPts = false;
+    r_.LengthLeft -= static_cast<std::int32_t>(len);
+    if (static_cast<std::int32_t>(len) == left) r_.InPayload = 0;
+    return len;
+}
+
+void Scanner::consume(std::size_t i, std::uint32_t len) {
+    // A 0xFD packet without a VC-1 extension before any VC-1 packet has no video slot.
+    if (r_.PacketKind == PacketKind::Video && r_.VideoSlot < 0) return;
+    if (r_.PacketKind == PacketKind::Video && host_.option(Option::CountFrames) &&
+        (check_ || host_.ticked(BoxKind::Video, r_.VideoSlot))) {
+        e_.FrameCount[static_cast<std::size_t>(r_.VideoSlot)] +=
+            CountPictures(buf_ + i, len, r_.VideoType);
+    }
+    if (check_) {
+        if (host_.option(Option::Details)) details(i, len);
+        return;
+    }
+    if (writer_ == nullptr) return;
+    std::int32_t slot = r_.AudioSlot, id = r_.PacketSubId;
+    if (r_.PacketKind == PacketKind::Video) {
+        slot = r_.VideoSlot, id = r_.VideoId;
+    } else if (r_.PacketKind == PacketKind::Subpicture) {
+        slot = r_.SubSlot;
+    }
+    const PayloadChunk chunk{r_.PacketKind, buf_ + i, static_cast<std::uint32_t>(i), len, slot, id,
+                             r_.OwnPts};
+    writer_->chunk(chunk, r_.PtsReg);
+}
+
+void Scanner::details(std::size_t i, std::uint32_t len) {
+    const analysers::Payload payload{{buf_, valid_}, i, len};
+    const auto lowerMinPts = [this](std::uint32_t pts) {
+        if (pts < e_.MinPts) e_.MinPts = pts;
+    };
+    switch (r_.PacketKind) {
+        case PacketKind::Audio: {
+            if (r_.AudioSlot < 0 ||
+                e_.DetailsShownAudio[static_cast<std::size_t>(r_.AudioSlot)] != 0)
+                return;
+            e_.DetailsShownAudio[static_cast<std::size_t>(r_.AudioSlot)] = 1;
+            host_.log("   First PTS = " + Hex(r_.FirstAudioPts, 8));
+            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.AudioSubId), 2));
+            lowerMinPts(r_.FirstAudioPts);
+            switch (r_.AudioType) {
+                case AudioType::DolbyDigital:
+                case AudioType::DolbyDigitalPlus:
+                    analysers::AC3details(payload, r_.AudioSlot, sink_);
+                    break;
+                case AudioType::Dts:
+                    analysers::DTSdetails(payload, sink_);
+                    break;
+                case AudioType::TrueHd:
+                    analysers::MLPdetails(payload, sink_);
+                    break;
+                default:
+                    if (r_.AudioSubId == 0xA1 && IsAobPath(host_.sourcePath())) {
+                        analysers::MLPdetails(payload, sink_);
+                    } else {
+                        analysers::LPCMdetails(payload, sink_);
+                    }
+                    break;
+            }
+            break;
+        }
+        case PacketKind::Video: {
+            if (e_.DetailsShownVideo[static_cast<std::size_t>(r_.VideoSlot)] != 0) return;
+            e_.DetailsShownVideo[static_cast<std::size_t>(r_.VideoSlot)] = 1;
+            host_.log("   First PTS = " + Hex(r_.VideoPts, 8));
+            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.VideoId), 2));
+            lowerMinPts(r_.VideoPts);
+            switch (r_.VideoType) {
+                case VideoType::Vc1:
+                    analysers::VC1details(payload, r_.VideoPts, sink_);
+                    break;
+                case VideoType::H264:
+                    analysers::H264details(payload, r_.VideoPts, sink_);
+                    break;
+                default:
+                    analysers::MPEG2details(payload, r_.VideoPts, r_.DtsReg, sink_);
+                    break;
+            }
+            break;
+        }
+        case PacketKind::Subpicture: {
+            if (e_.DetailsShownSub[static_cast<std::size_t>(r_.SubSlot)] != 0) return;
+            e_.DetailsShownSub[static_cast<std::size_t>(r_.SubSlot)] = 1;
+            host_.log("   First PTS = " + Hex(r_.FirstSubPts, 8));
+            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.SubId), 2));
+            analysers::SUBdetails(payload, sink_);
+            break;
+        }
+        default:
+            break;  // MPEG audio is never described
+    }
+}
+
+}  // namespace
+
+Engine::Engine(RunHost& host) : host_(host), readBuffer_(new std::uint8_t[kBlockSize]()) {}
+
+void Engine::demux(ScanMode mode, ChunkSink* writer) {
+    Scanner(*this, mode, writer).run();
+}
+
+}  // namespace strandis

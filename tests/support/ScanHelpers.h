@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "engine/Engine.h"
+#include "tests/support/LiteralScanner.h"
+#include "tests/support/PsBuilder.h"
+#include "tests/support/TestHost.h"
+
+namespace strandis::test {
+
+// Keeps every chunk a demux-mode scan hands on.
+class RecordingSink final : public ChunkSink {
+public:
+    std::vector<SeenChunk> chunks;
+    std::vector<bool> ownPts;
+    std::vector<std::int32_t> streamIds;
+    void chunk(const PayloadChunk& c, std::uint32_t& ptsReg) override {
+        chunks.push_back({c.kind, c.slot, ptsReg, Bytes(c.data, c.data + c.length)});
+        ownPts.push_back(c.ownPts);
+        streamIds.push_back(c.streamId);
+    }
+};
+
+// Runs the real scanner over `path` and returns what it did, in the reference's terms.
+ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host,
+                   RecordingSink* sink = nullptr, std::array<std::int32_t, 2> frames = {0, 0},
+                   std::uint32_t minPts = 0xFFFFFFFFu);
+
+// All chunk bytes of one kind and slot, in order.
+Bytes Joined(const std::vector<SeenChunk>& chunks, std::uint8_t kind, std::int32_t slot);
+
+}  // namespace strandis::test
