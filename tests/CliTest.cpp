@@ -4,10 +4,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
+#include <filesystem>
+
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/PsBuilder.h"
 #include "tests/support/TestHost.h"
@@ -34,7 +38,8 @@ class CliTest : public ::testing::Test {
 protected:
     TempDir dir;
 
-    CliResult run(std::vector<std::string> args) {
+    // Runs the command; with `interruptAfterMs`, sends it SIGINT after that many milliseconds.
+    CliResult run(std::vector<std::string> args, int interruptAfterMs = -1) {
         args.insert(args.begin(), STRANDIS_CLI);
         std::vector<char*> argv;
         for (std::string& arg : args)
@@ -51,6 +56,10 @@ protected:
         pid_t pid = 0;
         CliResult result;
         if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            if (interruptAfterMs >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
+                kill(pid, SIGINT);
+            }
             int status = 0;
             waitpid(pid, &status, 0);
             result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -148,6 +157,22 @@ TEST_F(CliTest, BadFilesGiveAClearMessageOrACleanEmptyScan) {
         EXPECT_EQ(result.exitCode, 0) << name << result.err;
         EXPECT_NE(result.out.find("Done.\n"), std::string::npos) << name;
     }
+}
+
+TEST_F(CliTest, CtrlCStopsTheScanAndExitsWith130) {
+    // A sparse file of 16 GB of zeros takes seconds to read; the stop comes at the next 4 MiB.
+    PsBuilder start;
+    start.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00});
+    start.save(dir.path("huge.EVO"));
+    std::filesystem::resize_file(dir.path("huge.EVO"), 16ull << 30);
+    const auto began = std::chrono::steady_clock::now();
+    const CliResult result = run({"scan", "--full", "--json", dir.path("huge.EVO")}, 300);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    const auto report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["stopped_early"], true);
+    EXPECT_EQ(report["frames"], nlohmann::json({0, 0}));
+    EXPECT_EQ(report["streams"][0]["caption"], "MPEG-2.stream.0");
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
