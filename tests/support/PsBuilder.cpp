@@ -111,8 +111,11 @@ PsBuilder& PsBuilder::vc1(std::uint8_t extension, const Bytes& es,
 
 PsBuilder& PsBuilder::audio(std::uint8_t subId, const Bytes& es, std::optional<std::uint64_t> pts) {
     Bytes data{subId, 0x01, 0x00, 0x01};
-    if (subId >= 0xA0 && subId <= 0xA7)
-        Append(data, {0x00, 0x20, 0x01});  // LPCM: 24-bit, 96 kHz, L + R
+    if (subId >= 0xA0 && subId <= 0xA7) {
+        // The LPCM codes: sample size in byte 2, frequency in byte 3, channels in byte 5 (24-bit,
+        // 96 kHz, L + R).
+        data = {subId, 0x01, 0x20, 0x10, 0x00, 0x01, 0x00};
+    }
     if (subId >= 0xB0 && subId <= 0xB7) data.push_back(0x00);
     Append(data, es);
     return pes(0xBD, {.pts = pts}, data);

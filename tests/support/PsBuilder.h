@@ -38,8 +38,8 @@ public:
     PsBuilder& vc1(std::uint8_t extension, const Bytes& es, std::optional<std::uint64_t> pts = {});
 
     // Private stream 1 with a sub-stream header: id, frame count, first access unit pointer
-    // (4 bytes) for Dolby Digital, DD+ and DTS; 3 more LPCM bytes for 0xA0-0xA7; 1 more TrueHD
-    // byte for 0xB0-0xB7. `es` follows the header.
+    // (4 bytes) for Dolby Digital, DD+ and DTS; 7 bytes with the LPCM codes (24-bit, 96 kHz,
+    // L + R) for 0xA0-0xA7; 1 more TrueHD byte for 0xB0-0xB7. `es` follows the header.
     PsBuilder& audio(std::uint8_t subId, const Bytes& es, std::optional<std::uint64_t> pts = {});
     // Private stream 1 with a subpicture: the sub-stream id, then `unit`.
     PsBuilder& subpicture(std::uint8_t subId, const Bytes& unit,

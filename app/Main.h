@@ -1,0 +1,167 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/Detection.h"
+#include "engine/Engine.h"
+#include "engine/RunHost.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTextEdit;
+class QToolButton;
+class QTreeWidget;
+
+namespace strandis::app {
+
+// Which edges of its parent a control keeps its distance to.
+enum Anchor : unsigned { AnchorLeft = 1, AnchorTop = 2, AnchorRight = 4, AnchorBottom = 8 };
+
+// The main window: every control, the message log and status bar, and the runs' front end.
+class TfMain : public QMainWindow, public RunHost {
+    Q_OBJECT
+
+public:
+    explicit TfMain(QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // The message log and the status bar.
+    void log(std::string_view markedUpLine) override;
+    void slog(std::string_view text, int panel) override;
+
+    // RunHost over the controls.
+    void processPendingEvents() override;
+    void repaint() override;
+    void scanActive(bool active) override;
+    bool option(Option which) const override;
+    bool ticked(BoxKind kind, int slot) const override;
+    std::string_view sourcePath() const override { return sourcePath_; }
+    char decimalSeparator() const override;
+    char timeSeparator() const override { return timeSeparator_; }
+
+    // Handlers, named after their controls.
+    void bCheckClick();
+    void bCancelClick();
+    void bClearClick();
+    void bbEVOClick();
+    void bbXPLClick();
+    void bbWorkdirClick();
+    void cbVideoClick();
+    void Resetcbs();
+    void EVOadj();
+    void XPLadj();
+    // Files dropped on the window; only the first counts.
+    void WMDropFiles(const QStringList& files);
+    void FormActivate();
+    void FormResize();
+    void RegRead();
+    void RegWrite();
+
+    bool runGoing() const { return running_; }
+    Engine& engine() { return engine_; }
+
+    // The controls, under the names the rest of the program uses.
+    QLineEdit* eEVOfile;
+    QToolButton* bbEVO;
+    QPushButton* bCheck;
+    QLineEdit* eXPLfile;
+    QToolButton* bbXPL;
+    QPushButton* bReadXPL;
+    QTabWidget* PageControl;
+    QPushButton* bDemux;
+    QPushButton* bRebuild;
+    QLabel* imLogo;
+    QPushButton* bCancel;
+    QStatusBar* StatusBar;
+    std::array<QLabel*, 2> StatusPanels;
+
+    QWidget* tsStatus;
+    QPushButton* bClear;
+    QTextEdit* reMessage;
+    QWidget* tsVideo;
+    QWidget* tsAudio;
+    QWidget* tsSubpicture;
+    std::array<QCheckBox*, 8> cbVideo;
+    std::array<QCheckBox*, 16> cbAudio;
+    std::array<QCheckBox*, 16> cbSub;
+    QWidget* tsXPL;
+    QTreeWidget* tvXPL;
+    QSplitter* splXPL;
+    QPlainTextEdit* mXPL;
+    QWidget* tsOption;
+    QGroupBox* gbFile;
+    QLabel* lVideoExt;
+    QLineEdit* eVideoExt;
+    QLineEdit* eAudioExt;
+    QLineEdit* eSubExt;
+    QLabel* lWorkdir;
+    QLineEdit* eWorkdir;
+    QToolButton* bbWorkdir;
+    QCheckBox* cbContinue;
+    QCheckBox* cbFastCheck;
+    QCheckBox* cbCountFr;
+    QCheckBox* cbDetails;
+
+    // The path texts of the chosen files ("/" separates folders).
+    QString EVOdir;
+    QString SourceName;
+    QString XPLdir;
+    QString XPLname;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Placement {
+        QWidget* widget;
+        QRect design;
+        unsigned anchors;
+    };
+    struct Container {
+        QWidget* widget;
+        QSize design;
+        std::vector<Placement> children;
+    };
+
+    void buildControls();
+    void buildPages();
+    template <typename T>
+    T* place(Container& container, T* widget, QRect design,
+             unsigned anchors = AnchorLeft | AnchorTop);
+    void applyAnchors(const Container& container);
+    void setSourceText(const QString& path);
+    void beginRun();
+    void endRun();
+    void runFailed(const QString& message);
+    void applyBoxes(const StreamBoxes& boxes);
+    QCheckBox* box(BoxKind kind, int slot) const;
+
+    Engine engine_;
+    std::string sourcePath_;
+    std::vector<Container> containers_;
+    bool running_ = false;
+    bool activated_ = false;
+    bool closePending_ = false;
+    bool firstLine_ = true;
+    char timeSeparator_ = ':';
+};
+
+}  // namespace strandis::app

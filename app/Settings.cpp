@@ -1,0 +1,124 @@
+// The settings that persist from one start to the next: a per-user settings file with one named
+// value per setting, read once when the window first becomes active and written when it closes.
+#include <QCheckBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSplitter>
+#include <QTimer>
+#include <QtEndian>
+#include <cstring>
+#include <functional>
+
+#include "app/Main.h"
+
+namespace strandis::app {
+
+namespace {
+
+QSettings Store() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, "Korvath Software", "Strandis");
+}
+
+// Local date and time as days since 30 December 1899, the fraction being the time of day.
+double LocalDays(const QDateTime& now) {
+    const qint64 days = QDate(1899, 12, 30).daysTo(now.date());
+    return static_cast<double>(days) + now.time().msecsSinceStartOfDay() / 86'400'000.0;
+}
+
+}  // namespace
+
+void TfMain::RegRead() {
+    QSettings settings = Store();
+    if (settings.allKeys().isEmpty()) return;  // first start: the designed defaults stay
+
+    QString failure;
+    const auto integer = [&](const char* name, const std::function<void(int)>& apply) {
+        if (!failure.isEmpty() || !settings.contains(name)) return;
+        const QVariant value = settings.value(name);
+        bool ok = value.typeId() == QMetaType::QString || value.typeId() == QMetaType::Int;
+        const int number = ok ? value.toString().toInt(&ok) : 0;
+        if (!ok) {
+            failure = QString("Invalid data type for '%1'").arg(name);
+            return;
+        }
+        apply(number);
+    };
+    const auto text = [&](const char* name, const std::function<void(const QString&)>& apply) {
+        if (!failure.isEmpty() || !settings.contains(name)) return;
+        const QVariant value = settings.value(name);
+        if (value.typeId() != QMetaType::QString) {
+            failure = QString("Invalid data type for '%1'").arg(name);
+            return;
+        }
+        apply(value.toString());
+    };
+    const QSize frame = frameGeometry().size() - size();
+    integer("Width", [&](int v) { resize(v - frame.width(), height()); });
+    integer("Height", [&](int v) { resize(width(), v - frame.height()); });
+    integer("Top", [&](int v) { move(x(), v); });
+    integer("Left", [&](int v) { move(v, y()); });
+    integer("WindowState", [&](int v) {
+        if (v == 2) setWindowState(windowState() | Qt::WindowMaximized);
+        if (v == 1) setWindowState(windowState() | Qt::WindowMinimized);
+    });
+    integer("TreeWidth", [&](int v) {
+        const QList<int> sizes = splXPL->sizes();
+        const int total = sizes.value(0) + sizes.value(1);
+        splXPL->setSizes({v, std::max(total - v, 0)});
+    });
+    text("AudioExt", [&](const QString& v) { eAudioExt->setText(v); });
+    text("VideoExt", [&](const QString& v) { eVideoExt->setText(v); });
+    text("SubExt", [&](const QString& v) { eSubExt->setText(v); });
+    text("Workdir", [&](const QString& v) { eWorkdir->setText(v); });
+    text("EVOdir", [&](const QString& v) { EVOdir = v; });
+    text("XPLdir", [&](const QString& v) { XPLdir = v; });
+    integer("Continue", [&](int v) { cbContinue->setChecked(v != 0); });
+    integer("FastCheck", [&](int v) { cbFastCheck->setChecked(v != 0); });
+    integer("CountFrames", [&](int v) { cbCountFr->setChecked(v != 0); });
+    integer("Details", [&](int v) { cbDetails->setChecked(v != 0); });
+
+    if (!failure.isEmpty()) {
+        // Start-up goes on with the rest at their defaults.
+        QTimer::singleShot(
+            0, this, [this, failure] { QMessageBox::critical(this, windowTitle(), failure); });
+    }
+}
+
+void TfMain::RegWrite() {
+    QSettings settings = Store();
+    if (!settings.isWritable()) return;
+    const Qt::WindowStates state = windowState();
+    const int stateValue = state & Qt::WindowMaximized ? 2 : state & Qt::WindowMinimized ? 1 : 0;
+    settings.setValue("WindowState", stateValue);
+    if (stateValue != 2) {
+        const QRect bounds = frameGeometry();
+        settings.setValue("Top", bounds.top());
+        settings.setValue("Left", bounds.left());
+        settings.setValue("Width", bounds.width());
+        settings.setValue("Height", bounds.height());
+    }
+    settings.setValue("TreeWidth", splXPL->sizes().value(0));
+    settings.setValue("AudioExt", eAudioExt->text());
+    settings.setValue("VideoExt", eVideoExt->text());
+    settings.setValue("SubExt", eSubExt->text());
+    settings.setValue("Workdir", eWorkdir->text());
+    settings.setValue("EVOdir", EVOdir);
+    settings.setValue("XPLdir", XPLdir);
+    settings.setValue("Continue", cbContinue->isChecked() ? 1 : 0);
+    settings.setValue("FastCheck", cbFastCheck->isChecked() ? 1 : 0);
+    settings.setValue("CountFrames", cbCountFr->isChecked() ? 1 : 0);
+    settings.setValue("Details", cbDetails->isChecked() ? 1 : 0);
+    if (!settings.contains("Install")) {
+        const double days = LocalDays(QDateTime::currentDateTime());
+        quint64 bits = 0;
+        std::memcpy(&bits, &days, sizeof bits);
+        QByteArray raw(8, '\0');
+        qToLittleEndian(bits, raw.data());
+        settings.setValue("Install", raw);
+    }
+    settings.sync();
+}
+
+}  // namespace strandis::app

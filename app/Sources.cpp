@@ -1,0 +1,124 @@
+// Choosing the source, the playlist and the output folder, and what follows from each choice.
+#include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "app/Main.h"
+#include "engine/PathRules.h"
+
+namespace strandis::app {
+
+namespace {
+
+constexpr char kPlaylistName[] = "VPLST000.XPL";
+
+QString FileName(const QString& path) {
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+QString FolderOf(const QString& path) {
+    return path.left(path.lastIndexOf('/') + 1);
+}
+
+QString ExtensionUpper(const QString& path) {
+    const QString name = FileName(path);
+    const int dot = static_cast<int>(name.lastIndexOf('.'));
+    return dot < 0 ? QString() : name.mid(dot).toUpper();
+}
+
+}  // namespace
+
+void TfMain::setSourceText(const QString& path) {
+    eEVOfile->setText(path);
+    sourcePath_ = path.toStdString();
+}
+
+void TfMain::EVOadj() {
+    sourcePath_ = eEVOfile->text().toStdString();
+    bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
+    SourceName = FileName(eEVOfile->text());
+    engine_.OutputBase = CutExt(SourceName.toStdString());
+    EVOdir = FolderOf(eEVOfile->text());
+    eXPLfile->setText(kPlaylistName);
+    if (EVOdir.endsWith("HVDVD_TS/", Qt::CaseSensitive)) {
+        XPLdir = EVOdir.left(EVOdir.size() - 9) + "ADV_OBJ/";
+        XPLname = kPlaylistName;
+        eXPLfile->setText(XPLdir + XPLname);
+    }
+    bReadXPL->setEnabled(!XPLname.isEmpty() && !running_);
+}
+
+void TfMain::XPLadj() {
+    XPLname = FileName(eXPLfile->text());
+    XPLdir = FolderOf(eXPLfile->text());
+    bReadXPL->setEnabled(!XPLname.isEmpty() && !running_);
+    if (XPLdir.endsWith("ADV_OBJ/", Qt::CaseSensitive))
+        EVOdir = XPLdir.left(XPLdir.size() - 8) + "HVDVD_TS/";
+}
+
+void TfMain::WMDropFiles(const QStringList& files) {
+    if (files.isEmpty() || running_) return;
+    const QString& path = files.first();
+    const QString ext = ExtensionUpper(path);
+    if (ext == ".EVO" || ext == ".VOB") {
+        setSourceText(path);
+        EVOadj();
+    } else if (ext == ".XPL") {
+        eXPLfile->setText(path);
+        XPLadj();
+    }
+}
+
+void TfMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!running_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TfMain::dropEvent(QDropEvent* event) {
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) files << url.toLocalFile();
+    }
+    WMDropFiles(files);
+    event->acceptProposedAction();
+}
+
+void TfMain::bbEVOClick() {
+    if (running_) return;
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, "Choose the EVO file to demux", EVOdir,
+        "All supported file (*.aob *.evo *.vob *.AOB *.EVO *.VOB);;EVOB files (HD DVD) (*.evo "
+        "*.EVO);;"
+        "AOB files (DVD Audio) (*.aob *.AOB);;VOB files (DVD Video) (*.vob *.VOB)");
+    if (chosen.isEmpty()) return;  // closed without a choice: nothing changes
+    setSourceText(chosen);
+    EVOadj();
+    if (bCheck->isEnabled()) bCheck->setFocus();
+    Resetcbs();
+}
+
+void TfMain::bbXPLClick() {
+    if (running_) return;
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, QString(), XPLdir + XPLname, "XPL (VPLST000.XPL)");
+    if (chosen.isEmpty()) return;
+    eXPLfile->setText(chosen);
+    XPLadj();
+}
+
+void TfMain::bbWorkdirClick() {
+    if (running_) return;
+    QString start = eWorkdir->text();
+    if (!QFileInfo(start).isDir()) start.clear();
+    QString chosen = QFileDialog::getExistingDirectory(this, "Select a directory", start,
+                                                       QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) return;
+    while (chosen.size() > 1 && chosen.endsWith('/'))
+        chosen.chop(1);
+    eWorkdir->setText(chosen);
+}
+
+}  // namespace strandis::app

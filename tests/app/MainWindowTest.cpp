@@ -1,0 +1,423 @@
+// The real window on the offscreen platform, driven as a user would.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <functional>
+
+#include "app/Main.h"
+#include "tests/support/PsBuilder.h"
+
+using strandis::app::TfMain;
+using namespace strandis::test;
+
+namespace {
+
+// Answers the next modal message box with `button`; its text goes to `text`.
+void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        if (text != nullptr) *text = box->text();
+        timer->stop();
+        timer->deleteLater();
+        box->button(button)->click();
+    });
+    timer->start();
+}
+
+// Runs `action` the first time the window processes pending events during a run.
+void DuringRun(const std::function<void()>& action) {
+    QTimer::singleShot(0, action);
+}
+
+QStringList LogLines(const TfMain& w) {
+    return w.reMessage->toPlainText().split('\n');
+}
+
+// A program stream: MPEG-2 video, Dolby Digital 0x80, DTS 0x89, subpicture 0x20, then `fill`
+// bytes of padding so that a run lasts long enough to be interrupted.
+Bytes FourStreams(std::size_t fill = 0) {
+    PsBuilder ps;
+    ps.pack()
+        .systemHeader(2, 1)
+        .video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000)
+        .audio(0x80, Counting(100), 0x1100)
+        .audio(0x89, Counting(100), 0x1200)
+        .subpicture(0x20, Counting(30), 0x1300)
+        .padTo();
+    if (fill > ps.size()) ps.raw(Bytes(fill - ps.size(), 0xFF));
+    return ps.bytes();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir settingsDir_;
+    QTemporaryDir files_;
+
+    QString file(const QString& name, const Bytes& data) {
+        const QString path = files_.filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        SaveFile(path.toStdString(), data);
+        return path;
+    }
+
+    static void startUp(TfMain& w) {
+        w.show();
+        QTRY_VERIFY(w.isVisible());
+        QCoreApplication::processEvents();  // FormActivate
+    }
+
+    static QString settingsFile() {
+        return QSettings(QSettings::IniFormat, QSettings::UserScope, "Korvath Software", "Strandis")
+            .fileName();
+    }
+
+private slots:
+    void initTestCase() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+    }
+    void init() { QFile::remove(settingsFile()); }
+
+    void firstStartShowsTheDesignedWindow() {
+        TfMain w;
+        startUp(w);
+        QCOMPARE(w.windowTitle(), QString("Strandis " STRANDIS_VERSION));
+        QCOMPARE(w.PageControl->count(), 6);
+        const QStringList tabs{"Status", "Video", "Audio", "Subpicture", "XPL", "Options"};
+        for (int k = 0; k < 6; ++k)
+            QCOMPARE(w.PageControl->tabText(k), tabs[k]);
+        QCOMPARE(w.PageControl->currentIndex(), 0);
+        for (QCheckBox* option : {w.cbContinue, w.cbFastCheck, w.cbCountFr, w.cbDetails})
+            QVERIFY(option->isChecked());
+        QCOMPARE(w.cbContinue->text(), QString("Continue with second  EVO"));
+        QCOMPARE(w.eVideoExt->text(), QString("mpv"));
+        QCOMPARE(w.eAudioExt->text(), QString("mpa"));
+        QCOMPARE(w.eSubExt->text(), QString("sup"));
+        QCOMPARE(w.eWorkdir->text(), QString());
+        QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
+        for (QWidget* off : std::initializer_list<QWidget*>{w.bCheck, w.bReadXPL, w.bDemux,
+                                                            w.bRebuild, w.bCancel}) {
+            QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+        }
+        QVERIFY(w.bbEVO->isEnabled() && w.bbXPL->isEnabled() && w.bbWorkdir->isEnabled());
+        QCOMPARE(w.cbVideo[7]->text(), QString("No video stream"));
+        QCOMPARE(w.cbAudio[15]->text(), QString("No audio stream"));
+        QCOMPARE(w.cbSub[0]->text(), QString("No subpicture"));
+        QVERIFY(!w.cbSub[3]->isEnabled());
+        QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));
+        QCOMPARE(w.StatusPanels[1]->text(), QString(" Select or drop an EVO file to demux"));
+        QCOMPARE(w.eSubExt->toolTip(), QString("This is real .sup format, don't change!"));
+        QCOMPARE(w.eEVOfile->toolTip(), QString("Drop here the source EVO file"));
+        QVERIFY(!w.imLogo->pixmap().isNull());
+        QCOMPARE(w.imLogo->pixmap().size(), QSize(125, 31));
+    }
+
+    void detectionRunFillsTheBoxesAndRestoresTheButtons() {
+        TfMain w;
+        startUp(w);
+        const QString source = file("disc/HVDVD_TS/FEATURE_1.EVO", FourStreams(9 << 20));
+        w.WMDropFiles({source});
+        QVERIFY(w.bCheck->isEnabled());
+        QVERIFY(w.bReadXPL->isEnabled());
+        w.PageControl->setCurrentIndex(5);
+
+        QMap<QString, bool> during;
+        DuringRun([&] {
+            for (QWidget* c :
+                 std::initializer_list<QWidget*>{w.bCheck, w.bReadXPL, w.bDemux, w.bRebuild,
+                                                 w.bbEVO, w.bbXPL, w.bbWorkdir, w.bCancel}) {
+                during[c->objectName()] = c->isEnabled();
+            }
+            w.WMDropFiles({files_.filePath("other.EVO")});  // ignored while a run goes
+        });
+        w.bCheck->click();
+
+        QCOMPARE(during.value("bCancel"), true);
+        for (const char* name :
+             {"bCheck", "bReadXPL", "bDemux", "bRebuild", "bbEVO", "bbXPL", "bbWorkdir"}) {
+            QVERIFY2(!during.value(name, true), name);
+        }
+        QCOMPARE(w.eEVOfile->text(), source);
+        QCOMPARE(w.PageControl->currentIndex(), 0);
+        QVERIFY(w.cbVideo[0]->isEnabled() && w.cbVideo[0]->isChecked());
+        QCOMPARE(w.cbVideo[0]->text(), QString("MPEG-2.stream.0"));
+        QCOMPARE(w.cbAudio[0]->text(), QString("DD.stream.00"));
+        QCOMPARE(w.cbAudio[1]->text(), QString("DTSHD.stream.01"));
+        QCOMPARE(w.cbSub[0]->text(), QString("Subpicture.00"));
+        QVERIFY(!w.cbAudio[2]->isEnabled());
+        QVERIFY(w.bCheck->isEnabled() && w.bDemux->isEnabled() && w.bRebuild->isEnabled());
+        QVERIFY(!w.bCancel->isEnabled());
+        QVERIFY(LogLines(w).contains("It contains 1 video stream and 2 audio streams."));
+        QVERIFY(LogLines(w).contains("Done."));
+        QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));
+
+        // Unticking every box disables Demux and Rebuild; one tick brings them back.
+        for (QCheckBox* b : {w.cbVideo[0], w.cbAudio[0], w.cbAudio[1], w.cbSub[0]})
+            b->setChecked(false);
+        QVERIFY(!w.bDemux->isEnabled() && !w.bRebuild->isEnabled());
+        w.cbAudio[1]->setChecked(true);
+        QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled());
+
+        // A .VOB source: Demux yes, Rebuild no.
+        w.WMDropFiles({file("VTS_01_1.VOB", FourStreams())});
+        w.bCheck->click();
+        QVERIFY(w.bDemux->isEnabled());
+        QVERIFY(!w.bRebuild->isEnabled());
+    }
+
+    void enterStartsReadEvo() {
+        TfMain w;
+        startUp(w);
+        w.WMDropFiles({file("FEATURE_1.EVO", FourStreams())});
+        w.activateWindow();
+        w.PageControl->setCurrentIndex(5);
+        w.eWorkdir->setFocus();
+        QTest::keyClick(w.eWorkdir, Qt::Key_Return);
+        QTRY_VERIFY(LogLines(w).contains("Done."));
+        QVERIFY(w.cbAudio[0]->isChecked());
+    }
+
+    void cancelStopsAScanWithoutAskingButAsksDuringDemux() {
+        TfMain w;
+        startUp(w);
+        w.WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
+        DuringRun([&] { w.bCancel->click(); });
+        w.bCheck->click();
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QVERIFY(w.engine().StopFlag != 0);
+        QVERIFY(!LogLines(w).join('\n').contains("frames"));
+        QVERIFY(w.cbVideo[0]->isChecked());  // what was found before the stop
+
+        // A demux-mode scan asks; No lets it go on to the end, Yes stops it.
+        strandis::Engine& engine = w.engine();
+        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            QString question;
+            engine.SourceStream.open(w.eEVOfile->text().toStdString());
+            DuringRun([&] {
+                AnswerNextBox(answer, &question);
+                w.bCancel->click();
+            });
+            engine.demux(strandis::ScanMode::Demux);
+            QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+            if (answer == QMessageBox::No) {
+                QCOMPARE(engine.StopFlag, std::uint8_t{0});
+                QCOMPARE(engine.SourceStream.position(), engine.SourceStream.size());
+            } else {
+                QCOMPARE(engine.StopFlag, std::uint8_t{1});
+                QVERIFY(engine.SourceStream.position() < engine.SourceStream.size());
+            }
+            engine.SourceStream.close();
+        }
+        QVERIFY(!w.bCancel->isEnabled());
+    }
+
+    void aRunThatFailsSaysWhyAndLeavesTheWindowUsable() {
+        TfMain w;
+        startUp(w);
+        w.WMDropFiles({files_.filePath("gone/FEATURE_1.EVO")});
+        QString message;
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bCheck->click();
+        QVERIFY(message.startsWith("Cannot open file \"" + files_.filePath("gone/FEATURE_1.EVO") +
+                                   "\""));
+        QVERIFY(LogLines(w).contains(message));
+        QVERIFY(w.bCheck->isEnabled() && w.bbEVO->isEnabled());
+        QVERIFY(!w.bCancel->isEnabled() && !w.bDemux->isEnabled());
+    }
+
+    void closingDuringARunStopsItThenCloses() {
+        auto* w = new TfMain;
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        startUp(*w);
+        w->WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
+        DuringRun([&] { w->close(); });
+        w->bCheck->click();
+        QVERIFY(w->engine().StopFlag != 0);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(QFile::exists(settingsFile()));
+        delete w;
+    }
+
+    void dropsAndTheDiscFolders() {
+        TfMain w;
+        startUp(w);
+        w.WMDropFiles({"/disc/HVDVD_TS/FEATURE_1.EVO", "/other/x.XPL"});
+        QCOMPARE(w.eEVOfile->text(), QString("/disc/HVDVD_TS/FEATURE_1.EVO"));
+        QCOMPARE(w.SourceName, QString("FEATURE_1.EVO"));
+        QCOMPARE(w.EVOdir, QString("/disc/HVDVD_TS/"));
+        QCOMPARE(w.eXPLfile->text(), QString("/disc/ADV_OBJ/VPLST000.XPL"));
+        QVERIFY(w.bCheck->isEnabled() && w.bReadXPL->isEnabled());
+
+        w.WMDropFiles({"/movies/clip.vob"});
+        QCOMPARE(w.eEVOfile->text(), QString("/movies/clip.vob"));
+        QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
+        QVERIFY(w.bReadXPL->isEnabled());  // the earlier playlist name stays
+
+        w.WMDropFiles({"/audio/ATS_01_1.AOB"});
+        w.WMDropFiles({"/x/readme.txt"});
+        QCOMPARE(w.eEVOfile->text(), QString("/movies/clip.vob"));
+
+        w.WMDropFiles({"/disc/hvdvd_ts/FEATURE_1.EVO"});  // compared with case
+        QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
+
+        w.WMDropFiles({"/disc2/ADV_OBJ/VPLST000.xpl"});
+        QCOMPARE(w.eXPLfile->text(), QString("/disc2/ADV_OBJ/VPLST000.xpl"));
+        QCOMPARE(w.XPLname, QString("VPLST000.xpl"));
+        QCOMPARE(w.EVOdir, QString("/disc2/HVDVD_TS/"));
+        QCOMPARE(w.eEVOfile->text(), QString("/disc/hvdvd_ts/FEATURE_1.EVO"));
+    }
+
+    void theLogoStaysCentredOnWideWindows() {
+        TfMain w;
+        startUp(w);
+        // The rule reads the outer width, frame included.
+        const int frame = w.frameGeometry().width() - w.width();
+        w.resize(600 - frame, 400);
+        QCOMPARE(w.frameGeometry().width(), 600);
+        QCOMPARE(w.imLogo->x(), 237);
+        w.resize(432 - frame, 400);
+        QCOMPARE(w.imLogo->x(), 153);
+        w.resize(433 - frame, 400);
+        QCOMPARE(w.imLogo->x(), 153);  // 433 div 2 - 63
+        w.resize(700, 500);
+        QCOMPARE(w.bCancel->geometry().right(), w.centralWidget()->width() - 9);
+        QCOMPARE(w.bDemux->y(), w.centralWidget()->height() - 31);
+    }
+
+    void markUpFormatsExactlyTheTaggedCharacters() {
+        TfMain w;
+        startUp(w);
+        w.log("Opening file [b]Movie [1].EVO[/b]");
+        w.log("   Sampling frequency = [bl]48[/bl] kHz");
+        w.log(
+            "[s1]ten[/s1][s2]twelve[/s2][c:#ff0000]blue[/c:#ff0000][i]it[/i][u]un[/u][n]plain[/n]");
+        w.log("");
+        w.log("");
+        const QStringList lines = LogLines(w);
+        QCOMPARE(lines, QStringList({"Opening file Movie [1].EVO", "   Sampling frequency = 48 kHz",
+                                     "tentwelveblueitunplain", "", ""}));
+
+        const auto formatAt = [&](int block, int column) {
+            QTextCursor c(w.reMessage->document()->findBlockByNumber(block));
+            c.setPosition(c.block().position() + column + 1);
+            return c.charFormat();
+        };
+        QCOMPARE(formatAt(0, 11).fontWeight(), int(QFont::Normal));
+        QCOMPARE(formatAt(0, 13).fontWeight(), int(QFont::Bold));
+        QCOMPARE(formatAt(0, 25).fontWeight(), int(QFont::Bold));
+        QCOMPARE(formatAt(1, 24).foreground().color(), QColor(0, 0, 255));
+        QCOMPARE(formatAt(1, 24).fontWeight(), int(QFont::Bold));
+        QCOMPARE(formatAt(1, 27).fontWeight(), int(QFont::Normal));
+        QVERIFY(formatAt(1, 27).foreground().color() != QColor(0, 0, 255));
+        QCOMPARE(formatAt(2, 0).fontPointSize(), 10.0);
+        QCOMPARE(formatAt(2, 3).fontPointSize(), 12.0);
+        QCOMPARE(formatAt(2, 9).foreground().color(), QColor(0, 0, 255));  // "c:" is blue-green-red
+        QVERIFY(formatAt(2, 13).fontItalic());
+        QVERIFY(formatAt(2, 15).fontUnderline());
+        QCOMPARE(formatAt(2, 17).fontPointSize(), 8.0);
+        QVERIFY(!formatAt(2, 17).fontUnderline());
+
+        w.slog("Ready", 0);
+        QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));
+        w.slog("", 1);
+        QCOMPARE(w.StatusPanels[1]->text(), QString(" "));
+        QCOMPARE(w.StatusBar->toolTip(), QString());
+        w.slog("4/9 Mbytes, Remaining time: 0:00:01", 1);
+        QCOMPARE(w.StatusBar->toolTip(), QString("4/9 Mbytes, Remaining time: 0:00:01"));
+
+        w.bClear->click();
+        QCOMPARE(w.reMessage->toPlainText(), QString());
+        w.log("again");
+        QCOMPARE(LogLines(w), QStringList({"again"}));
+    }
+
+    void settingsRoundTrip() {
+        QByteArray install;
+        {
+            TfMain w;
+            startUp(w);
+            w.cbFastCheck->setChecked(false);
+            w.eVideoExt->setText("");
+            w.eWorkdir->setText("/out");
+            w.move(40, 30);
+            w.resize(500, 420);
+            const QRect outer = w.frameGeometry();
+            w.close();
+            QSettings s(settingsFile(), QSettings::IniFormat);
+            QCOMPARE(s.value("FastCheck").toInt(), 0);
+            QCOMPARE(s.value("Details").toInt(), 1);
+            QCOMPARE(s.value("Width").toInt(), outer.width());
+            QCOMPARE(s.value("Top").toInt(), outer.top());
+            QCOMPARE(s.value("VideoExt").toString(), QString());
+            install = s.value("Install").toByteArray();
+            QCOMPARE(install.size(), 8);
+            double days = 0;
+            std::memcpy(&days, install.constData(), 8);
+            QVERIFY(days > 46000 && days < 60000);  // between 2025 and 2064
+        }
+        {
+            TfMain w;
+            startUp(w);
+            QVERIFY(!w.cbFastCheck->isChecked());
+            QVERIFY(w.cbDetails->isChecked());
+            QCOMPARE(w.eVideoExt->text(), QString());
+            QCOMPARE(w.eWorkdir->text(), QString("/out"));
+            QCOMPARE(w.width(), 500);
+            w.showMaximized();
+            w.close();
+            QSettings s(settingsFile(), QSettings::IniFormat);
+            QCOMPARE(s.value("WindowState").toInt(), 2);
+            QCOMPARE(s.value("Width").toInt(),
+                     500 + w.frameGeometry().width() - w.width());  // the earlier exit's
+            QCOMPARE(s.value("Install").toByteArray(), install);
+        }
+        {
+            QSettings s(settingsFile(), QSettings::IniFormat);
+            s.setValue("WindowState", 0);
+            s.setValue("FastCheck", 5);
+            s.setValue("Workdir", QVariant(QStringList{"a", "b"}));  // not a text
+            s.setValue("Details", 0);
+        }
+        {
+            TfMain w;
+            QString message;
+            AnswerNextBox(QMessageBox::Ok, &message);
+            startUp(w);
+            QTRY_COMPARE(message, QString("Invalid data type for 'Workdir'"));
+            QVERIFY(w.eVideoExt->text().isEmpty());   // read before the failure
+            QCOMPARE(w.eWorkdir->text(), QString());  // the failure and the rest: defaults
+            QVERIFY(w.cbFastCheck->isChecked());
+            QVERIFY(w.cbDetails->isChecked());
+        }
+        {
+            QSettings s(settingsFile(), QSettings::IniFormat);
+            s.remove("Workdir");
+        }
+        TfMain w;
+        startUp(w);
+        QVERIFY(w.cbFastCheck->isChecked());  // 5 reads as ticked
+        QVERIFY(!w.cbDetails->isChecked());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
