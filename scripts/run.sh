@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the program. Arguments go to the program.
+# Sets up, builds and starts the program's window. Arguments go to the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-if [ $# -eq 0 ]; then set -- --help; fi
-exec build/strandis-cli "$@"
+exec build/strandis "$@"
