@@ -29,6 +29,7 @@
 
 #include "app/JpegImage.h"
 #include "engine/Markup.h"
+#include "engine/RebuildRun.h"
 #include "engine/RunError.h"
 
 namespace strandis::app {
@@ -224,6 +225,8 @@ void TfMain::buildControls() {
 
     connect(bCheck, &QPushButton::clicked, this, &TfMain::bCheckClick);
     connect(bCancel, &QPushButton::clicked, this, &TfMain::bCancelClick);
+    connect(bDemux, &QPushButton::clicked, this, &TfMain::bDemuxClick);
+    connect(bRebuild, &QPushButton::clicked, this, &TfMain::bRebuildClick);
     connect(bbEVO, &QToolButton::clicked, this, &TfMain::bbEVOClick);
     connect(bbXPL, &QToolButton::clicked, this, &TfMain::bbXPLClick);
     // Enter anywhere in the window presses "Read EVO".
@@ -498,6 +501,22 @@ bool TfMain::ticked(BoxKind kind, int slot) const {
     return b != nullptr && b->isChecked();
 }
 
+std::string TfMain::caption(BoxKind kind, int slot) const {
+    const QCheckBox* b = box(kind, slot);
+    return b != nullptr ? b->text().toStdString() : std::string();
+}
+
+std::string TfMain::outputFolder() const {
+    return eWorkdir->text().toStdString();
+}
+
+std::string TfMain::extension(BoxKind kind) const {
+    const QLineEdit* field = kind == BoxKind::Video   ? eVideoExt
+                             : kind == BoxKind::Audio ? eAudioExt
+                                                      : eSubExt;
+    return field->text().toStdString();
+}
+
 char TfMain::decimalSeparator() const {
     const QString point = QLocale().decimalPoint();
     return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode())
@@ -556,6 +575,32 @@ void TfMain::bCheckClick() {
         runFailed(QString::fromStdString(error.what()));
     }
     endRun();
+}
+
+void TfMain::writingRun(RunOutcome (*run)(Engine&, const std::string&)) {
+    if (running_) return;
+    beginRun();
+    PageControl->setCurrentIndex(0);
+    bool done = false;
+    try {
+        run(engine_, sourcePath_);
+        done = true;
+    } catch (const RunError& error) {
+        runFailed(QString::fromStdString(error.what()));
+    }
+    endRun();
+    if (done) {
+        bDemux->setEnabled(true);
+        bRebuild->setEnabled(true);
+    }
+}
+
+void TfMain::bDemuxClick() {
+    writingRun(&RunDemux);
+}
+
+void TfMain::bRebuildClick() {
+    writingRun(&RunRebuild);
 }
 
 void TfMain::bCancelClick() {

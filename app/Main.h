@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/Engine.h"
 #include "engine/RunHost.h"
@@ -50,9 +51,14 @@ public:
     std::string_view sourcePath() const override { return sourcePath_; }
     char decimalSeparator() const override;
     char timeSeparator() const override { return timeSeparator_; }
+    std::string caption(BoxKind kind, int slot) const override;
+    std::string outputFolder() const override;
+    std::string extension(BoxKind kind) const override;
 
     // Handlers, named after their controls.
     void bCheckClick();
+    void bDemuxClick();
+    void bRebuildClick();
     void bCancelClick();
     void bClearClick();
     void bbEVOClick();
@@ -150,6 +156,8 @@ private:
     void setSourceText(const QString& path);
     void beginRun();
     void endRun();
+    // Runs a demultiplexing or rebuild run; both buttons come back enabled when it succeeds.
+    void writingRun(RunOutcome (*run)(Engine&, const std::string&));
     void runFailed(const QString& message);
     void applyBoxes(const StreamBoxes& boxes);
     QCheckBox* box(BoxKind kind, int slot) const;

@@ -96,6 +96,21 @@ void CliHost::setTicked(BoxKind kind, int slot, bool on) {
     if (BoxInRange(kind, slot)) ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))] = on;
 }
 
+void CliHost::setCaption(BoxKind kind, int slot, std::string caption) {
+    if (BoxInRange(kind, slot))
+        captions_[static_cast<std::size_t>(BoxIndex(kind, slot))] = std::move(caption);
+}
+
+std::string CliHost::caption(BoxKind kind, int slot) const {
+    return BoxInRange(kind, slot) ? captions_[static_cast<std::size_t>(BoxIndex(kind, slot))]
+                                  : std::string();
+}
+
+void CliHost::setOutput(std::string folder, std::array<std::string, 3> extensions) {
+    folder_ = std::move(folder);
+    extensions_ = std::move(extensions);
+}
+
 bool CliHost::ticked(BoxKind kind, int slot) const {
     return BoxInRange(kind, slot) && ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))];
 }

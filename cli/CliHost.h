@@ -28,6 +28,8 @@ public:
     void attach(Engine& engine) { engine_ = &engine; }
     void setOption(Option which, bool on) { options_[static_cast<std::size_t>(which)] = on; }
     void setTicked(BoxKind kind, int slot, bool on);
+    void setCaption(BoxKind kind, int slot, std::string caption);
+    void setOutput(std::string folder, std::array<std::string, 3> extensions);
     const std::vector<std::string>& plainLog() const { return plainLog_; }
     void finishProgress();
 
@@ -37,6 +39,11 @@ public:
     bool option(Option which) const override { return options_[static_cast<std::size_t>(which)]; }
     bool ticked(BoxKind kind, int slot) const override;
     std::string_view sourcePath() const override { return sourcePath_; }
+    std::string caption(BoxKind kind, int slot) const override;
+    std::string outputFolder() const override { return folder_; }
+    std::string extension(BoxKind kind) const override {
+        return extensions_[static_cast<std::size_t>(kind)];
+    }
     char decimalSeparator() const override { return decimal_; }
 
 private:
@@ -49,6 +56,9 @@ private:
     Engine* engine_ = nullptr;
     std::array<bool, 4> options_{true, true, true, true};
     std::array<bool, 2 + 16 + 16> ticks_{};
+    std::array<std::string, 2 + 16 + 16> captions_;
+    std::string folder_;
+    std::array<std::string, 3> extensions_{"mpv", "mpa", "sup"};
     std::vector<std::string> plainLog_;
 };
 

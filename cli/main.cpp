@@ -2,10 +2,14 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "cli/CliHost.h"
+#include "engine/DemuxRun.h"
 #include "engine/Detection.h"
+#include "engine/RebuildRun.h"
 #include "engine/RunError.h"
 
 namespace {
@@ -17,6 +21,7 @@ using strandis::cli::Colour;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 struct ScanFlags {
@@ -73,6 +78,117 @@ nlohmann::json StreamList(const strandis::DetectionResult& result,
     return streams;
 }
 
+struct WriteFlags {
+    ScanFlags scan;
+    std::string outputFolder;
+    std::string streams;
+    std::array<std::string, 3> extensions{"mpv", "mpa", "sup"};
+};
+
+void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
+    AddScanFlags(command, flags.scan);
+    command.add_option("-o,--output", flags.outputFolder,
+                       "Output folder (default: the source file's folder)");
+    command.add_option("--streams", flags.streams,
+                       "Boxes to tick, such as v0,a0,a3,s0 (default: every stream detected)");
+    if (extensions) {
+        command.add_option("--video-ext", flags.extensions[0], "Extension of video files")
+            ->capture_default_str();
+        command.add_option("--audio-ext", flags.extensions[1], "Extension of audio files")
+            ->capture_default_str();
+        command.add_option("--sub-ext", flags.extensions[2], "Extension of subpicture files")
+            ->capture_default_str();
+    }
+}
+
+struct BoxKey {
+    BoxKind kind;
+    int slot;
+};
+
+// "v0", "a15", "s3": the box of a stream.
+std::optional<BoxKey> ParseBoxKey(const std::string& key) {
+    if (key.size() < 2 || key.size() > 3) return std::nullopt;
+    const BoxKind kind = key[0] == 'v'   ? BoxKind::Video
+                         : key[0] == 'a' ? BoxKind::Audio
+                                         : BoxKind::Sub;
+    if (key[0] != 'v' && key[0] != 'a' && key[0] != 's') return std::nullopt;
+    int slot = 0;
+    for (std::size_t k = 1; k < key.size(); ++k) {
+        if (key[k] < '0' || key[k] > '9') return std::nullopt;
+        slot = slot * 10 + (key[k] - '0');
+    }
+    if (slot >= (kind == BoxKind::Video ? 2 : 16)) return std::nullopt;
+    return BoxKey{kind, slot};
+}
+
+const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key) {
+    const auto slot = static_cast<std::size_t>(key.slot);
+    return key.kind == BoxKind::Video   ? boxes.video[slot]
+           : key.kind == BoxKind::Audio ? boxes.audio[slot]
+                                        : boxes.sub[slot];
+}
+
+int RunWriting(const WriteFlags& flags, bool rebuild) {
+    CliHost host(flags.scan.file, flags.scan.colour, flags.scan.json);
+    ApplyScanFlags(host, flags.scan);
+    strandis::Engine engine(host);
+    host.attach(engine);
+    try {
+        const strandis::DetectionResult detected = strandis::RunDetection(engine, flags.scan.file);
+        host.finishProgress();
+        if (strandis::cli::g_interrupted != 0) return kExitInterrupted;
+
+        // Tick the boxes asked for, or every box with a stream.
+        std::vector<BoxKey> keys;
+        if (flags.streams.empty()) {
+            for (int slot = 0; slot < 2; ++slot)
+                keys.push_back({BoxKind::Video, slot});
+            for (int slot = 0; slot < 16; ++slot)
+                keys.push_back({BoxKind::Audio, slot}), keys.push_back({BoxKind::Sub, slot});
+        } else {
+            std::stringstream list(flags.streams);
+            for (std::string key; std::getline(list, key, ',');) {
+                const auto parsed = ParseBoxKey(key);
+                if (!parsed || !BoxOf(detected.boxes, *parsed).enabled) {
+                    std::cerr << "--streams: no stream was detected for the box " << key << '\n';
+                    return kExitUsage;
+                }
+                keys.push_back(*parsed);
+            }
+        }
+        for (const BoxKey key : keys) {
+            const strandis::StreamBox& box = BoxOf(detected.boxes, key);
+            if (!box.enabled) continue;
+            host.setTicked(key.kind, key.slot, true);
+            host.setCaption(key.kind, key.slot, box.caption);
+        }
+        host.setOutput(flags.outputFolder, flags.extensions);
+        const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(engine, flags.scan.file)
+                                                     : strandis::RunDemux(engine, flags.scan.file);
+        host.finishProgress();
+        if (flags.scan.json) {
+            nlohmann::json files = nlohmann::json::array();
+            for (const strandis::WrittenFile& file : outcome.files)
+                files.push_back({{"path", file.path}, {"size_bytes", file.size}});
+            const nlohmann::json report{{"files", files},
+                                        {"stopped_early", outcome.stoppedEarly},
+                                        {"frames", outcome.frames},
+                                        {"log", host.plainLog()}};
+            std::cout << report.dump(2) << '\n';
+        }
+    } catch (const strandis::RunError& error) {
+        host.finishProgress();
+        if (flags.scan.json) {
+            std::cout << nlohmann::json{{"error", error.what()}, {"log", host.plainLog()}}.dump(2)
+                      << '\n';
+        }
+        std::cerr << error.what() << '\n';
+        return kExitFailed;
+    }
+    return strandis::cli::g_interrupted != 0 ? kExitInterrupted : kExitOk;
+}
+
 int RunScan(const ScanFlags& flags) {
     CliHost host(flags.file, flags.colour, flags.json);
     ApplyScanFlags(host, flags);
@@ -115,16 +231,27 @@ int main(int argc, char** argv) {
         app.add_subcommand("scan", "List and describe the streams of a file (\"Read EVO\")");
     AddScanFlags(*scanCommand, scan);
 
+    WriteFlags demux;
+    CLI::App* demuxCommand =
+        app.add_subcommand("demux", "Write each stream to a file of its own (\"Demux\")");
+    AddWriteFlags(*demuxCommand, demux, true);
+    WriteFlags rebuild;
+    CLI::App* rebuildCommand =
+        app.add_subcommand("rebuild", "Copy the source without the streams left out (\"Rebuild\")");
+    AddWriteFlags(*rebuildCommand, rebuild, false);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
-        return code == 0 ? kExitOk : 2;
+        return code == 0 ? kExitOk : kExitUsage;
     }
 
     strandis::cli::InstallInterruptHandler();
     try {
         if (*scanCommand) return RunScan(scan);
+        if (*demuxCommand) return RunWriting(demux, false);
+        if (*rebuildCommand) return RunWriting(rebuild, true);
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return kExitFailed;

@@ -43,6 +43,12 @@ public:
     std::uint8_t DemuxActive = 0;
     InputFile SourceStream;
     std::string OutputBase;
+    // The rebuild run's renumbering: the new id of each old id (0xFF: none yet), and the number
+    // of streams of each kind that have one.
+    std::array<std::uint8_t, 256> IdMap{};
+    std::uint8_t NextVideoNumber = 0;
+    std::uint8_t NextAudioNumber = 0;
+    std::uint8_t NextSubNumber = 0;
 
     std::uint8_t* ReadBuffer() { return readBuffer_.get(); }
 

@@ -62,6 +62,15 @@ std::size_t InputFile::read(std::uint8_t* into, std::size_t count) {
     return done;
 }
 
+std::size_t InputFile::readBlock(std::uint8_t* into, std::size_t count) {
+    const std::size_t n = read(into, count);
+    if (n == 0 && position_ < size_) {
+        throw RunError("Cannot read file \"" + path_ + "\". It ended after " +
+                       std::to_string(position_) + " of " + std::to_string(size_) + " bytes.");
+    }
+    return n;
+}
+
 void InputFile::seek(std::int64_t position) {
     if (::lseek(fd_, position, SEEK_SET) < 0) fail("Cannot read file", path_, errno);
     position_ = position;

@@ -21,6 +21,9 @@ public:
 
     // Reads until `count` bytes are in `into` or the file ends; returns the bytes read.
     std::size_t read(std::uint8_t* into, std::size_t count);
+    // The next block of up to `count` bytes; raises RunError when the file ends before the size
+    // it had when it was opened (it shrank while being read).
+    std::size_t readBlock(std::uint8_t* into, std::size_t count);
     void seek(std::int64_t position);
 
     std::int64_t size() const { return size_; }

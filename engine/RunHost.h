@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace strandis {
@@ -31,6 +32,13 @@ public:
     virtual bool ticked(BoxKind kind, int slot) const = 0;
     // The text of the source field; its extension decides the ".AOB" rule.
     virtual std::string_view sourcePath() const = 0;
+    // The caption of a stream box (it names the box's output file).
+    virtual std::string caption(BoxKind /*kind*/, int /*slot*/) const { return {}; }
+    // The output folder ("" for the source file's folder) and the extension of each kind's files.
+    virtual std::string outputFolder() const { return {}; }
+    virtual std::string extension(BoxKind kind) const {
+        return kind == BoxKind::Video ? "mpv" : kind == BoxKind::Audio ? "mpa" : "sup";
+    }
     // The user's separators for real numbers and times.
     virtual char decimalSeparator() const { return '.'; }
     virtual char timeSeparator() const { return ':'; }

@@ -1,6 +1,7 @@
 // The pack and PES scanner: a byte machine over the program stream that registers every
 // stream it meets and hands each payload on. Header bytes go through the machine one at a
 // time; payloads, skipped packets and the bytes between packets are taken in bulk.
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -64,6 +65,7 @@ struct Registers {
     // For the writer: whether this packet's own header carried a PTS (until its first chunk
     // is handed on), and the sub-stream id that opened it.
     bool OwnPts = false;
+    std::uint32_t PacketPts = 0;
     std::int32_t PacketSubId = -1;
 };
 
@@ -100,6 +102,7 @@ private:
     void classifyAudio(std::uint8_t id);
     void registerVideo(std::int32_t id, int slot, const char* name, bool setPts);
     void consume(std::size_t i, std::uint32_t len);
+    void timeBase();
     void details(std::size_t i, std::uint32_t len);
     void progress(std::int64_t position, std::int64_t size);
 
@@ -111,6 +114,8 @@ private:
     std::uint8_t* buf_;
     std::size_t valid_ = 0;
     Registers r_;
+    std::array<bool, 2> timeBaseVideo_{};
+    std::array<bool, 16> timeBaseAudio_{};
     std::chrono::steady_clock::time_point startTime_;
 };
 
@@ -132,12 +137,7 @@ void Scanner::run() {
     InputFile& source = e_.SourceStream;
     const std::int64_t size = source.size();
     while (source.position() < size && e_.StopFlag == 0) {
-        const std::size_t n = source.read(buf_, kBlockSize);
-        if (n == 0) {
-            throw RunError("Cannot read file \"" + source.path() + "\". It ended after " +
-                           std::to_string(source.position()) + " of " + std::to_string(size) +
-                           " bytes.");
-        }
+        const std::size_t n = source.readBlock(buf_, kBlockSize);
         valid_ = n;
         const std::int64_t position = source.position();
         if (position % kProgressStep == 0) {
@@ -436,6 +436,7 @@ bool Scanner::headerRules(std::uint8_t b) {
         if (r.PtsBytes == 0) {
             r.PtsReg = r.TimeAcc;
             r.OwnPts = true;
+            r.PacketPts = r.TimeAcc;
             timeStampDone();
         }
     } else if (r.PtsDtsBytes > 0) {
@@ -447,6 +448,7 @@ bool Scanner::headerRules(std::uint8_t b) {
             r.PtsReg = r.TimeAcc;
             r.VideoPts = r.TimeAcc;
             r.OwnPts = true;
+            r.PacketPts = r.TimeAcc;
         } else if (r.PtsDtsBytes == 0) {
             r.DtsReg = r.TimeAcc;
             timeStampDone();
@@ -547,6 +549,7 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
             CountPictures(buf_ + i, len, r_.VideoType);
     }
     if (check_) {
+        if (r_.OwnPts) timeBase();
         if (host_.option(Option::Details)) details(i, len);
         return;
     }
@@ -562,11 +565,23 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     writer_->chunk(chunk, r_.PtsReg);
 }
 
+// The subpicture time base: the lowest first PTS of the audio and video streams, each taken
+// from the first packet of the stream that carries one, whatever the options.
+void Scanner::timeBase() {
+    bool* taken = nullptr;
+    if (r_.PacketKind == PacketKind::Video) {
+        taken = &timeBaseVideo_[static_cast<std::size_t>(r_.VideoSlot)];
+    } else if (r_.PacketKind == PacketKind::Audio && r_.AudioSlot >= 0 &&
+               r_.PacketSubId == e_.StreamIds.audio(r_.AudioSlot)) {
+        taken = &timeBaseAudio_[static_cast<std::size_t>(r_.AudioSlot)];
+    }
+    if (taken == nullptr || *taken) return;
+    *taken = true;
+    if (r_.PacketPts < e_.MinPts) e_.MinPts = r_.PacketPts;
+}
+
 void Scanner::details(std::size_t i, std::uint32_t len) {
     const analysers::Payload payload{{buf_, valid_}, i, len};
-    const auto lowerMinPts = [this](std::uint32_t pts) {
-        if (pts < e_.MinPts) e_.MinPts = pts;
-    };
     switch (r_.PacketKind) {
         case PacketKind::Audio: {
             if (r_.AudioSlot < 0 ||
@@ -575,7 +590,6 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
             e_.DetailsShownAudio[static_cast<std::size_t>(r_.AudioSlot)] = 1;
             host_.log("   First PTS = " + Hex(r_.FirstAudioPts, 8));
             host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.AudioSubId), 2));
-            lowerMinPts(r_.FirstAudioPts);
             switch (r_.AudioType) {
                 case AudioType::DolbyDigital:
                 case AudioType::DolbyDigitalPlus:
@@ -602,7 +616,6 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
             e_.DetailsShownVideo[static_cast<std::size_t>(r_.VideoSlot)] = 1;
             host_.log("   First PTS = " + Hex(r_.VideoPts, 8));
             host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.VideoId), 2));
-            lowerMinPts(r_.VideoPts);
             switch (r_.VideoType) {
                 case VideoType::Vc1:
                     analysers::VC1details(payload, r_.VideoPts, sink_);

@@ -47,6 +47,12 @@ struct Literal {
     std::int32_t VideoSlot = -1, AudioSlot = -1, SubSlot = -1;
     std::uint8_t VideoType = 0, AudioType = 0;
     std::int32_t VideoId = 0, AudioSubId = 0, SubId = 0;
+    // The time base: the first own PTS of each registered audio and video stream.
+    bool OwnPts = false;
+    std::uint32_t PacketPts = 0;
+    std::int32_t PacketSubId = -1;
+    std::array<bool, 2> baseVideo{};
+    std::array<bool, 16> baseAudio{};
 
     void say(const std::string& line) {
         trace.log.push_back(line);
@@ -115,6 +121,7 @@ struct Literal {
             }
         }
         PtsReg = 0;
+        PacketSubId = static_cast<std::int32_t>(id);
         const auto sid = static_cast<std::int32_t>(id);
         if (AudioType == 4) {
             if (sid == (AudioSlot | 0xB0)) {
@@ -156,16 +163,24 @@ struct Literal {
                     countPictures(i, ulen, VideoSlot);
                 }
             }
+            if (!demuxMode && OwnPts) {
+                bool* taken = nullptr;
+                if (PacketKind == 0) taken = &baseVideo[static_cast<std::size_t>(VideoSlot)];
+                if (PacketKind == 1 && PacketSubId == ids(16, AudioSlot))
+                    taken = &baseAudio[static_cast<std::size_t>(AudioSlot)];
+                if (taken != nullptr && !*taken) {
+                    *taken = true;
+                    if (PacketPts < trace.minPts) trace.minPts = PacketPts;
+                }
+            }
             if (!demuxMode && host.option(Option::Details)) {
                 if (PacketKind == 1 && shownAudio[static_cast<std::size_t>(AudioSlot)] == 0) {
                     shownAudio[static_cast<std::size_t>(AudioSlot)] = 1;
                     detailLines(FirstAudioPts, AudioSubId);
-                    if (FirstAudioPts < trace.minPts) trace.minPts = FirstAudioPts;
                 }
                 if (PacketKind == 0 && shownVideo[static_cast<std::size_t>(VideoSlot)] == 0) {
                     shownVideo[static_cast<std::size_t>(VideoSlot)] = 1;
                     detailLines(VideoPts, VideoId);
-                    if (VideoPts < trace.minPts) trace.minPts = VideoPts;
                 }
                 if (PacketKind == 6 && shownSub[static_cast<std::size_t>(SubSlot)] == 0) {
                     shownSub[static_cast<std::size_t>(SubSlot)] = 1;
@@ -182,6 +197,7 @@ struct Literal {
                            block.begin() + static_cast<std::ptrdiff_t>(i + ulen))});
             }
         }
+        if (len > 0) OwnPts = false;
         LengthLeft -= static_cast<std::int32_t>(len);
         if (ends) InPayload = 0;
         return len;
@@ -212,28 +228,28 @@ struct Literal {
         const std::uint32_t s = ShiftReg;
         if (s == 0x1E0 || s == 0x1E1) {
             video(static_cast<std::int32_t>(s & 0xFF), s & 1, "MPEG-2", true);
-            VideoType = 0, PacketKind = 0, LengthBytes = 2;
+            VideoType = 0, PacketKind = 0, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (s == 0x1E2 || s == 0x1E3) {
             video(static_cast<std::int32_t>(s & 0xFF), s & 1, "H.264 (AVC)", false);
-            VideoType = 1, PacketKind = 0, LengthBytes = 2;
+            VideoType = 1, PacketKind = 0, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (s == 0x1FD) {
-            VideoType = 2, PacketKind = 0, LengthBytes = 2;
+            VideoType = 2, PacketKind = 0, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (s >= 0x1C0 && s <= 0x1CF) {
-            PacketKind = 4, LengthBytes = 2;
+            PacketKind = 4, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (s == 0x1BC || s == 0x1BE || s == 0x1BF) {
-            PacketKind = 3, LengthBytes = 2;
+            PacketKind = 3, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (s == 0x1BD) {
-            PacketKind = 5, LengthBytes = 2;
+            PacketKind = 5, LengthBytes = 2, OwnPts = false;
             return 1;
         }
         if (LengthBytes == 2) {
@@ -261,6 +277,7 @@ struct Literal {
             ptsStep(PtsBytes, b);
             if (PtsBytes == 0) {
                 PtsReg = TimeAcc;
+                OwnPts = true, PacketPts = TimeAcc;
                 if (HeaderLeft == 0) {
                     headerEnd();
                 } else if (PacketKind == 0 && (HeaderFlags & 1)) {
@@ -274,7 +291,8 @@ struct Literal {
             } else {
                 ptsStep(PtsDtsBytes, b);
             }
-            if (PtsDtsBytes == 5) PtsReg = TimeAcc, VideoPts = TimeAcc;
+            if (PtsDtsBytes == 5)
+                PtsReg = TimeAcc, VideoPts = TimeAcc, OwnPts = true, PacketPts = TimeAcc;
             if (PtsDtsBytes == 0) {
                 DtsReg = TimeAcc;
                 if (HeaderLeft == 0) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/Detection.h"
 #include "engine/Engine.h"
 #include "engine/RunHost.h"
 
@@ -25,6 +26,9 @@ public:
     int repaints = 0;
     bool active = false;
     std::function<void()> onPendingEvents;
+    std::array<std::string, 34> captions;
+    std::string folder;
+    std::array<std::string, 3> extensions{"mpv", "mpa", "sup"};
 
     void log(std::string_view line) override { lines.emplace_back(line); }
     void slog(std::string_view text, int panel) override {
@@ -39,9 +43,19 @@ public:
     bool option(Option which) const override { return options[static_cast<std::size_t>(which)]; }
     bool ticked(BoxKind kind, int slot) const override { return ticks[Index(kind, slot)]; }
     std::string_view sourcePath() const override { return source; }
+    std::string caption(BoxKind kind, int slot) const override {
+        return captions[Index(kind, slot)];
+    }
+    std::string outputFolder() const override { return folder; }
+    std::string extension(BoxKind kind) const override {
+        return extensions[static_cast<std::size_t>(kind)];
+    }
 
     void set(Option which, bool on) { options[static_cast<std::size_t>(which)] = on; }
     void tick(BoxKind kind, int slot, bool on) { ticks[Index(kind, slot)] = on; }
+    void untickAll() { ticks.fill(false); }
+    // Ticks and captions the boxes as a detection run left them.
+    void takeBoxes(const StreamBoxes& boxes);
 
 private:
     static std::size_t Index(BoxKind kind, int slot) {

@@ -1,0 +1,74 @@
+#include "engine/OutputFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/RunError.h"
+
+namespace strandis {
+
+void OutputFile::create(const std::string& path) {
+    abandon();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    fd_ = fd;
+    path_ = path;
+    if (!buffer_) buffer_.reset(new std::uint8_t[kBufferSize]);
+    used_ = 0;
+    written_ = 0;
+}
+
+void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t done = ::write(fd_, data, length);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+        }
+        data += done;
+        length -= static_cast<std::size_t>(done);
+        written_ += done;
+    }
+}
+
+void OutputFile::write(const std::uint8_t* data, std::size_t length) {
+    if (length <= kBufferSize - used_) {
+        std::memcpy(buffer_.get() + used_, data, length);
+        used_ += length;
+        return;
+    }
+    flush();
+    if (length >= kBufferSize) {
+        writeOut(data, length);
+    } else {
+        std::memcpy(buffer_.get(), data, length);
+        used_ = length;
+    }
+}
+
+void OutputFile::flush() {
+    if (used_ == 0) return;
+    const std::size_t pending = used_;
+    used_ = 0;  // what fails to reach the disk is not tried again
+    writeOut(buffer_.get(), pending);
+}
+
+void OutputFile::close() {
+    if (fd_ < 0) return;
+    flush();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0)
+        throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+}
+
+void OutputFile::abandon() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    used_ = 0;
+}
+
+}  // namespace strandis

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace strandis {
+
+// A file created for writing, with a buffer in front of it so that many small chunks cost few
+// system calls. The bytes on disk are exactly those of the writes, in order. Errors raise
+// RunError with a message for the user. Closed (without flushing) by its destructor.
+class OutputFile {
+public:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+
+    OutputFile() = default;
+    ~OutputFile() { abandon(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the file, or truncates an existing one.
+    void create(const std::string& path);
+    void write(const std::uint8_t* data, std::size_t length);
+    void flush();
+    // Flushes and closes; raises RunError when the last bytes cannot be written.
+    void close();
+    // Closes without writing what is still buffered; for the way out of a failed run.
+    void abandon() noexcept;
+
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+    // Bytes written so far, buffered ones included.
+    std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
+
+private:
+    void writeOut(const std::uint8_t* data, std::size_t length);
+
+    int fd_ = -1;
+    std::string path_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t used_ = 0;
+    std::int64_t written_ = 0;
+};
+
+}  // namespace strandis
