@@ -223,7 +223,8 @@ TEST_F(DemuxTest, SupReadersFindEveryUnitWholeWithItsOwnTime) {
                                                         std::min(at + 2000, unit.second.size())));
             ps.subpicture(subId, piece,
                           at == 0 ? std::optional<std::uint64_t>(unit.first) : std::nullopt);
-            ps.video(0xE0, Counting(700), clock += 3003).audio(0x81, Counting(300), clock + 100);
+            clock += 3003;
+            ps.video(0xE0, Counting(700), clock).audio(0x81, Counting(300), clock + 100);
             ps.mpegAudio(0xC0, Counting(100), clock + 7);
         }
     };
