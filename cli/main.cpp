@@ -1,5 +1,6 @@
 // strandis-cli: the runs of the window from a terminal.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -248,6 +249,9 @@ int main(int argc, char** argv) {
     }
 
     strandis::cli::InstallInterruptHandler();
+    // A file that outgrows its limit fails its write, which the run reports, instead of
+    // killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         if (*scanCommand) return RunScan(scan);
         if (*demuxCommand) return RunWriting(demux, false);

@@ -1,8 +1,9 @@
 // strandis-cli as a user meets it: arguments, exit codes, output.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -38,24 +39,29 @@ class CliTest : public ::testing::Test {
 protected:
     TempDir dir;
 
-    // Runs the command; with `interruptAfterMs`, sends it SIGINT after that many milliseconds.
-    CliResult run(std::vector<std::string> args, int interruptAfterMs = -1) {
+    // Runs the command; with `interruptAfterMs`, sends it SIGINT after that many milliseconds;
+    // with `fileSizeLimit`, no file it writes may grow past that many bytes (a full disk).
+    CliResult run(std::vector<std::string> args, int interruptAfterMs = -1,
+                  rlim_t fileSizeLimit = RLIM_INFINITY) {
         args.insert(args.begin(), STRANDIS_CLI);
         std::vector<char*> argv;
         for (std::string& arg : args)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
         const std::string out = dir.path("stdout"), err = dir.path("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = 0;
         CliResult result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0), dup2(o, 1), dup2(e, 2);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            execve(argv[0], argv.data(), environ);
+            _exit(127);
+        }
+        if (pid > 0) {
             if (interruptAfterMs >= 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
                 kill(pid, SIGINT);
@@ -64,7 +70,6 @@ protected:
             waitpid(pid, &status, 0);
             result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
-        posix_spawn_file_actions_destroy(&actions);
         result.out = ReadText(out);
         result.err = ReadText(err);
         return result;
@@ -173,6 +178,95 @@ TEST_F(CliTest, CtrlCStopsTheScanAndExitsWith130) {
     EXPECT_EQ(report["stopped_early"], true);
     EXPECT_EQ(report["frames"], nlohmann::json({0, 0}));
     EXPECT_EQ(report["streams"][0]["caption"], "MPEG-2.stream.0");
+}
+
+PsBuilder ThreeStreams() {
+    PsBuilder ps;
+    ps.pack()
+        .video(0xE0, Counting(30000, 1), 0x1000)
+        .audio(0x80, Counting(20000, 2), 0x1000)
+        .subpicture(0x20, Counting(50, 3), 0x2000)
+        .padTo()
+        .pack()
+        .video(0xE0, Counting(30000, 4))
+        .audio(0x80, Counting(20000, 5))
+        .padTo();
+    return ps;
+}
+
+TEST_F(CliTest, DemuxWritesTheChosenStreamsAndReportsThem) {
+    const PsBuilder ps = ThreeStreams();
+    ps.save(dir.path("FEATURE_1.EVO"));
+    std::filesystem::create_directory(dir.path("out"));
+    const CliResult result = run({"demux", "--json", "-o", dir.path("out"), "--streams", "a0,s0",
+                                  "--audio-ext", "ac3", dir.path("FEATURE_1.EVO")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto report = nlohmann::json::parse(result.out);
+    ASSERT_EQ(report["files"].size(), 2u);
+    EXPECT_EQ(report["files"][0]["path"], dir.path("out/FEATURE_1.DD.stream.00.ac3"));
+    EXPECT_EQ(report["files"][0]["size_bytes"], 40000);
+    EXPECT_EQ(report["files"][1]["path"], dir.path("out/FEATURE_1.Subpicture.00.sup"));
+    EXPECT_EQ(report["files"][1]["size_bytes"], 60);
+    Bytes audio = Counting(20000, 2);
+    const Bytes more = Counting(20000, 5);
+    audio.insert(audio.end(), more.begin(), more.end());
+    EXPECT_EQ(LoadFile(dir.path("out/FEATURE_1.DD.stream.00.ac3")), audio);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("out/FEATURE_1.MPEG-2.stream.0.mpv")));
+
+    // Without --streams every stream detected; without -o beside the source.
+    const CliResult all = run({"demux", dir.path("FEATURE_1.EVO")});
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_NE(all.out.find("Creating " + dir.path("FEATURE_1.MPEG-2.stream.0.mpv") + "\n"),
+              std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(dir.path("FEATURE_1.MPEG-2.stream.0.mpv")), 60000u);
+    EXPECT_NE(all.out.find("Done.\n"), std::string::npos);
+
+    const CliResult unknown = run({"demux", "--streams", "a0,a5", dir.path("FEATURE_1.EVO")});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("a5"), std::string::npos);
+    EXPECT_EQ(run({"demux", "--streams", "x9", dir.path("FEATURE_1.EVO")}).exitCode, 2);
+}
+
+TEST_F(CliTest, RebuildWritesTheCopyWithoutTheLeftOutStreams) {
+    PsBuilder ps;
+    ps.pack().video(0xE0, Counting(1000), 0x1000).padTo();
+    ps.pack().audio(0x80, Counting(1000), 0x1000).padTo();
+    ps.pack().subpicture(0x20, Counting(1000), 0x1000).padTo();
+    ps.pack().audio(0x80, Counting(1000)).padTo();
+    ps.save(dir.path("FEATURE_1.EVO"));
+    const CliResult result =
+        run({"rebuild", "--json", "--streams", "v0,s0", dir.path("FEATURE_1.EVO")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["files"][0]["path"], dir.path("FEATURE_1.rebuilt.EVO"));
+    EXPECT_EQ(report["files"][0]["size_bytes"], 2 * 2048);  // the audio packs are gone
+    const Bytes rebuilt = LoadFile(dir.path("FEATURE_1.rebuilt.EVO"));
+    const Bytes source = ps.bytes();
+    EXPECT_TRUE(std::equal(rebuilt.begin(), rebuilt.begin() + 2048, source.begin()));
+    EXPECT_TRUE(std::equal(rebuilt.begin() + 2048, rebuilt.end(), source.begin() + 4096,
+                           source.begin() + 6144));
+}
+
+TEST_F(CliTest, AFullDiskIsAClearFailureAndTheSourceStaysWhole) {
+    const PsBuilder ps = ThreeStreams();
+    ps.save(dir.path("FEATURE_1.EVO"));
+    std::filesystem::create_directory(dir.path("out"));
+    const CliResult result =
+        run({"demux", "-o", dir.path("out"), dir.path("FEATURE_1.EVO")}, -1, 50000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Cannot write file \"" + dir.path("out/FEATURE_1.MPEG-2.stream.0.mpv") +
+                              "\". File too large\n");
+    EXPECT_NE(result.out.find("Incomplete: " + dir.path("out/FEATURE_1.MPEG-2.stream.0.mpv")),
+              std::string::npos);
+    EXPECT_EQ(result.out.find("Done."), result.out.rfind("Done."));  // only the detection's
+    EXPECT_EQ(LoadFile(dir.path("FEATURE_1.EVO")), ps.bytes());
+
+    const CliResult rebuild =
+        run({"rebuild", "-o", dir.path("out"), dir.path("FEATURE_1.EVO")}, -1, 3000);
+    EXPECT_EQ(rebuild.exitCode, 1);
+    EXPECT_NE(rebuild.err.find("File too large"), std::string::npos);
+    EXPECT_NE(rebuild.out.find("Incomplete: " + dir.path("out/FEATURE_1.rebuilt.EVO")),
+              std::string::npos);
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {

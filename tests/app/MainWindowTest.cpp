@@ -49,8 +49,8 @@ QStringList LogLines(const TfMain& w) {
     return w.reMessage->toPlainText().split('\n');
 }
 
-// A program stream: MPEG-2 video, Dolby Digital 0x80, DTS 0x89, subpicture 0x20, then `fill`
-// bytes of padding so that a run lasts long enough to be interrupted.
+// A program stream: MPEG-2 video, Dolby Digital 0x80, DTS 0x89, subpicture 0x20, then padding
+// packs up to `fill` bytes so that a run lasts long enough to be interrupted.
 Bytes FourStreams(std::size_t fill = 0) {
     PsBuilder ps;
     ps.pack()
@@ -60,7 +60,8 @@ Bytes FourStreams(std::size_t fill = 0) {
         .audio(0x89, Counting(100), 0x1200)
         .subpicture(0x20, Counting(30), 0x1300)
         .padTo();
-    if (fill > ps.size()) ps.raw(Bytes(fill - ps.size(), 0xFF));
+    while (ps.size() < fill)
+        ps.pack().padding(2048 - 14 - 6);
     return ps.bytes();
 }
 
@@ -228,6 +229,53 @@ private slots:
             engine.SourceStream.close();
         }
         QVERIFY(!w.bCancel->isEnabled());
+    }
+
+    void demuxAndRebuildRunWithTheirButtonsAndCancelsQuestion() {
+        TfMain w;
+        startUp(w);
+        const QString source = file("FEATURE_1.EVO", FourStreams(13 << 20));
+        w.WMDropFiles({source});
+        w.bCheck->click();
+        w.eWorkdir->setText(files_.filePath("out"));
+        QDir().mkpath(files_.filePath("out"));
+        w.cbSub[0]->setChecked(false);
+
+        // Demux, with Cancel answered No: the run goes to the end.
+        QMap<QString, bool> during;
+        QString question;
+        DuringRun([&] {
+            for (QWidget* c : std::initializer_list<QWidget*>{w.bCheck, w.bDemux, w.bRebuild,
+                                                              w.bbEVO, w.bCancel}) {
+                during[c->objectName()] = c->isEnabled();
+            }
+            AnswerNextBox(QMessageBox::No, &question);
+            w.bCancel->click();
+        });
+        w.bDemux->click();
+        QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+        QCOMPARE(during.value("bCancel"), true);
+        QVERIFY(!during.value("bDemux") && !during.value("bRebuild") && !during.value("bCheck") &&
+                !during.value("bbEVO"));
+        QVERIFY(
+            LogLines(w).contains("Creating " + files_.filePath("out/FEATURE_1.DD.stream.00.mpa")));
+        QVERIFY(!QFile::exists(files_.filePath("out/FEATURE_1.Subpicture.00.sup")));
+        QCOMPARE(QFileInfo(files_.filePath("out/FEATURE_1.DD.stream.00.mpa")).size(), qint64(100));
+        QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled() && w.bCheck->isEnabled());
+        QVERIFY(!w.bCancel->isEnabled());
+
+        // Rebuild, with Cancel answered Yes: it stops, and what was written stays.
+        DuringRun([&] {
+            AnswerNextBox(QMessageBox::Yes);
+            w.bCancel->click();
+        });
+        w.bRebuild->click();
+        QVERIFY(w.engine().StopFlag != 0);
+        const QFileInfo rebuilt(files_.filePath("out/FEATURE_1.rebuilt.EVO"));
+        QVERIFY(rebuilt.exists());
+        QCOMPARE(rebuilt.size(), qint64(4 << 20));
+        QCOMPARE(LogLines(w).mid(LogLines(w).size() - 2), QStringList({"Done.", ""}));
+        QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled());
     }
 
     void aRunThatFailsSaysWhyAndLeavesTheWindowUsable() {
