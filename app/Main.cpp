@@ -31,6 +31,7 @@
 #include "engine/Markup.h"
 #include "engine/RebuildRun.h"
 #include "engine/RunError.h"
+#include "engine/XplRun.h"
 
 namespace strandis::app {
 
@@ -227,6 +228,7 @@ void TfMain::buildControls() {
     connect(bCancel, &QPushButton::clicked, this, &TfMain::bCancelClick);
     connect(bDemux, &QPushButton::clicked, this, &TfMain::bDemuxClick);
     connect(bRebuild, &QPushButton::clicked, this, &TfMain::bRebuildClick);
+    connect(bReadXPL, &QPushButton::clicked, this, &TfMain::bReadXPLClick);
     connect(bbEVO, &QToolButton::clicked, this, &TfMain::bbEVOClick);
     connect(bbXPL, &QToolButton::clicked, this, &TfMain::bbXPLClick);
     // Enter anywhere in the window presses "Read EVO".
@@ -601,6 +603,57 @@ void TfMain::bDemuxClick() {
 
 void TfMain::bRebuildClick() {
     writingRun(&RunRebuild);
+}
+
+void TfMain::bReadXPLClick() {
+    if (running_ || XPLname.isEmpty()) return;
+    beginRun();
+    Resetcbs();
+    PageControl->setCurrentIndex(4);
+    mXPL->clear();
+    mXPL->setVisible(false);  // no repaint per line while it fills
+    try {
+        const XplOutcome outcome = RunXpl(engine_, eXPLfile->text().toStdString(), xplLabels_);
+        QStringList lines;
+        for (const std::string& line : outcome.lines)
+            lines << QString::fromStdString(line);
+        mXPL->setPlainText(lines.join('\n'));
+        if (outcome.titleFound) {
+            const playlist::TitleTree& tree = outcome.tree;
+            tvXPL->clear();
+            const auto node = [this](const char* name, const std::vector<std::string>& children) {
+                auto* top = new QTreeWidgetItem(tvXPL, {name});
+                for (const std::string& child : children)
+                    new QTreeWidgetItem(top, {QString::fromStdString(child)});
+            };
+            node("Info", tree.info);
+            node("Video", tree.video);
+            node("Audio", tree.audio);
+            node("Subtitle", tree.subtitle);
+            node("Chapter", tree.chapter);
+            for (const playlist::Track& track : tree.tracks) {
+                const QString label = QString::fromStdString(track.label);
+                QCheckBox* target = nullptr;
+                if (track.kind == playlist::TrackKind::Video) {
+                    target =
+                        track.slot == 0 ? cbVideo[0] : nullptr;  // other video tracks change no box
+                } else {
+                    target = box(
+                        track.kind == playlist::TrackKind::Audio ? BoxKind::Audio : BoxKind::Sub,
+                        track.slot);
+                    if (target != nullptr) target->setToolTip(label);
+                }
+                if (target == nullptr) continue;
+                target->setEnabled(true);
+                target->setChecked(true);
+                target->setText(label);
+            }
+        }
+    } catch (const RunError& error) {
+        runFailed(QString::fromStdString(error.what()));
+    }
+    mXPL->setVisible(true);
+    endRun();
 }
 
 void TfMain::bCancelClick() {

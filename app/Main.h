@@ -11,6 +11,7 @@
 #include "engine/Detection.h"
 #include "engine/Engine.h"
 #include "engine/RunHost.h"
+#include "playlist/Xpl.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -59,6 +60,7 @@ public:
     void bCheckClick();
     void bDemuxClick();
     void bRebuildClick();
+    void bReadXPLClick();
     void bCancelClick();
     void bClearClick();
     void bbEVOClick();
@@ -163,6 +165,7 @@ private:
     QCheckBox* box(BoxKind kind, int slot) const;
 
     Engine engine_;
+    playlist::AttributeLabels xplLabels_;
     std::string sourcePath_;
     std::vector<Container> containers_;
     bool running_ = false;

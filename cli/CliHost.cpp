@@ -119,9 +119,15 @@ void CliHost::log(std::string_view markedUpLine) {
     finishProgress();
     if (collect_) {
         plainLog_.push_back(ParseMarkup(markedUpLine).plain);
+        keptLog_.emplace_back(markedUpLine);
         return;
     }
     std::cout << RenderMarkup(markedUpLine, ansi_) << '\n';
+}
+
+void CliHost::printKeptLog(bool ansi) const {
+    for (const std::string& line : keptLog_)
+        std::cout << RenderMarkup(line, ansi) << '\n';
 }
 
 void CliHost::slog(std::string_view text, int panel) {

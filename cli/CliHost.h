@@ -31,6 +31,8 @@ public:
     void setCaption(BoxKind kind, int slot, std::string caption);
     void setOutput(std::string folder, std::array<std::string, 3> extensions);
     const std::vector<std::string>& plainLog() const { return plainLog_; }
+    // Prints the lines kept so far as the terminal shows them.
+    void printKeptLog(bool ansi) const;
     void finishProgress();
 
     void log(std::string_view markedUpLine) override;
@@ -60,6 +62,7 @@ private:
     std::string folder_;
     std::array<std::string, 3> extensions_{"mpv", "mpa", "sup"};
     std::vector<std::string> plainLog_;
+    std::vector<std::string> keptLog_;
 };
 
 }  // namespace strandis::cli

@@ -1,5 +1,7 @@
 // strandis-cli: the runs of the window from a terminal.
+#include <unistd.h>
 #include <CLI/CLI.hpp>
+
 #include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -10,8 +12,10 @@
 #include "cli/CliHost.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
+#include "engine/PathRules.h"
 #include "engine/RebuildRun.h"
 #include "engine/RunError.h"
+#include "engine/XplRun.h"
 
 namespace {
 
@@ -190,6 +194,70 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
     return strandis::cli::g_interrupted != 0 ? kExitInterrupted : kExitOk;
 }
 
+struct XplFlags {
+    std::string playlist;
+    std::string source;
+    bool json = false;
+    Colour colour = Colour::Auto;
+};
+
+int RunXplCommand(const XplFlags& flags) {
+    CliHost host(flags.source, flags.colour, true);
+    strandis::Engine engine(host);
+    host.attach(engine);
+    engine.OutputBase = flags.source.empty()
+                            ? std::string()
+                            : strandis::CutExt(strandis::ExtractFileName(flags.source));
+    strandis::playlist::AttributeLabels labels;
+    strandis::XplOutcome outcome;
+    try {
+        outcome = strandis::RunXpl(engine, flags.playlist, labels);
+    } catch (const strandis::RunError& error) {
+        host.finishProgress();
+        std::cerr << error.what() << '\n';
+        return kExitFailed;
+    }
+    host.finishProgress();
+    const strandis::playlist::TitleTree& tree = outcome.tree;
+    const std::vector<std::pair<const char*, const std::vector<std::string>*>> nodes{
+        {"Info", &tree.info},
+        {"Video", &tree.video},
+        {"Audio", &tree.audio},
+        {"Subtitle", &tree.subtitle},
+        {"Chapter", &tree.chapter}};
+    if (flags.json) {
+        nlohmann::json treeJson = nlohmann::json::object();
+        for (const auto& [name, children] : nodes)
+            treeJson[name] = *children;
+        nlohmann::json boxes = nlohmann::json::array();
+        for (const strandis::playlist::Track& track : tree.tracks) {
+            if (track.kind == strandis::playlist::TrackKind::Video && track.slot != 0)
+                continue;  // no box
+            const char* prefix = track.kind == strandis::playlist::TrackKind::Video   ? "v"
+                                 : track.kind == strandis::playlist::TrackKind::Audio ? "a"
+                                                                                      : "s";
+            boxes.push_back(
+                {{"box", prefix + std::to_string(track.slot)}, {"caption", track.label}});
+        }
+        std::cout << nlohmann::json{{"lines", outcome.lines}, {"tree", treeJson}, {"boxes", boxes}}
+                         .dump(2)
+                  << '\n';
+        return kExitOk;
+    }
+    for (const std::string& line : outcome.lines)
+        std::cout << line << '\n';
+    std::cout << '\n';
+    for (const auto& [name, children] : nodes) {
+        std::cout << name << '\n';
+        for (const std::string& child : *children)
+            std::cout << "  " << child << '\n';
+    }
+    std::cout << '\n';
+    host.printKeptLog(flags.colour == Colour::Always ||
+                      (flags.colour == Colour::Auto && isatty(STDOUT_FILENO)));
+    return kExitOk;
+}
+
 int RunScan(const ScanFlags& flags) {
     CliHost host(flags.file, flags.colour, flags.json);
     ApplyScanFlags(host, flags);
@@ -241,6 +309,19 @@ int main(int argc, char** argv) {
         app.add_subcommand("rebuild", "Copy the source without the streams left out (\"Rebuild\")");
     AddWriteFlags(*rebuildCommand, rebuild, false);
 
+    XplFlags xpl;
+    CLI::App* xplCommand =
+        app.add_subcommand("xpl", "Show a playlist and the title that plays a file (\"Read XPL\")");
+    xplCommand->add_option("PLAYLIST", xpl.playlist, "The playlist (VPLST000.XPL)")->required();
+    xplCommand->add_option("--source", xpl.source, "The file whose base name picks the title");
+    xplCommand->add_flag("--json", xpl.json, "Print one JSON object");
+    xplCommand
+        ->add_option("--color", xpl.colour, "Mark-up as ANSI bold and blue: auto, always or never")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, Colour>{
+                {"auto", Colour::Auto}, {"always", Colour::Always}, {"never", Colour::Never}},
+            CLI::ignore_case));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -256,6 +337,7 @@ int main(int argc, char** argv) {
         if (*scanCommand) return RunScan(scan);
         if (*demuxCommand) return RunWriting(demux, false);
         if (*rebuildCommand) return RunWriting(rebuild, true);
+        if (*xplCommand) return RunXplCommand(xpl);
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return kExitFailed;

@@ -269,6 +269,32 @@ TEST_F(CliTest, AFullDiskIsAClearFailureAndTheSourceStaysWhole) {
               std::string::npos);
 }
 
+TEST_F(CliTest, XplListsTheTitleOfTheSourceAsLinesTreeAndBoxes) {
+    const std::string playlist = R"(<Playlist displayName="Disc">
+<AudioAttributeItem index="1" codec="DD+" channels="6"/>
+<Title displayName="Film" titleDuration="01:00:00:00"><Clip src="FEATURE_1.MAP"/>
+<Audio streamNumber="2" mediaAttr="1" description="English"/>
+<Chapter titleTimeBegin="00:00:00:00" displayName="Chapter 1"/></Title></Playlist>)";
+    SaveFile(dir.path("VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    const CliResult json = run(
+        {"xpl", "--json", "--source", "/disc/HVDVD_TS/FEATURE_1.EVO", dir.path("VPLST000.XPL")});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(nlohmann::json::parse(json.out), nlohmann::json::parse(R"({
+        "lines": ["  <Title displayName=\"Film\" titleDuration=\"01:00:00:00\">", "    <Clip src=\"FEATURE_1.MAP\"/>",
+                  "    <Audio streamNumber=\"2\" mediaAttr=\"1\" description=\"English\"/>",
+                  "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Chapter 1\"/>", "  </Title>"],
+        "tree": {"Info": ["Title: Disc", "Name: Film", "Duration: 01:00:00:00"], "Video": [],
+                 "Audio": ["DD+.6ch.stream.01.English"], "Subtitle": [], "Chapter": ["00:00:00:00: Chapter 1"]},
+        "boxes": [{"box": "a1", "caption": "DD+.6ch.stream.01.English"}]})"));
+
+    const CliResult text = run({"xpl", dir.path("VPLST000.XPL")});  // no source: the whole playlist
+    ASSERT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), "<Playlist displayName=\"Disc\">");
+    EXPECT_NE(text.out.find("\nInfo\nVideo\nAudio\nSubtitle\nChapter\n\nOpen VPLST000.XPL\n"),
+              std::string::npos);
+    EXPECT_EQ(run({"xpl", dir.path("none.XPL")}).exitCode, 1);
+}
+
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"scan"}).exitCode, 2);

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -14,6 +15,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 #include <functional>
 
@@ -276,6 +278,76 @@ private slots:
         QCOMPARE(rebuilt.size(), qint64(4 << 20));
         QCOMPARE(LogLines(w).mid(LogLines(w).size() - 2), QStringList({"Done.", ""}));
         QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled());
+    }
+
+    void readXplFillsTheMemoTheTreeAndTheBoxes() {
+        TfMain w;
+        startUp(w);
+        const std::string playlist =
+            "<?xml version=\"1.0\"?>\n"
+            "<Playlist displayName=\"Disc\">\n"
+            "  <VideoAttributeItem index=\"1\" codec=\"VC-1\"/>\n"
+            "  <AudioAttributeItem index=\"1\" codec=\"DD+\" channels=\"6\"/>\n"
+            "  <SubpictureAttributeItem index=\"1\" codec=\"2bitRLE\"/>\n"
+            "  <Title id=\"A\" displayName=\"Film\" titleDuration=\"01:00:00:00\">\n"
+            "    <PrimaryAudioVideoClip src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\">\n"
+            "      <Video track=\"1\" mediaAttr=\"1\"/>\n"
+            "      <Audio track=\"1\" streamNumber=\"2\" mediaAttr=\"1\" "
+            "description=\"English\"/>\n"
+            "      <Subtitle track=\"1\" streamNumber=\"1\" mediaAttr=\"1\" "
+            "description=\"Deutsch\"/>\n"
+            "    </PrimaryAudioVideoClip>\n"
+            "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Chapter 1\"/>\n"
+            "  </Title>\n"
+            "</Playlist>\n";
+        file("disc/ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        w.WMDropFiles({file("disc/HVDVD_TS/FEATURE_1.EVO", FourStreams())});
+        QCOMPARE(w.eXPLfile->text(), files_.filePath("disc/ADV_OBJ/VPLST000.XPL"));
+        w.bReadXPL->click();
+
+        QCOMPARE(w.PageControl->currentIndex(), 4);
+        QVERIFY(!w.mXPL->isHidden());
+        const QStringList memo = w.mXPL->toPlainText().split('\n');
+        QCOMPARE(memo.first(),
+                 QString("  <Title id=\"A\" displayName=\"Film\" titleDuration=\"01:00:00:00\">"));
+        QCOMPARE(memo.last(), QString("  </Title>"));
+        QCOMPARE(w.tvXPL->topLevelItemCount(), 5);
+        const QStringList tops{"Info", "Video", "Audio", "Subtitle", "Chapter"};
+        for (int k = 0; k < 5; ++k)
+            QCOMPARE(w.tvXPL->topLevelItem(k)->text(0), tops[k]);
+        QCOMPARE(w.tvXPL->topLevelItem(0)->child(0)->text(0), QString("Title: Disc"));
+        QCOMPARE(w.tvXPL->topLevelItem(4)->child(0)->text(0), QString("00:00:00:00: Chapter 1"));
+        QVERIFY(!w.tvXPL->topLevelItem(2)->isExpanded());
+
+        QVERIFY(w.cbVideo[0]->isEnabled() && w.cbVideo[0]->isChecked());
+        QCOMPARE(w.cbVideo[0]->text(), QString("VC-1.stream.0"));
+        QCOMPARE(w.cbAudio[1]->text(), QString("DD+.6ch.stream.01.English"));
+        QCOMPARE(w.cbAudio[1]->toolTip(), QString("DD+.6ch.stream.01.English"));
+        QVERIFY(w.cbAudio[1]->isChecked() && !w.cbAudio[0]->isEnabled());
+        QCOMPARE(w.cbSub[0]->text(), QString("2bitRLE.stream.00.Deutsch"));
+        QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled() && w.bReadXPL->isEnabled());
+        QVERIFY(LogLines(w).contains("DD+.6ch.stream.01.English found!"));
+        QCOMPARE(LogLines(w).mid(LogLines(w).size() - 2), QStringList({"Done.", ""}));
+
+        // A bad index: the message is shown and logged, and the window recovers.
+        const std::string bad =
+            "<Playlist><AudioAttributeItem index=\"x2\" codec=\"DD\"/></Playlist>";
+        file("disc/ADV_OBJ/VPLST000.XPL", Bytes(bad.begin(), bad.end()));
+        QString message;
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bReadXPL->click();
+        QCOMPARE(message, QString("'x2' is not a valid integer value"));
+        QVERIFY(LogLines(w).contains(message));
+        QVERIFY(!w.mXPL->isHidden());
+        QVERIFY(w.bReadXPL->isEnabled() && w.bCheck->isEnabled());
+        QVERIFY(!w.cbAudio[1]->isEnabled());  // reset at the start of the reading
+
+        // A file that cannot be opened.
+        w.WMDropFiles({files_.filePath("nowhere/ADV_OBJ/VPLST000.XPL")});
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bReadXPL->click();
+        QVERIFY(message.startsWith("Cannot open file"));
+        QVERIFY(w.bReadXPL->isEnabled());
     }
 
     void aRunThatFailsSaysWhyAndLeavesTheWindowUsable() {

@@ -1,0 +1,58 @@
+#include "engine/XplRun.h"
+
+#include "engine/PathRules.h"
+
+namespace strandis {
+
+XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
+                  playlist::AttributeLabels& labels) {
+    RunHost& host = engine.host();
+    XplOutcome outcome;
+    InputFile& file = engine.SourceStream;
+    struct CloseFile {
+        InputFile& file;
+        ~CloseFile() { file.close(); }
+    } closeFile{file};
+
+    file.open(playlistPath);
+    host.log("Open " + ExtractFileName(playlistPath));
+    host.log("Filesize: " + std::to_string(file.size()) + " bytes");
+    playlist::TagScanner scanner(labels);
+    while (file.position() < file.size()) {
+        const std::size_t n = file.readBlock(engine.ReadBuffer(), kBlockSize);
+        host.slog(std::to_string(file.position()) + "/" + std::to_string(file.size()) + " bytes",
+                  1);
+        scanner.feed(engine.ReadBuffer(), n);
+    }
+    file.close();
+    engine.StreamIds.clear();
+
+    outcome.lines = std::move(scanner.lines());
+    outcome.titleFound =
+        !engine.OutputBase.empty() && playlist::CutToTitle(outcome.lines, engine.OutputBase);
+    if (outcome.titleFound) {
+        outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
+        for (const playlist::Track& track : outcome.tree.tracks) {
+            // The value 1 marks a listed track; it is no stream id.
+            switch (track.kind) {
+                case playlist::TrackKind::Video:
+                    engine.StreamIds.video(track.slot) = 1;
+                    break;
+                case playlist::TrackKind::Audio:
+                    engine.StreamIds.audio(track.slot) = 1;
+                    break;
+                default:
+                    engine.StreamIds.sub(track.slot) = 1;
+                    break;
+            }
+            host.log(track.label + " found!");
+        }
+    }
+    host.log("Done.");
+    host.log("");
+    host.slog("Ready", 0);
+    host.slog("", 1);
+    return outcome;
+}
+
+}  // namespace strandis

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "playlist/Xpl.h"
+
+namespace strandis {
+
+struct XplOutcome {
+    std::vector<std::string> lines;  // the memo: the title's tags, or every tag
+    bool titleFound = false;         // when false the tree stays as it was
+    playlist::TitleTree tree;
+};
+
+// "Read XPL": reads the playlist into tag lines, takes the attribute labels, cuts the lines to
+// the title that plays the file named by engine.OutputBase, and lists its tracks, marking their
+// slots in the stream inventory. Raises RunError when the file cannot be opened or read, or
+// when an attribute item's index is not a whole number; the file is closed in every case.
+XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
+                  playlist::AttributeLabels& labels);
+
+}  // namespace strandis
