@@ -52,11 +52,26 @@ std::string getsecond(std::string_view path) {
     return FileExists(candidate) ? candidate : std::string();
 }
 
-bool IsAobPath(std::string_view path) {
+namespace {
+
+bool HasExtension(std::string_view path, std::string_view upperExtension) {
     const std::string ext = ExtractFileExt(path);
-    if (ext.size() != 4) return false;
-    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-    return upper(ext[1]) == 'A' && upper(ext[2]) == 'O' && upper(ext[3]) == 'B';
+    if (ext.size() != upperExtension.size()) return false;
+    for (std::size_t k = 0; k < ext.size(); ++k) {
+        const char c = ext[k] >= 'a' && ext[k] <= 'z' ? static_cast<char>(ext[k] - 32) : ext[k];
+        if (c != upperExtension[k]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsAobPath(std::string_view path) {
+    return HasExtension(path, ".AOB");
+}
+
+bool IsVobPath(std::string_view path) {
+    return HasExtension(path, ".VOB");
 }
 
 }  // namespace strandis

@@ -22,5 +22,7 @@ std::string getsecond(std::string_view path);
 
 // Whether the extension of `path`, upper-cased, is ".AOB" (a DVD-Audio object).
 bool IsAobPath(std::string_view path);
+// Whether the extension of `path`, upper-cased, is ".VOB" (a DVD-Video object).
+bool IsVobPath(std::string_view path);
 
 }  // namespace strandis

@@ -30,7 +30,9 @@ private:
 
 // The machine's registers, all fresh at every scan.
 struct Registers {
-    std::uint32_t ShiftReg = 0;  // last four bytes, newest in the low byte
+    // The last eight bytes examined, newest in the low byte; its low 32 bits are the machine's
+    // ShiftReg, the rest keeps a packet's sub-stream header for the header readers.
+    std::uint64_t ShiftReg = 0;
     std::uint8_t PacketKind = PacketKind::Nothing;
     std::int32_t LengthLeft = 0;  // bytes of the PES packet not yet consumed
     std::uint8_t LengthBytes = 0;
@@ -69,9 +71,11 @@ struct Registers {
     std::int32_t PacketSubId = -1;
 };
 
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           p[3];
+std::uint64_t BigEndian64(const std::uint8_t* p) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < 8; ++k)
+        value = (value << 8) | p[k];
+    return value;
 }
 
 class Scanner {
@@ -191,8 +195,8 @@ void Scanner::scanBlock(std::size_t n) {
 
 // Shifts the bytes [from, to) into ShiftReg.
 void Scanner::shiftIn(std::size_t from, std::size_t to) {
-    if (to - from >= 4) {
-        r_.ShiftReg = BigEndian32(buf_ + to - 4);
+    if (to - from >= 8) {
+        r_.ShiftReg = BigEndian64(buf_ + to - 8);
     } else {
         for (std::size_t k = from; k < to; ++k)
             r_.ShiftReg = (r_.ShiftReg << 8) | buf_[k];
@@ -581,7 +585,9 @@ void Scanner::timeBase() {
 }
 
 void Scanner::details(std::size_t i, std::uint32_t len) {
-    const analysers::Payload payload{{buf_, valid_}, i, len};
+    analysers::Payload payload{{buf_, valid_}, i, len};
+    for (std::size_t k = 0; k < 7; ++k)
+        payload.before[k] = static_cast<std::uint8_t>(r_.ShiftReg >> (8 * (7 - k)));
     switch (r_.PacketKind) {
         case PacketKind::Audio: {
             if (r_.AudioSlot < 0 ||
@@ -605,7 +611,7 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
                     if (r_.AudioSubId == 0xA1 && IsAobPath(host_.sourcePath())) {
                         analysers::MLPdetails(payload, sink_);
                     } else {
-                        analysers::LPCMdetails(payload, sink_);
+                        analysers::LPCMdetails(payload, IsVobPath(host_.sourcePath()), sink_);
                     }
                     break;
             }

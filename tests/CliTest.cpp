@@ -97,6 +97,7 @@ TEST_F(CliTest, ScanPrintsTheLogWithoutMarkUpWhenNotOnATerminal) {
               "Subpicture stream 2 found!\n"
               "   First PTS = 00000000\n"
               "   Stream id = 22\n"
+              "   Format = 2bitRLE\n"
               "Done.\n"
               "\n"
               "1 frames (0:00:00 s) count in video stream 0.\n"

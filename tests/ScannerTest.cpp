@@ -118,9 +118,11 @@ TEST_F(ScannerTest, DetailLinesGiveFirstTimeStampAndIdOncePerSlot) {
         "[b]Subpicture[/b] stream 0 found!",
         "   First PTS = 00002000",
         "   Stream id = 20",
+        "   Format = [bl]2bitRLE[/bl]",
         "[b]Subpicture[/b] stream 31 found!",
         "   First PTS = 00003000",
         "   Stream id = 3F",
+        "   Format = [bl]2bitRLE[/bl]",
     };
     EXPECT_EQ(trace.log, expected);
     EXPECT_EQ(trace.minPts, 111111u);

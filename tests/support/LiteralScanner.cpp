@@ -2,6 +2,9 @@
 #include "tests/support/LiteralScanner.h"
 
 #include <cstdio>
+#include <functional>
+
+#include "analysers/Analysers.h"
 
 namespace strandis::test {
 
@@ -23,6 +26,25 @@ bool AobName(const std::string& path) {
     return ext == ".AOB";
 }
 
+class SayingSink final : public analysers::LogSink {
+public:
+    explicit SayingSink(std::function<void(const std::string&)> say) : say_(std::move(say)) {}
+    void log(std::string_view line) override { say_(std::string(line)); }
+
+private:
+    std::function<void(const std::string&)> say_;
+};
+
+bool VobName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext == ".VOB";
+}
+
 struct Literal {
     const bool demuxMode;
     RunHost& host;
@@ -34,6 +56,7 @@ struct Literal {
     std::size_t n = 0;
 
     std::uint32_t ShiftReg = 0;
+    std::uint64_t History = 0;  // every byte examined, for the sub-stream header bytes
     std::uint8_t PacketKind = 8;
     std::int32_t LengthLeft = 0;
     std::uint8_t LengthBytes = 0, FixedHeaderLeft = 0, HeaderFlags = 0, HeaderLeft = 0;
@@ -148,6 +171,16 @@ struct Literal {
         say("   Stream id = " + HexText(static_cast<std::uint32_t>(id), 2));
     }
 
+    SayingSink sink{[this](const std::string& line) { say(line); }};
+
+    // What a header reader gets: the block, the chunk, and the seven bytes examined before it.
+    analysers::Payload payloadAt(std::size_t i, std::size_t length) const {
+        analysers::Payload p{{block.data(), n}, i, length};
+        for (std::size_t k = 0; k < 7; ++k)
+            p.before[k] = static_cast<std::uint8_t>(History >> (8 * (7 - k)));
+        return p;
+    }
+
     // Rule 4 of the machine: a payload chunk at position i; returns its length.
     std::int64_t chunk(std::size_t i) {
         std::int64_t len = std::min<std::int64_t>(LengthLeft, static_cast<std::int64_t>(n - i));
@@ -177,14 +210,29 @@ struct Literal {
                 if (PacketKind == 1 && shownAudio[static_cast<std::size_t>(AudioSlot)] == 0) {
                     shownAudio[static_cast<std::size_t>(AudioSlot)] = 1;
                     detailLines(FirstAudioPts, AudioSubId);
+                    const analysers::Payload p = payloadAt(i, ulen);
+                    if (AudioType == 0 || AudioType == 1) analysers::AC3details(p, AudioSlot, sink);
+                    if (AudioType == 2) analysers::DTSdetails(p, sink);
+                    if (AudioType == 4) analysers::MLPdetails(p, sink);
+                    if (AudioType == 3 && AudioSubId == 0xA1 &&
+                        AobName(std::string(host.sourcePath()))) {
+                        analysers::MLPdetails(p, sink);
+                    } else if (AudioType == 3) {
+                        analysers::LPCMdetails(p, VobName(std::string(host.sourcePath())), sink);
+                    }
                 }
                 if (PacketKind == 0 && shownVideo[static_cast<std::size_t>(VideoSlot)] == 0) {
                     shownVideo[static_cast<std::size_t>(VideoSlot)] = 1;
                     detailLines(VideoPts, VideoId);
+                    const analysers::Payload p = payloadAt(i, ulen);
+                    if (VideoType == 2) analysers::VC1details(p, VideoPts, sink);
+                    if (VideoType == 1) analysers::H264details(p, VideoPts, sink);
+                    if (VideoType == 0) analysers::MPEG2details(p, VideoPts, DtsReg, sink);
                 }
                 if (PacketKind == 6 && shownSub[static_cast<std::size_t>(SubSlot)] == 0) {
                     shownSub[static_cast<std::size_t>(SubSlot)] = 1;
                     detailLines(FirstSubPts, SubId);
+                    analysers::SUBdetails(payloadAt(i, ulen), sink);
                 }
             }
             if (demuxMode) {
@@ -219,6 +267,7 @@ struct Literal {
     std::int64_t byte(std::size_t i) {
         const std::uint8_t b = block[i];
         ShiftReg = (ShiftReg << 8) | b;
+        History = (History << 8) | b;
         if (InPayload == 1) return chunk(i);
         if (SkipBytes > 0) {
             --SkipBytes;

@@ -1,0 +1,103 @@
+// MPEG-2 video (ISO/IEC 13818-2) sequence headers and extensions.
+#include <array>
+#include <string>
+
+#include "analysers/Analysers.h"
+
+namespace strandis::analysers {
+
+namespace {
+
+// aspect_ratio_information.
+constexpr std::array<std::string_view, 5> kAspects{
+    "   Aspect ratio = forbidden", "   Aspect ratio = [bl]1:1[/bl] (square samples)",
+    "   Aspect ratio = [bl]4:3[/bl]", "   Aspect ratio = [bl]16:9[/bl]",
+    "   Aspect ratio = [bl]2.21:1[/bl]"};
+
+// frame_rate_code.
+constexpr std::array<std::string_view, 9> kFrameRates{
+    "   Frame rate = forbidden",          "   Frame rate = [bl]23.976[/bl] fps",
+    "   Frame rate = [bl]24[/bl] fps",    "   Frame rate = [bl]25[/bl] fps",
+    "   Frame rate = [bl]29.97[/bl] fps", "   Frame rate = [bl]30[/bl] fps",
+    "   Frame rate = [bl]50[/bl] fps",    "   Frame rate = [bl]59.94[/bl] fps",
+    "   Frame rate = [bl]60[/bl] fps"};
+
+std::string Hex8(std::uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(8, '0');
+    for (int k = 7; k >= 0; --k, value >>= 4)
+        text[static_cast<std::size_t>(k)] = kDigits[value & 0xF];
+    return text;
+}
+
+}  // namespace
+
+void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t /*dts*/,
+                  LogSink& sink) {
+    std::uint32_t w = 0;
+    std::int32_t picturesBefore = 0;
+    bool sequenceSeen = false, described = false;
+    int sequenceLeft = 0, pictureLeft = 0, extensionIdLeft = 0, codingExtensionLeft = 0,
+        sequenceExtensionLeft = 0, firstPtsLeft = 0;
+
+    for (const std::uint8_t* p = payload.begin(); p != payload.end(); ++p) {
+        const std::uint8_t b = *p;
+        w = (w << 8) | b;
+        if (w == 0x00000100) {  // picture start code
+            pictureLeft = 2;
+        } else if (w == 0x000001B3) {  // sequence header code
+            sequenceLeft = 7;
+            if (!sequenceSeen) {
+                sink.log("   Sequence Header found");
+                sink.log("   " + std::to_string(picturesBefore) +
+                         " frames before first Sequence Header");
+                sequenceSeen = true;
+                firstPtsLeft = 2;
+            }
+            picturesBefore = 0;
+        } else if (sequenceLeft != 0) {
+            const int k = --sequenceLeft;
+            if (described) continue;
+            if (k == 4) {  // horizontal_size_value, vertical_size_value
+                sink.log("   size = [bl]" + std::to_string((w >> 12) & 0xFFF) + "[/bl]x[bl]" +
+                         std::to_string(w & 0xFFF) + "[/bl]");
+            } else if (k == 3) {  // aspect_ratio_information, frame_rate_code
+                sink.log((b >> 4) < kAspects.size() ? kAspects[b >> 4]
+                                                    : "   Aspect ratio = reserved");
+                sink.log((b & 0xF) < kFrameRates.size() ? kFrameRates[b & 0xF]
+                                                        : "   Frame rate = reserved");
+            } else if (k == 0) {  // bit_rate_value, in units of 400 bit/s
+                sink.log("  Sequence header bitrate = [bl]" +
+                         std::to_string(((w >> 6) & 0x3FFFF) * 400 / 1000) + "[/bl] kbps");
+            }
+        } else if (pictureLeft != 0) {
+            if (--pictureLeft == 0) {
+                const unsigned type = (b >> 3) & 7;  // picture_coding_type
+                if (type == 0 || type > 3)
+                    sink.log("   illegal picture_coding_type = " + std::to_string(type));
+            }
+        } else if (w == 0x000001B5) {  // extension start code
+            extensionIdLeft = 1;
+        } else if (extensionIdLeft != 0) {
+            extensionIdLeft = 0;
+            if ((b >> 4) == 8) {  // picture coding extension
+                ++picturesBefore;
+                if (sequenceSeen) codingExtensionLeft = 5;
+            } else if ((b >> 4) == 1) {  // sequence extension
+                sequenceExtensionLeft = 1;
+            }
+        } else if (codingExtensionLeft != 0) {
+            if (--codingExtensionLeft == 1 && firstPtsLeft != 0 && --firstPtsLeft == 0) {
+                sink.log("   First Video PTS = " + Hex8(videoPts));
+            }
+        } else if (sequenceExtensionLeft != 0) {
+            sequenceExtensionLeft = 0;
+            if (!described) {
+                sink.log("   Progressive Sequence = " + std::to_string((b >> 3) & 1));
+                described = true;
+            }
+        }
+    }
+}
+
+}  // namespace strandis::analysers
