@@ -7,31 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/BitWriter.h"
 #include "tests/support/PsBuilder.h"
 
 namespace {
 
+using strandis::test::BitWriter;
 using strandis::test::Bytes;
 using strandis::test::PsBuilder;
-
-class BitWriter {
-public:
-    void put(std::uint32_t value, int bits) {
-        for (int k = bits - 1; k >= 0; --k) {
-            if (fill_ == 0) bytes_.push_back(0);
-            bytes_.back() |= static_cast<std::uint8_t>(((value >> k) & 1) << (7 - fill_));
-            fill_ = (fill_ + 1) % 8;
-        }
-    }
-    Bytes take() {
-        fill_ = 0;
-        return std::move(bytes_);
-    }
-
-private:
-    Bytes bytes_;
-    int fill_ = 0;
-};
 
 void Append(Bytes& to, const Bytes& from) {
     to.insert(to.end(), from.begin(), from.end());
