@@ -2,5 +2,5 @@
 # Sets up, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh ffmpeg
+scripts/setup.sh ffmpeg dvdauthor
 ctest --test-dir build --output-on-failure --parallel 2

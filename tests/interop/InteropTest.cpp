@@ -1,0 +1,299 @@
+// strandis-cli on program streams written by ffmpeg's DVD muxer and dvdauthor's spumux, with
+// ffmpeg and ffprobe as the judges. The fixtures are committed (make_fixtures.sh makes them);
+// the tests that run ffmpeg or ffprobe themselves are skipped when those are not installed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "tests/support/PsBuilder.h"
+#include "tests/support/TestHost.h"
+
+namespace strandis::test {
+namespace {
+
+struct ShellRun {
+    int exitCode = -1;
+    std::string out;
+};
+
+ShellRun Shell(const std::string& command) {
+    ShellRun run;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            run.out.append(buffer, n);
+        const int status = ::pclose(pipe);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
+}
+
+bool Installed(const char* tool) {
+    return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1").exitCode == 0;
+}
+
+std::string Fixture(const std::string& name) {
+    return std::string(FIXTURES_DIR) + "/" + name;
+}
+
+// The streams ffprobe lists: id -> codec name.
+std::map<int, std::string> ProbeStreams(const std::string& file) {
+    const auto json =
+        nlohmann::json::parse(Shell("ffprobe -v error -show_streams -of json '" + file + "'").out);
+    std::map<int, std::string> streams;
+    for (const auto& s : json["streams"])
+        streams[std::stoi(s["id"].get<std::string>(), nullptr, 16)] = s["codec_name"];
+    return streams;
+}
+
+// The video payload of a DVD program stream in the pieces a scanner of 262,144-byte blocks meets:
+// PES payloads, cut again where a block ends. Returns the picture start code's last byte too.
+std::vector<Bytes> VideoPieces(const Bytes& data, std::uint8_t& code) {
+    std::vector<Bytes> pieces;
+    for (std::size_t pack = 0; pack + 2048 <= data.size(); pack += 2048) {
+        std::size_t at = pack + 14;
+        if (data[pack + 13] != 0xF8) at += data[pack + 13] & 7;  // pack stuffing
+        while (at + 6 <= pack + 2048 && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
+            const std::uint8_t id = data[at + 3];
+            const std::size_t end = at + 6 + ((std::size_t{data[at + 4]} << 8) | data[at + 5]);
+            if (id == 0xE0 || id == 0xE2) {
+                code = id == 0xE0 ? 0x00 : 0x09;
+                std::size_t from = at + 9 + data[at + 8];
+                while (from < end) {
+                    const std::size_t cut = std::min(end, (from / 262144 + 1) * 262144);
+                    pieces.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(from),
+                                        data.begin() + static_cast<std::ptrdiff_t>(cut));
+                    from = cut;
+                }
+            }
+            at = end;
+        }
+    }
+    return pieces;
+}
+
+// Counted on its own, a piece that opens with 01 <code> or 00 01 <code> counts one, and a start
+// code split so that only its last byte opens the piece counts none. This gives how far that
+// differs from the true count at every place where two pieces meet.
+int ChunkBoundaryDifference(const std::string& file) {
+    std::uint8_t code = 0;
+    const std::vector<Bytes> pieces = VideoPieces(LoadFile(file), code);
+    int difference = 0;
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        const Bytes& a = pieces[k - 1];
+        const Bytes& b = pieces[k];
+        Bytes joined(a.end() - static_cast<std::ptrdiff_t>(std::min<std::size_t>(3, a.size())),
+                     a.end());
+        const std::size_t tail = joined.size();
+        joined.insert(joined.end(), b.begin(),
+                      b.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(3, b.size())));
+        int truth = 0;  // true start codes that straddle the meeting point
+        for (std::size_t s = 0; s + 4 <= joined.size(); ++s) {
+            if (s < tail && s + 3 >= tail && joined[s] == 0 && joined[s + 1] == 0 &&
+                joined[s + 2] == 1 && joined[s + 3] == code) {
+                ++truth;
+            }
+        }
+        int counted = 0;  // what counting the piece on its own finds at its start
+        if (b.size() >= 2 && b[0] == 1 && b[1] == code) ++counted;
+        if (b.size() >= 3 && b[0] == 0 && b[1] == 1 && b[2] == code) ++counted;
+        difference += counted - truth;
+    }
+    return difference;
+}
+
+class InteropTest : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    nlohmann::json cli(const std::string& args) {
+        const ShellRun run = Shell(std::string(STRANDIS_CLI) + " " + args + " --full --json 2>&1");
+        EXPECT_EQ(run.exitCode, 0) << args << "\n" << run.out;
+        return nlohmann::json::parse(run.out);
+    }
+    // One stream of `file` as ffmpeg writes it: a stream copy in `format`, or a decode to it.
+    Bytes ffmpeg(const std::string& file, int id, const std::string& options) {
+        const std::string out = dir.path("ffmpeg.out");
+        Shell("ffmpeg -nostdin -y -v error -i '" + file + "' -map 0:i:" + std::to_string(id) + " " +
+              options + " '" + out + "' 2>/dev/null");
+        return LoadFile(out);
+    }
+    // The lines ffmpeg prints while decoding a file; none when it decodes cleanly.
+    std::string decodeErrors(const std::string& input) {
+        return Shell("ffmpeg -nostdin -v error " + input + " -f null - 2>&1").out;
+    }
+    void needFfmpeg() {
+        if (!Installed("ffmpeg") || !Installed("ffprobe"))
+            GTEST_SKIP() << "ffmpeg and ffprobe are not installed";
+    }
+};
+
+TEST_F(InteropTest, ScanListsTheStreamsFfprobeListsAndCountsItsFrames) {
+    needFfmpeg();
+    for (const char* name : {"mix.VOB", "pal.VOB", "avc.VOB", "dts.VOB", "lpcm.VOB"}) {
+        const nlohmann::json report = cli("scan " + Fixture(name));
+        std::set<int> ours;
+        for (const auto& s : report["streams"]) {
+            const int id = s["id"];
+            ours.insert(s["kind"] == "video" ? 0x100 | id : id);
+        }
+        // Every stream ffprobe lists is ours, but for navigation, MPEG audio (no box of its own)
+        // and a sub-stream whose audio slot an earlier one of another codec holds.
+        std::set<int> expected;
+        std::set<int> audioSlots;
+        for (const auto& [id, codec] : ProbeStreams(Fixture(name))) {
+            if (id == 0x1BF || (id >= 0x1C0 && id <= 0x1CF)) continue;
+            if (id >= 0x80 && id <= 0xCF) {
+                const int slot = id < 0x90 ? id & 7 : id & 0x0F;
+                if (!audioSlots.insert(slot).second) continue;
+            }
+            expected.insert(id);
+        }
+        EXPECT_EQ(ours, expected) << name;
+
+        const auto frames =
+            nlohmann::json::parse(Shell("ffprobe -v error -count_frames -select_streams v:0 "
+                                        "-show_entries stream=nb_read_frames -of json '" +
+                                        Fixture(name) + "'")
+                                      .out);
+        // The scanner counts the start codes of each payload chunk on its own, as if zeros stood
+        // in front of it; where chunks meet, that differs from the true count by what the
+        // boundaries show.
+        const int boundaryDifference = ChunkBoundaryDifference(Fixture(name));
+        EXPECT_EQ(report["frames"][0].get<int>(),
+                  std::stoi(frames["streams"][0]["nb_read_frames"].get<std::string>()) +
+                      boundaryDifference)
+            << name;
+    }
+}
+
+TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
+    for (const char* name :
+         {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block
+        // The first system header of the file, read by its syntax: behind the start code, the
+        // header length (2 bytes) and rate_bound (3), audio_bound in the top six bits of the
+        // next byte and video_bound in the low five of the one after.
+        const Bytes data = LoadFile(Fixture(name));
+        std::size_t at = 0;
+        while (at + 12 < data.size() &&
+               !(data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && data[at + 3] == 0xBB))
+            ++at;
+        ASSERT_LT(at + 12, data.size()) << name;
+        const int audio = data[at + 9] >> 2, video = data[at + 10] & 0x1F;
+        const nlohmann::json report = cli("scan --no-details " + Fixture(name));
+        const std::string line = "It contains " + std::to_string(video) + " video stream" +
+                                 (video > 1 ? "s" : "") + " and " + std::to_string(audio) +
+                                 " audio stream" + (audio > 1 ? "s." : ".");
+        EXPECT_EQ(report["log"][2], line) << name;
+    }
+}
+
+TEST_F(InteropTest, DemuxedStreamsEqualFfmpegsCopiesAndDecodeCleanly) {
+    needFfmpeg();
+    const std::string out = dir.root().string();
+    const auto written = [&](const std::string& name) { return LoadFile(dir.path(name)); };
+
+    cli("demux -o " + out + " " + Fixture("mix.VOB"));
+    EXPECT_EQ(written("mix.MPEG-2.stream.0.mpv"),
+              ffmpeg(Fixture("mix.VOB"), 0x1E0, "-c copy -f mpeg2video"));
+    // AC-3 0x80 holds audio slot 0: neither DTS 0x88 nor LPCM 0xA0 (same slot) nor MP2 reach it.
+    EXPECT_EQ(written("mix.DD.stream.00.mpa"), ffmpeg(Fixture("mix.VOB"), 0x80, "-c copy -f ac3"));
+    EXPECT_EQ(written("mix.LPCM.stream.01.mpa"), ffmpeg(Fixture("mix.VOB"), 0xA1, "-f s16be"));
+    EXPECT_EQ(decodeErrors("-f mpegvideo -i " + dir.path("mix.MPEG-2.stream.0.mpv")), "");
+    EXPECT_EQ(decodeErrors("-f ac3 -i " + dir.path("mix.DD.stream.00.mpa")), "");
+    EXPECT_EQ(decodeErrors("-f s16be -ar 48000 -ac 2 -i " + dir.path("mix.LPCM.stream.01.mpa")),
+              "");
+
+    cli("demux -o " + out + " " + Fixture("avc.VOB"));
+    EXPECT_EQ(written("avc.H.264.stream.0.mpv"),
+              ffmpeg(Fixture("avc.VOB"), 0x1E2, "-c copy -f h264"));
+    EXPECT_EQ(written("avc.DD.stream.00.mpa"), ffmpeg(Fixture("avc.VOB"), 0x80, "-c copy -f ac3"));
+    EXPECT_EQ(decodeErrors("-f h264 -i " + dir.path("avc.H.264.stream.0.mpv")), "");
+
+    cli("demux -o " + out + " " + Fixture("dts.VOB"));
+    EXPECT_EQ(written("dts.DTSHD.stream.00.mpa"),
+              ffmpeg(Fixture("dts.VOB"), 0x88, "-c copy -f dts"));
+    EXPECT_EQ(decodeErrors("-f dts -i " + dir.path("dts.DTSHD.stream.00.mpa")), "");
+
+    cli("demux -o " + out + " " + Fixture("pal.VOB"));
+    EXPECT_EQ(written("pal.DD.stream.00.mpa"), ffmpeg(Fixture("pal.VOB"), 0x80, "-c copy -f ac3"));
+    EXPECT_EQ(written("pal.DD.stream.01.mpa"), ffmpeg(Fixture("pal.VOB"), 0x81, "-c copy -f ac3"));
+    EXPECT_EQ(decodeErrors("-f ac3 -i " + dir.path("pal.DD.stream.01.mpa")), "");
+
+    cli("demux -o " + out + " " + Fixture("lpcm.VOB"));
+    EXPECT_EQ(written("lpcm.LPCM.stream.00.mpa"), ffmpeg(Fixture("lpcm.VOB"), 0xA0, "-f s16be"));
+    EXPECT_EQ(decodeErrors("-f s16be -ar 48000 -ac 6 -i " + dir.path("lpcm.LPCM.stream.00.mpa")),
+              "");
+}
+
+TEST_F(InteropTest, SupRecordsHoldWholeDvdUnits) {
+    const std::string out = dir.root().string();
+    const nlohmann::json report = cli("demux --streams s0,s1 -o " + out + " " + Fixture("mix.VOB"));
+    ASSERT_EQ(report["files"].size(), 2u);
+    for (const auto& file : report["files"]) {
+        const Bytes sup = LoadFile(file["path"]);
+        std::size_t at = 0, units = 0;
+        std::uint32_t lastPts = 0;
+        while (at + 12 <= sup.size()) {
+            ASSERT_EQ(sup[at], 'S');
+            ASSERT_EQ(sup[at + 1], 'P');
+            const std::uint32_t pts = sup[at + 2] | (sup[at + 3] << 8) | (sup[at + 4] << 16) |
+                                      (std::uint32_t{sup[at + 5]} << 24);
+            EXPECT_GT(pts, lastPts);
+            lastPts = pts;
+            const std::size_t size =
+                (std::size_t{sup[at + 10]} << 8) | sup[at + 11];  // the unit's own size field
+            ASSERT_GT(size, 4u);
+            // Its control sequence table lies inside the unit.
+            const std::size_t control = (std::size_t{sup[at + 12]} << 8) | sup[at + 13];
+            EXPECT_LT(control, size);
+            at += 10 + size;
+            ++units;
+        }
+        EXPECT_EQ(at, sup.size()) << file["path"];
+        EXPECT_EQ(units, 2u) << file["path"];
+    }
+}
+
+TEST_F(InteropTest, RebuildWithoutOneAudioStreamKeepsTheOthersIntact) {
+    needFfmpeg();
+    const std::string source = Fixture("pal.VOB");
+    const nlohmann::json report =
+        cli("rebuild --streams v0,a1 -o " + dir.root().string() + " " + source);
+    const std::string rebuilt = report["files"][0]["path"];
+
+    // Exactly the packs of the dropped stream are gone.
+    const Bytes data = LoadFile(source);
+    std::size_t dropped = 0;
+    for (std::size_t at = 0; at + 2048 <= data.size(); at += 2048) {
+        const std::uint8_t* pack = data.data() + at;
+        if (pack[17] == 0xBD && pack[23 + pack[22]] == 0x80) ++dropped;
+    }
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(std::filesystem::file_size(rebuilt), data.size() - 2048 * dropped);
+
+    // ffprobe reads the rest; the stereo AC-3 that was 0x81 is now 0x80, the LPCM kept.
+    const auto streams = ProbeStreams(rebuilt);
+    EXPECT_EQ(streams.count(0x1E0), 1u);
+    EXPECT_EQ(streams.at(0x80), "ac3");
+    EXPECT_EQ(std::count_if(streams.begin(), streams.end(),
+                            [](const auto& s) { return s.second == "ac3"; }),
+              1);
+    int lpcm = -1;
+    for (const auto& [id, codec] : streams) {
+        if (codec == "pcm_dvd") lpcm = id;
+    }
+    ASSERT_NE(lpcm, -1);
+    EXPECT_EQ(ffmpeg(rebuilt, 0x1E0, "-c copy -f mpeg2video"),
+              ffmpeg(source, 0x1E0, "-c copy -f mpeg2video"));
+    EXPECT_EQ(ffmpeg(rebuilt, 0x80, "-c copy -f ac3"), ffmpeg(source, 0x81, "-c copy -f ac3"));
+    EXPECT_EQ(ffmpeg(rebuilt, lpcm, "-f s16be"), ffmpeg(source, 0xA0, "-f s16be"));
+}
+
+}  // namespace
+}  // namespace strandis::test
