@@ -1,0 +1,28 @@
+// The rebuild pass over arbitrary units, with an arbitrary inventory.
+#include "engine/Engine.h"
+#include "engine/RebuildRun.h"
+#include "fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 35) return 0;
+    strandis::fuzz::QuietHost host("/disc/FEATURE_1.EVO");
+    strandis::Engine engine(host);
+    // Video slots 0-1, audio 0-15, subpictures 0-15 from the first 34 bytes (0xFF: empty).
+    for (int k = 0; k < 34; ++k) {
+        const std::int32_t id = data[k] == 0xFF ? -1 : data[k];
+        if (k < 2)
+            engine.StreamIds.video(k) = id;
+        else if (k < 18)
+            engine.StreamIds.audio(k - 2) = id;
+        else
+            engine.StreamIds.sub(k - 18) = id;
+    }
+    engine.IdMap.fill(0xFF);
+    engine.NextVideoNumber = engine.NextAudioNumber = engine.NextSubNumber = 0;
+    strandis::fuzz::MemoryFile file(data + 34, size - 34);
+    static strandis::OutputFile out;
+    if (!out.isOpen()) out.create("/dev/null");
+    engine.SourceStream.open(file.path());
+    strandis::Rebuild(engine, out);
+    return 0;
+}

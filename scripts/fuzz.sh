@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer on)
+# into build-fuzz/, seeds their corpora from the sample disc and the interop fixtures, and runs
+# each target for SECONDS (default 60), two at a time. Findings land in build-fuzz/findings/,
+# logs in build-fuzz/logs/.
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(scan_check scan_demux rebuild xpl analysers)
+
+scripts/setup.sh clang libclang-rt-14-dev
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSTRANDIS_FUZZ=ON -DSTRANDIS_BUILD_APP=OFF -DSTRANDIS_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz --parallel
+
+seeds=build-fuzz/seeds
+rm -rf "$seeds"
+mkdir -p "$seeds"/{scan_check,scan_demux,rebuild,xpl,analysers} build-fuzz/es build-fuzz/findings build-fuzz/logs
+streams=(build/samples/HVDVD_TS/FEATURE_1.EVO tests/interop/fixtures/*.VOB)
+n=0
+for stream in "${streams[@]}"; do
+  n=$((n + 1))
+  { printf '\x00\x00'; head -c 65536 "$stream"; } > "$seeds/scan_check/$n"
+  { printf '\x01\x40'; head -c 32768 "$stream"; } > "$seeds/scan_check/$n-edge"
+  { printf '\x00\x00\x01\x00\x00\xff'; head -c 65536 "$stream"; } > "$seeds/scan_demux/$n"
+  { head -c 34 /dev/zero | tr '\0' '\377'; head -c 32768 "$stream"; } > "$seeds/rebuild/$n"
+done
+{ printf '\x05\x01'; cat build/samples/ADV_OBJ/VPLST000.XPL; } > "$seeds/xpl/sample"
+build/strandis-cli demux --full -o build-fuzz/es build/samples/HVDVD_TS/FEATURE_1.EVO >/dev/null
+for es in build-fuzz/es/*; do
+  for reader in 0 1 2 3 4 5 6 7; do
+    { printf "\\x0$reader\\x00\\x7f\\x00\\x01\\x20\\x10\\x00\\x01\\x00"; head -c 3000 "$es"; } > "$seeds/analysers/$(basename "$es")-$reader"
+  done
+done
+
+run() {
+  local target=$1
+  mkdir -p "build-fuzz/corpus/$target"
+  build-fuzz/fuzz_"$target" -max_total_time="$seconds" -max_len=300000 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" \
+    "build-fuzz/corpus/$target" "$seeds/$target" > "build-fuzz/logs/$target.log" 2>&1
+  echo "$target: $(grep -E '^(stat::number_of_executed_units|stat::new_units_added)' "build-fuzz/logs/$target.log" | tr '\n' ' ')$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "build-fuzz/logs/$target.log" | tail -1)"
+}
+status=0
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+  run "${targets[i]}" & first=$!
+  if [ $((i + 1)) -lt ${#targets[@]} ]; then run "${targets[i + 1]}" & second=$!; wait $second || status=1; fi
+  wait $first || status=1
+done
+ls build-fuzz/findings | grep . && { echo "findings in build-fuzz/findings"; status=1; }
+exit $status
