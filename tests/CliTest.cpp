@@ -1,39 +1,16 @@
 // strandis-cli as a user meets it: arguments, exit codes, output.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
-
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <sstream>
-#include <thread>
 
+#include "tests/support/CliRunner.h"
 #include "tests/support/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
-extern char** environ;
-
 namespace strandis::test {
 namespace {
-
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class CliTest : public ::testing::Test {
 protected:
@@ -43,36 +20,7 @@ protected:
     // with `fileSizeLimit`, no file it writes may grow past that many bytes (a full disk).
     CliResult run(std::vector<std::string> args, int interruptAfterMs = -1,
                   rlim_t fileSizeLimit = RLIM_INFINITY) {
-        args.insert(args.begin(), STRANDIS_CLI);
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const std::string out = dir.path("stdout"), err = dir.path("stderr");
-        CliResult result;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int in = open("/dev/null", O_RDONLY);
-            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0), dup2(o, 1), dup2(e, 2);
-            const rlimit limit{fileSizeLimit, fileSizeLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            execve(argv[0], argv.data(), environ);
-            _exit(127);
-        }
-        if (pid > 0) {
-            if (interruptAfterMs >= 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
-                kill(pid, SIGINT);
-            }
-            int status = 0;
-            waitpid(pid, &status, 0);
-            result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        result.out = ReadText(out);
-        result.err = ReadText(err);
-        return result;
+        return RunCli(std::move(args), dir.root().string(), {interruptAfterMs, fileSizeLimit});
     }
 };
 

@@ -343,6 +343,19 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesAndStopOnCancel) {
     EXPECT_EQ(engine.StreamIds.audio(0), -1);
 }
 
+TEST_F(ScannerTest, ASourceDeletedWhileReadIsReadToItsEnd) {
+    PsBuilder ps;
+    ps.raw(Bytes(2 * kBlock, 0xFF)).audio(0x80, Counting(100), 0x100);
+    const std::string path = save(ps);
+    Engine engine(host);
+    engine.SourceStream.open(path);
+    std::filesystem::remove(path);  // the open file keeps its data
+    host.set(Option::Details, false);
+    engine.demux(ScanMode::Check);
+    EXPECT_EQ(engine.StreamIds.audio(0), 0x80);
+    EXPECT_EQ(engine.SourceStream.position(), static_cast<std::int64_t>(ps.size()));
+}
+
 TEST_F(ScannerTest, ASourceThatShrinksWhileReadIsAnErrorNotAHang) {
     PsBuilder ps;
     ps.raw(Bytes(3 * kBlock, 0xFF));

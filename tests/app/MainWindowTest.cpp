@@ -364,6 +364,30 @@ private slots:
         QVERIFY(!w.bCancel->isEnabled() && !w.bDemux->isEnabled());
     }
 
+    void aDemuxIntoAMissingFolderFailsCleanly() {
+        TfMain w;
+        startUp(w);
+        const QString source = file("FEATURE_1.EVO", FourStreams());
+        const QByteArray before = [&] {
+            QFile f(source);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        w.WMDropFiles({source});
+        w.bCheck->click();
+        w.eWorkdir->setText(files_.filePath("missing/folder"));
+        QString message;
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bDemux->click();
+        QVERIFY(message.startsWith("Cannot create file \"" + files_.filePath("missing/folder/")));
+        QVERIFY(LogLines(w).contains(message));
+        QVERIFY(w.bDemux->isEnabled() && w.bCheck->isEnabled() && !w.bCancel->isEnabled());
+        QVERIFY(!QDir(files_.filePath("missing")).exists());
+        QFile f(source);
+        f.open(QIODevice::ReadOnly);
+        QCOMPARE(f.readAll(), before);
+    }
+
     void closingDuringARunStopsItThenCloses() {
         auto* w = new TfMain;
         w->setAttribute(Qt::WA_DeleteOnClose, false);

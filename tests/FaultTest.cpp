@@ -1,0 +1,241 @@
+// What the command line does with damaged, missing and hostile input and with outputs that
+// cannot be written: a clear message, nothing reported as done that is not, the source untouched.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "tests/support/CliRunner.h"
+#include "tests/support/PsBuilder.h"
+#include "tests/support/TestHost.h"
+
+namespace strandis::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A program stream of 2,048-byte packs: MPEG-2 video, Dolby Digital, LPCM and subpictures.
+PsBuilder Disc(int packs) {
+    PsBuilder ps;
+    ps.pack().systemHeader(2, 1, {0xE0, 0xBD}).padTo();
+    for (int k = 0; k < packs; ++k) {
+        const auto seed = static_cast<std::uint8_t>(k);
+        const std::uint64_t pts = 0x1000 + 3003u * static_cast<unsigned>(k);
+        ps.pack(300u * static_cast<unsigned>(k));
+        switch (k % 4) {
+            case 0:
+                ps.video(0xE0, Counting(1900, seed), pts);
+                break;
+            case 1:
+                ps.audio(0x80, Counting(1900, seed), pts);
+                break;
+            case 2:
+                ps.audio(0xA1, Counting(1900, seed), pts);
+                break;
+            default:
+                ps.subpicture(0x20, Counting(1900, seed), pts);
+                break;
+        }
+        ps.padTo();
+    }
+    return ps;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    CliResult run(std::vector<std::string> args, const CliLimits& limits = {}) {
+        return RunCli(std::move(args), dir.root().string(), limits);
+    }
+    std::string save(const PsBuilder& ps, const std::string& name = "FEATURE_1.EVO") {
+        ps.save(dir.path(name));
+        return dir.path(name);
+    }
+    std::string out(const std::string& name = "") {
+        fs::create_directories(dir.path("out"));
+        return name.empty() ? dir.path("out") : dir.path("out/" + name);
+    }
+};
+
+TEST_F(FaultTest, SourcesThatCannotBeRead) {
+    const std::string source = save(Disc(8));
+    ::chmod(source.c_str(), 0);
+    const CliResult unreadable = run({"scan", source}, {.asNobody = true});
+    ::chmod(source.c_str(), 0644);
+    EXPECT_EQ(unreadable.exitCode, 1);
+    EXPECT_EQ(unreadable.err, "Cannot open file \"" + source + "\". Permission denied\n");
+
+    for (const char* command : {"demux", "rebuild"}) {
+        const CliResult missing = run({command, "-o", out(), dir.path("none.EVO")});
+        EXPECT_EQ(missing.exitCode, 1) << command;
+        EXPECT_EQ(missing.err,
+                  "Cannot open file \"" + dir.path("none.EVO") + "\". No such file or directory\n");
+        const CliResult folder = run({command, dir.root().string()});
+        EXPECT_EQ(folder.exitCode, 1) << command;
+        EXPECT_NE(folder.err.find("Is a directory"), std::string::npos);
+    }
+    EXPECT_TRUE(fs::is_empty(out()));
+}
+
+TEST_F(FaultTest, TruncatedSourcesGiveWhatIsThere) {
+    const PsBuilder ps = Disc(8);
+    const Bytes whole = ps.bytes();
+    // Cut inside the PES header of the second video packet (pack 5), inside its payload, and
+    // inside the pack header of the first.
+    for (const std::size_t cut :
+         {std::size_t{5 * 2048 + 14 + 7}, std::size_t{5 * 2048 + 1000}, std::size_t{2048 + 5}}) {
+        const std::string source = dir.path("CUT.EVO");
+        SaveFile(source, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        fs::remove_all(out());
+        const CliResult result = run({"demux", "--json", "-o", out(), source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto report = nlohmann::json::parse(result.out);
+        EXPECT_FALSE(report["stopped_early"].get<bool>());
+        // The video file holds the payloads present, whole packets and the piece of the last.
+        Bytes expected;
+        for (int k = 0; k < 8; k += 4) {
+            const std::size_t payload = (static_cast<std::size_t>(k) + 1) * 2048 + 14 + 14;
+            if (payload >= cut) break;
+            const Bytes piece = Counting(1900, static_cast<std::uint8_t>(k));
+            expected.insert(expected.end(), piece.begin(),
+                            piece.begin() + static_cast<std::ptrdiff_t>(
+                                                std::min<std::size_t>(1900, cut - payload)));
+        }
+        if (!expected.empty()) {
+            EXPECT_EQ(LoadFile(out("CUT.MPEG-2.stream.0.mpv")), expected) << cut;
+        }
+        EXPECT_EQ(LoadFile(source).size(), cut);
+    }
+}
+
+TEST_F(FaultTest, NoiseZerosAndAHugeEmptyFile) {
+    Bytes noise(1 << 20);
+    std::mt19937 rng(11);
+    for (auto& byte : noise)
+        byte = static_cast<std::uint8_t>(rng());
+    SaveFile(dir.path("NOISE.EVO"), noise);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"scan"}, {"demux", "-o", out()}, {"rebuild", "-o", out()}}) {
+        std::vector<std::string> full = args;
+        full.insert(full.end(), {"--full", dir.path("NOISE.EVO")});
+        const CliResult result = run(full);
+        EXPECT_EQ(result.exitCode, 0) << args[0] << result.err;
+        EXPECT_NE(result.out.find("Done."), std::string::npos) << args[0];
+    }
+    EXPECT_EQ(LoadFile(dir.path("NOISE.EVO")), noise);
+
+    // 2 GB of zeros (sparse): read through without a stream, in bounded time and memory.
+    SaveFile(dir.path("ZEROS.EVO"), {});
+    fs::resize_file(dir.path("ZEROS.EVO"), 2ull << 30);
+    const auto started = std::chrono::steady_clock::now();
+    const CliResult zeros = run({"scan", "--full", "--json", dir.path("ZEROS.EVO")});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_EQ(zeros.exitCode, 0) << zeros.err;
+    EXPECT_TRUE(nlohmann::json::parse(zeros.out)["streams"].empty());
+    EXPECT_LT(zeros.peakKiB, 16 * 1024);
+}
+
+TEST_F(FaultTest, OutputsThatCannotBeWritten) {
+    const PsBuilder ps = Disc(8);
+    const std::string source = save(ps);
+
+    const CliResult missing = run({"demux", "-o", dir.path("no/such/folder"), source});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "Cannot create file \"" +
+                               dir.path("no/such/folder/FEATURE_1.MPEG-2.stream.0.mpv") +
+                               "\". No such file or directory\n");
+    EXPECT_FALSE(fs::exists(dir.path("no")));
+
+    // A folder the user may not write to.
+    fs::create_directories(dir.path("locked"));
+    ::chmod(dir.root().c_str(), 0755);
+    ::chmod(dir.path("locked").c_str(), 0555);
+    for (const char* command : {"demux", "rebuild"}) {
+        const CliResult locked =
+            run({command, "-o", dir.path("locked"), source}, {.asNobody = true});
+        EXPECT_EQ(locked.exitCode, 1) << command;
+        EXPECT_NE(locked.err.find("Permission denied"), std::string::npos) << locked.err;
+        EXPECT_EQ(locked.out.find("Done."), locked.out.rfind("Done."));  // the detection's only
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path("locked")));
+
+    // An output that is the source under another name.
+    fs::create_symlink(source, out("FEATURE_1.rebuilt.EVO"));
+    const CliResult self = run({"rebuild", "-o", out(), source});
+    EXPECT_EQ(self.exitCode, 1);
+    EXPECT_NE(self.err.find("It is the source file"), std::string::npos);
+    EXPECT_EQ(LoadFile(source), ps.bytes());
+}
+
+TEST_F(FaultTest, InterruptedRunsLeaveWholePrefixesAndTheSourceIntact) {
+    const PsBuilder ps = Disc(40000);  // about 80 MB
+    const std::string source = save(ps);
+    // The outputs of runs that finish, to compare with.
+    ASSERT_EQ(run({"demux", "--full", "-o", out(), source}).exitCode, 0);
+    ASSERT_EQ(run({"rebuild", "--full", "-o", out(), source}).exitCode, 0);
+    std::map<std::string, Bytes> whole;
+    for (const auto& entry : fs::directory_iterator(out()))
+        whole[entry.path().filename()] = LoadFile(entry.path());
+    ASSERT_EQ(whole.size(), 5u);
+
+    std::mt19937 rng(5);
+    int stopped = 0;
+    for (int round = 0; round < 8; ++round) {
+        const int delay = 5 + static_cast<int>(rng() % 120);
+        const bool rebuild = round % 2 == 1;
+        fs::remove_all(dir.path("cut"));
+        fs::create_directories(dir.path("cut"));
+        const CliResult result =
+            run({rebuild ? "rebuild" : "demux", "--full", "--json", "-o", dir.path("cut"), source},
+                {.interruptAfterMs = delay});
+        ASSERT_TRUE(result.exitCode == 130 || result.exitCode == 0)
+            << result.exitCode << result.err;
+        if (result.exitCode == 130) ++stopped;
+        // Whatever was written is a prefix of the finished run's file: closed and flushed.
+        for (const auto& entry : fs::directory_iterator(dir.path("cut"))) {
+            const Bytes part = LoadFile(entry.path());
+            const Bytes& full = whole.at(entry.path().filename());
+            ASSERT_LE(part.size(), full.size()) << entry.path();
+            EXPECT_TRUE(std::equal(part.begin(), part.end(), full.begin()))
+                << entry.path() << " after " << delay << " ms";
+        }
+        if (result.exitCode == 0 && !result.out.empty()) {
+            EXPECT_FALSE(nlohmann::json::parse(result.out)["stopped_early"].get<bool>());
+        }
+    }
+    EXPECT_GT(stopped, 0);
+    EXPECT_EQ(LoadFile(source), ps.bytes());
+}
+
+TEST_F(FaultTest, PeakMemoryDoesNotGrowWithTheInput) {
+    // 40 MB and 400 MB of real packs (repeated), scanned and demultiplexed.
+    const PsBuilder unit = Disc(2000);
+    long peak[2][2] = {};
+    for (int size = 0; size < 2; ++size) {
+        const std::string source = dir.path("BIG.EVO");
+        {
+            std::ofstream file(source, std::ios::binary | std::ios::trunc);
+            for (int k = 0; k < (size == 0 ? 10 : 100); ++k) {
+                file.write(reinterpret_cast<const char*>(unit.bytes().data()),
+                           static_cast<std::streamsize>(unit.size()));
+            }
+        }
+        peak[size][0] = run({"scan", "--full", source}).peakKiB;
+        fs::remove_all(out());
+        peak[size][1] = run({"demux", "--full", "-o", out(), source}).peakKiB;
+        fs::remove(source);
+        fs::remove_all(out());
+    }
+    for (int command = 0; command < 2; ++command) {
+        EXPECT_LT(std::labs(peak[1][command] - peak[0][command]), 10 * 1024) << command;
+        EXPECT_LT(peak[1][command], 16 * 1024) << command;
+    }
+}
+
+}  // namespace
+}  // namespace strandis::test
