@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Times strandis-cli against the disk's own speed and against ffmpeg on one warm stream.
+
+Writes a stream of --size MiB with build/strandis-bench-stream (once, into --dir), reads it once
+to warm the page cache, then runs every command --runs times and prints, for each, the median
+seconds, GB/s, peak resident memory and the ratios to cat (cp for runs that write) and to the
+ffmpeg run that does the same job. Outputs are removed after each run.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CLI = os.path.join(ROOT, "build", "strandis-cli")
+GENERATOR = os.path.join(ROOT, "build", "strandis-bench-stream")
+
+
+def run_once(command, out_dir):
+    """Runs one command; returns (seconds, peak resident KiB as GNU time measures it)."""
+    os.makedirs(out_dir, exist_ok=True)
+    rss = os.path.join(os.path.dirname(out_dir), "rss.txt")
+    errors = os.path.join(os.path.dirname(out_dir), "stderr.txt")
+    started = time.perf_counter()
+    with open(errors, "w") as err:
+        code = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", rss, "sh", "-c", f"exec {command}"],
+                               cwd=out_dir, stdout=subprocess.DEVNULL, stderr=err)
+    seconds = time.perf_counter() - started
+    if code != 0:
+        with open(errors, errors="replace") as text:
+            sys.exit(f"failed ({code}): {command}\n{text.read()}")
+    with open(rss) as text:
+        peak = int(text.read().split()[-1])
+    shutil.rmtree(out_dir)
+    return seconds, peak
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--size", type=int, default=2048, help="stream size in MiB (default 2048)")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each command (default 5)")
+    parser.add_argument("--dir", default="/tmp/strandis-bench", help="where the stream and outputs go")
+    parser.add_argument("--only", help="comma-separated names of the runs to time")
+    args = parser.parse_args()
+
+    os.makedirs(args.dir, exist_ok=True)
+    stream = os.path.join(args.dir, f"FEATURE_{args.size}.EVO")
+    if not os.path.exists(stream) or os.path.getsize(stream) < args.size << 20:
+        subprocess.run([GENERATOR, stream, str(args.size)], check=True)
+    size = os.path.getsize(stream)
+    subprocess.run(f"cat '{stream}' > /dev/null", shell=True, check=True)
+    out = os.path.join(args.dir, "out")
+    ffmpeg = shutil.which("ffmpeg") is not None
+    ff = f"ffmpeg -nostdin -v quiet -y -i '{stream}'"
+    # Each stream copied into a file of its own, raw where ffmpeg has a raw muxer for it.
+    every = ["0:i:0x1e0 -c copy -f mpeg2video v.m2v", "0:i:0x80 -c copy -f ac3 a0.ac3", "0:i:0x81 -c copy -f ac3 a1.ac3",
+             "0:i:0xa2 -c copy -f mpeg a2.mpg", "0:i:0x8b -c copy -f dts a3.dts", "0:i:0x20 -c copy -f mpeg s0.mpg",
+             "0:i:0x21 -c copy -f mpeg s1.mpg"]
+
+    # name, command, writes, ffmpeg equivalent
+    runs = [
+        ("cat (read limit)", f"cat '{stream}' > /dev/null", False, None),
+        ("cp (read + write limit)", f"cp '{stream}' copy.EVO", True, None),
+        ("scan --full, frames and details", f"{CLI} scan --full '{stream}'", False, "ffprobe -count_packets"),
+        ("scan --full --no-count", f"{CLI} scan --full --no-count '{stream}'", False, "ffprobe -count_packets"),
+        ("demux one audio stream", f"{CLI} demux --full --no-count --streams a0 -o . '{stream}'", False, "ffmpeg copy, one stream"),
+        ("demux every stream", f"{CLI} demux --full -o . '{stream}'", True, "ffmpeg copy, every stream"),
+        ("rebuild without one audio stream", f"{CLI} rebuild --full --streams v0,a1,a2,a3,s0,s1 -o . '{stream}'", True,
+         "ffmpeg remux without one stream"),
+    ]
+    if ffmpeg:
+        runs += [
+            ("ffprobe -count_packets", f"ffprobe -v quiet -count_packets -show_entries stream=nb_read_packets '{stream}'", False, None),
+            ("ffmpeg copy, one stream", f"{ff} -map 0:i:0x80 -c copy -f ac3 a0.ac3", False, None),
+            ("ffmpeg copy, every stream", ff + "".join(f" -map {e}" for e in every), True, None),
+            # ffmpeg finds no channel count in the DTS noise and will not mux it: left out too.
+            ("ffmpeg remux without one stream",
+             f"{ff} -map 0 -map -0:i:0x80 -map -0:i:0x8b -map -0:i:0x1bf -c copy -f dvd out.vob", True, None),
+        ]
+    if args.only:
+        wanted = set(args.only.split(","))
+        runs = [r for r in runs if r[0] in wanted or r[0].split(" ")[0] in ("cat", "cp")]
+
+    results = {}
+    for name, command, writes, _ in runs:
+        times, peaks = [], []
+        for _ in range(args.runs):
+            seconds, peak = run_once(command, out)
+            times.append(seconds)
+            peaks.append(peak)
+        results[name] = (statistics.median(times), max(peaks))
+
+    cat = results["cat (read limit)"][0]
+    cp = results["cp (read + write limit)"][0]
+    print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), warm in the page cache; median of {args.runs} runs.\n")
+    print("| run | seconds | GB/s | peak RSS (MiB) | x cat or cp | x ffmpeg |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for name, _, writes, peer in runs:
+        seconds, peak = results[name]
+        reference = cp if writes else cat
+        limit = "" if name.startswith(("cat", "cp")) else f"{reference / seconds:.2f} x {'cp' if writes else 'cat'}"
+        versus = f"{results[peer][0] / seconds:.1f}" if peer and peer in results else ""
+        print(f"| {name} | {seconds:.3f} | {size / seconds / 1e9:.2f} | {peak / 1024:.1f} | {limit} | {versus} |")
+
+
+if __name__ == "__main__":
+    main()
