@@ -36,6 +36,9 @@ struct Payload {
 // user's decimal separator: 48, 44.1, 23.976.
 std::string FormatGeneral(double value, char decimalSeparator);
 
+// Upper-case hexadecimal with exactly `digits` digits (time stamps 8 or 16, stream ids 2).
+std::string Hex(std::uint64_t value, int digits);
+
 // The header readers, one per codec. Each describes the stream in the log and reads nothing
 // outside `block`.
 void AC3details(const Payload& payload, int audioSlot, LogSink& sink);

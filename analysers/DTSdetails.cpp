@@ -65,12 +65,6 @@ constexpr std::array<std::string_view, 8> kResolutions{"[bl]16[/bl] bits",
                                                        "[bl]24[/bl] bits",
                                                        ""};
 
-std::string Hex4(std::uint32_t value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[(value >> 12) & 0xF], kDigits[(value >> 8) & 0xF], kDigits[(value >> 4) & 0xF],
-            kDigits[value & 0xF]};
-}
-
 // The core frame header behind a sync word. A line is logged only when all bits of its field
 // lie in the block's valid data; the description stops at the first that does not.
 void CoreHeader(BitReader& r, LogSink& sink) {
@@ -104,7 +98,7 @@ void CoreHeader(BitReader& r, LogSink& sink) {
     r.bitsSkip(1);  // ASPF
     if (!say("   LFE channel = " + std::string(kLfe[r.bitsGet(2)]))) return;
     r.bitsSkip(1);  // HFLAG
-    if (cpf == 1 && !say("   Header CRC = " + Hex4(r.bitsGet(16)))) return;
+    if (cpf == 1 && !say("   Header CRC = " + Hex(r.bitsGet(16), 4))) return;
     r.bitsSkip(1);  // FILTS
     const std::uint32_t version = r.bitsGet(4);
     const char* suffix = version <= 6   ? ", Future rev. (compatible)"

@@ -22,14 +22,6 @@ constexpr std::array<std::string_view, 9> kFrameRates{
     "   Frame rate = [bl]50[/bl] fps",    "   Frame rate = [bl]59.94[/bl] fps",
     "   Frame rate = [bl]60[/bl] fps"};
 
-std::string Hex8(std::uint32_t value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text(8, '0');
-    for (int k = 7; k >= 0; --k, value >>= 4)
-        text[static_cast<std::size_t>(k)] = kDigits[value & 0xF];
-    return text;
-}
-
 }  // namespace
 
 void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t /*dts*/,
@@ -88,7 +80,7 @@ void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t 
             }
         } else if (codingExtensionLeft != 0) {
             if (--codingExtensionLeft == 1 && firstPtsLeft != 0 && --firstPtsLeft == 0) {
-                sink.log("   First Video PTS = " + Hex8(videoPts));
+                sink.log("   First Video PTS = " + Hex(videoPts, 8));
             }
         } else if (sequenceExtensionLeft != 0) {
             sequenceExtensionLeft = 0;

@@ -34,14 +34,6 @@ constexpr std::array<std::int32_t, 8> kNumerators{0,     24000, 25000, 30000,
                                                   50000, 60000, 48000, 72000};
 constexpr std::array<std::int32_t, 3> kDenominators{0, 1000, 1001};
 
-std::string Hex16(std::uint64_t value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text(16, '0');
-    for (int k = 15; k >= 0; --k, value >>= 4)
-        text[static_cast<std::size_t>(k)] = kDigits[value & 0xF];
-    return text;
-}
-
 }  // namespace
 
 void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
@@ -60,7 +52,7 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
             if (sequenceSeen) frameHeaderLeft = 4;
         } else if (frameHeaderLeft != 0) {
             if (--frameHeaderLeft == 0 && firstPtsLeft != 0 && --firstPtsLeft == 0) {
-                sink.log("   First Video PTS = " + Hex16(videoPts));
+                sink.log("   First Video PTS = " + Hex(videoPts, 16));
             }
         } else if (w == 0x0000010F) {  // sequence start code
             if (!described) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
@@ -91,12 +92,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
     engine.FrameCount = {0, 0};
 
     const std::string sourceName = ExtractFileName(sourcePath);
-    engine.OutputBase = CutExt(sourceName);
-    std::string second;
-    if (host.option(Option::Continue)) {
-        second = getsecond(sourcePath);
-        if (!second.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(second));
-    }
+    const std::string second = TakeOutputBase(engine, sourcePath);
     const std::string prefix = OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase);
 
     // The boxes ticked now decide which files exist for the whole run.
@@ -178,10 +174,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
 
     outcome.stoppedEarly = engine.StopFlag != 0;
     outcome.frames = engine.FrameCount;
-    host.log("Done.");
-    host.log("");
-    host.slog("Ready", 0);
-    host.slog("", 1);
+    EndRun(host);
     for (int slot = 0; slot < 2; ++slot) {
         if (engine.FrameCount[slot] > 0)
             host.log(DemuxFrameCountLine(engine.FrameCount[slot], slot, host.timeSeparator()));

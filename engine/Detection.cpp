@@ -21,6 +21,21 @@ std::string FrameCountLine(std::int32_t count, int slot, char timeSeparator) {
            " s[/b]) count in video stream " + std::to_string(slot) + ".";
 }
 
+std::string TakeOutputBase(Engine& engine, const std::string& sourcePath) {
+    engine.OutputBase = CutExt(ExtractFileName(sourcePath));
+    if (!engine.host().option(Option::Continue)) return {};
+    std::string second = getsecond(sourcePath);
+    if (!second.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(second));
+    return second;
+}
+
+void EndRun(RunHost& host) {
+    host.log("Done.");
+    host.log("");
+    host.slog("Ready", 0);
+    host.slog("", 1);
+}
+
 namespace {
 
 void OpenSource(Engine& engine, const std::string& path, const std::string& status) {
@@ -37,12 +52,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     engine.FrameCount = {0, 0};
     engine.MinPts = 0xFFFFFFFFu;
     const std::string sourceName = ExtractFileName(sourcePath);
-    engine.OutputBase = CutExt(sourceName);
-    std::string second;
-    if (host.option(Option::Continue)) {
-        second = getsecond(sourcePath);
-        if (!second.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(second));
-    }
+    const std::string second = TakeOutputBase(engine, sourcePath);
     const bool continuing = !second.empty();
 
     struct CloseSource {
@@ -83,10 +93,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
             result.boxes.sub[slot] = {true, true, SubCaption(ids.sub(slot)) + TwoDigitSuffix(slot)};
     }
 
-    host.log("Done.");
-    host.log("");
-    host.slog("Ready", 0);
-    host.slog("", 1);
+    EndRun(host);
 
     result.frames = engine.FrameCount;
     for (int slot = 0; slot < 2; ++slot) {

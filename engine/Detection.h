@@ -40,6 +40,14 @@ struct DetectionResult {
 // opened or read; the source is closed in every case.
 DetectionResult RunDetection(Engine& engine, const std::string& sourcePath);
 
+// Sets engine.OutputBase to the source's name less its extension and, when "Continue with second
+// EVO" is ticked and the second feature file exists, adds "_" and that file's base name; returns
+// the second file's path, or "".
+std::string TakeOutputBase(Engine& engine, const std::string& sourcePath);
+
+// The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
+void EndRun(RunHost& host);
+
 // The frame-count line of the detection run: count at 24000/1001 pictures per second.
 std::string FrameCountLine(std::int32_t count, int slot, char timeSeparator = ':');
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
 #include "engine/RunError.h"
@@ -169,12 +170,7 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     engine.IdMap.fill(kNoNumber);
 
     const std::string sourceName = ExtractFileName(sourcePath);
-    engine.OutputBase = CutExt(sourceName);
-    std::string second;
-    if (host.option(Option::Continue)) {
-        second = getsecond(sourcePath);
-        if (!second.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(second));
-    }
+    const std::string second = TakeOutputBase(engine, sourcePath);
     const std::string target =
         OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase) + ".rebuilt.EVO";
     for (const std::string& input : {sourcePath, second}) {
@@ -216,10 +212,7 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     }
     outcome.files.push_back({target, out.size()});
     outcome.stoppedEarly = engine.StopFlag != 0;
-    host.log("Done.");
-    host.log("");
-    host.slog("Ready", 0);
-    host.slog("", 1);
+    EndRun(host);
     return outcome;
 }
 

@@ -14,6 +14,8 @@
 #include "engine/RunError.h"
 #include "engine/TextFormat.h"
 
+using strandis::analysers::Hex;
+
 namespace strandis {
 
 namespace {

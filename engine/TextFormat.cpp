@@ -4,14 +4,6 @@
 
 namespace strandis {
 
-std::string Hex(std::uint32_t value, int digits) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text(static_cast<std::size_t>(digits), '0');
-    for (int i = digits - 1; i >= 0; --i, value >>= 4)
-        text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
-    return text;
-}
-
 std::string FormatHms(double seconds, char separator) {
     if (!(seconds > 0)) seconds = 0;  // also NaN
     const auto millis = static_cast<std::int64_t>(std::llround(seconds * 1000.0));

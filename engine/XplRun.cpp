@@ -1,5 +1,6 @@
 #include "engine/XplRun.h"
 
+#include "engine/Detection.h"
 #include "engine/PathRules.h"
 
 namespace strandis {
@@ -48,10 +49,7 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
             host.log(track.label + " found!");
         }
     }
-    host.log("Done.");
-    host.log("");
-    host.slog("Ready", 0);
-    host.slog("", 1);
+    EndRun(host);
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "analysers/Analysers.h"
 #include "engine/Markup.h"
 #include "engine/PathRules.h"
 #include "engine/StreamCaption.h"
@@ -81,6 +82,7 @@ TEST(PathRulesTest, TheSecondFeatureRaisesTheDigitNextToTheFirstUnderscore) {
 }
 
 TEST(TextFormatTest, HexAndTimes) {
+    using analysers::Hex;
     EXPECT_EQ(Hex(0x1B207, 8), "0001B207");
     EXPECT_EQ(Hex(0xA1, 2), "A1");
     EXPECT_EQ(Hex(0xFFFFFFFF, 8), "FFFFFFFF");

@@ -16,14 +16,22 @@ std::string HexText(std::uint32_t v, int digits) {
     return text;
 }
 
-bool AobName(const std::string& path) {
+// The extension of the file name, upper-cased, is `ext`.
+bool ExtensionIs(const std::string& path, const char* ext) {
     const auto slash = path.rfind('/');
     const auto dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = path.substr(dot);
-    for (char& c : ext)
+    std::string found = path.substr(dot);
+    for (char& c : found)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext == ".AOB";
+    return found == ext;
+}
+
+bool AobName(const std::string& path) {
+    return ExtensionIs(path, ".AOB");
+}
+bool VobName(const std::string& path) {
+    return ExtensionIs(path, ".VOB");
 }
 
 class SayingSink final : public analysers::LogSink {
@@ -34,16 +42,6 @@ public:
 private:
     std::function<void(const std::string&)> say_;
 };
-
-bool VobName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = path.substr(dot);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext == ".VOB";
-}
 
 struct Literal {
     const bool demuxMode;
