@@ -42,20 +42,19 @@ constexpr QSize kPageDesign{338, 191};
 constexpr int kStatusBarHeight = 21;
 constexpr int kBoxTops[8] = {9, 31, 53, 75, 98, 120, 142, 165};
 
-QFont ControlFont() {
-    QFont font = QFontDatabase::families().contains("Tahoma")
-                     ? QFont("Tahoma")
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+// `family` at 8 points where it is installed, else the desktop's font of that kind.
+QFont EightPoint(const char* family, QFontDatabase::SystemFont fallback) {
+    QFont font = QFontDatabase::families().contains(family) ? QFont(family)
+                                                            : QFontDatabase::systemFont(fallback);
     font.setPointSize(8);
     return font;
 }
 
+QFont ControlFont() {
+    return EightPoint("Tahoma", QFontDatabase::GeneralFont);
+}
 QFont MemoFont() {
-    QFont font = QFontDatabase::families().contains("Courier New")
-                     ? QFont("Courier New")
-                     : QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(8);
-    return font;
+    return EightPoint("Courier New", QFontDatabase::FixedFont);
 }
 
 // A small yellow folder for the browse buttons.

@@ -152,11 +152,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         host.slog("Demuxing " + sourceName, 0);
         engine.demux(ScanMode::Demux, &writer);
         if (host.option(Option::Continue) && engine.StopFlag == 0 && !second.empty()) {
-            engine.SourceStream.close();
-            engine.SourceStream.open(second);
-            const std::string secondName = ExtractFileName(second);
-            host.log("Continue on " + secondName);
-            host.slog("Demuxing " + secondName, 0);
+            ContinueOn(engine, second, "Demuxing ");
             engine.demux(ScanMode::Demux, &writer);
         }
         engine.SourceStream.close();

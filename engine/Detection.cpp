@@ -29,6 +29,14 @@ std::string TakeOutputBase(Engine& engine, const std::string& sourcePath) {
     return second;
 }
 
+void ContinueOn(Engine& engine, const std::string& second, const std::string& activity) {
+    engine.SourceStream.close();
+    engine.SourceStream.open(second);
+    const std::string name = ExtractFileName(second);
+    engine.host().log("Continue on " + name);
+    engine.host().slog(activity + name, 0);
+}
+
 void EndRun(RunHost& host) {
     host.log("Done.");
     host.log("");
@@ -68,12 +76,8 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     engine.demux(ScanMode::Check);
 
     if (host.option(Option::Continue) && engine.StopFlag == 0 && continuing) {
-        engine.SourceStream.close();
-        const std::string secondName = ExtractFileName(second);
-        engine.SourceStream.open(second);
+        ContinueOn(engine, second, "Reading ");
         result.files.push_back(second);
-        host.log("Continue on " + secondName);
-        host.slog("Reading " + secondName, 0);
         engine.demux(ScanMode::Check);
     }
     engine.SourceStream.close();

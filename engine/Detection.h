@@ -45,6 +45,10 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath);
 // the second file's path, or "".
 std::string TakeOutputBase(Engine& engine, const std::string& sourcePath);
 
+// Goes on into the second feature file: the source closed, `second` opened in its place,
+// "Continue on <name>" logged and status panel 0 set to `activity` + the name.
+void ContinueOn(Engine& engine, const std::string& second, const std::string& activity);
+
 // The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
 void EndRun(RunHost& host);
 

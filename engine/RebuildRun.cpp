@@ -123,11 +123,7 @@ bool KeepUnit(std::uint8_t* u, std::size_t length, Selection& select, const RunH
 
 void Rebuild(Engine& engine, OutputFile& out) {
     RunHost& host = engine.host();
-    struct ActiveGuard {
-        RunHost& host;
-        explicit ActiveGuard(RunHost& h) : host(h) { host.scanActive(true); }
-        ~ActiveGuard() { host.scanActive(false); }
-    } active(host);
+    const ScanActive active(host);
     engine.DemuxActive = 1;
     engine.StopFlag = 0;
     const auto started = std::chrono::steady_clock::now();
@@ -148,12 +144,8 @@ void Rebuild(Engine& engine, OutputFile& out) {
                 const double elapsed =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
                         .count();
-                const double remaining =
-                    elapsed * static_cast<double>(size) / static_cast<double>(position) - elapsed +
-                    1.0;
-                host.slog("Rebuilding " + name + " " + std::to_string(position / 1048576) + "/" +
-                              std::to_string(size / 1048576) + " Mbytes, Remaining time: " +
-                              FormatHms(remaining, host.timeSeparator()),
+                host.slog("Rebuilding " + name + " " +
+                              ProgressText(position, size, elapsed, host.timeSeparator()),
                           1);
                 host.processPendingEvents();
             }
@@ -197,11 +189,7 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
         host.slog("Rebuilding " + sourceName, 0);
         Rebuild(engine, out);
         if (host.option(Option::Continue) && engine.StopFlag == 0 && !second.empty()) {
-            engine.SourceStream.close();
-            engine.SourceStream.open(second);
-            const std::string secondName = ExtractFileName(second);
-            host.log("Continue on " + secondName);
-            host.slog("Rebuilding " + secondName, 0);
+            ContinueOn(engine, second, "Rebuilding ");
             Rebuild(engine, out);
         }
         engine.SourceStream.close();

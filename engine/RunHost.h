@@ -44,4 +44,17 @@ public:
     virtual char timeSeparator() const { return ':'; }
 };
 
+// Tells the host that a pass over the source is running (Cancel enabled) for as long as it
+// lives, whichever way the pass ends.
+class ScanActive {
+public:
+    explicit ScanActive(RunHost& host) : host_(host) { host_.scanActive(true); }
+    ~ScanActive() { host_.scanActive(false); }
+    ScanActive(const ScanActive&) = delete;
+    ScanActive& operator=(const ScanActive&) = delete;
+
+private:
+    RunHost& host_;
+};
+
 }  // namespace strandis

@@ -126,11 +126,7 @@ private:
 };
 
 void Scanner::run() {
-    struct ActiveGuard {
-        RunHost& host;
-        explicit ActiveGuard(RunHost& h) : host(h) { host.scanActive(true); }
-        ~ActiveGuard() { host.scanActive(false); }
-    } active(host_);
+    const ScanActive active(host_);
 
     e_.StopFlag = 0;
     e_.DemuxActive = check_ ? 0 : 1;
@@ -170,13 +166,7 @@ void Scanner::run() {
 void Scanner::progress(std::int64_t position, std::int64_t size) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime_).count();
-    const double remaining =
-        position > 0
-            ? elapsed * static_cast<double>(size) / static_cast<double>(position) - elapsed + 1.0
-            : 1.0;
-    host_.slog(std::to_string(position / 1048576) + "/" + std::to_string(size / 1048576) +
-                   " Mbytes, Remaining time: " + FormatHms(remaining, host_.timeSeparator()),
-               1);
+    host_.slog(ProgressText(position, size, elapsed, host_.timeSeparator()), 1);
 }
 
 void Scanner::scanBlock(std::size_t n) {

@@ -19,4 +19,14 @@ std::string FormatHms(double seconds, char separator) {
     return text;
 }
 
+std::string ProgressText(std::int64_t position, std::int64_t size, double elapsedSeconds,
+                         char separator) {
+    const double remaining =
+        position > 0 ? elapsedSeconds * static_cast<double>(size) / static_cast<double>(position) -
+                           elapsedSeconds + 1.0
+                     : 1.0;
+    return std::to_string(position / 1048576) + "/" + std::to_string(size / 1048576) +
+           " Mbytes, Remaining time: " + FormatHms(remaining, separator);
+}
+
 }  // namespace strandis

@@ -9,4 +9,9 @@ namespace strandis {
 // digits; rounded to the millisecond, then the fraction is dropped.
 std::string FormatHms(double seconds, char separator = ':');
 
+// The progress of a pass: "512/4200 Mbytes, Remaining time: " and the time left, reckoned from
+// the time taken so far at the same speed, plus one second.
+std::string ProgressText(std::int64_t position, std::int64_t size, double elapsedSeconds,
+                         char separator);
+
 }  // namespace strandis
