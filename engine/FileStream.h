@@ -8,8 +8,20 @@ namespace strandis {
 
 // A file opened for reading, with 64-bit size and position. Errors raise RunError with a
 // message for the user. Closed by its destructor.
+//
+// Blocks are read where they lie in the page cache: the file is mapped a window at a time, so
+// that a pass over it costs no copy and little memory. Where a file cannot be mapped its blocks
+// are read into the caller's buffer instead.
 class InputFile {
 public:
+    // Bytes mapped at a time; a block never spans more than one window.
+    static constexpr std::size_t kWindow = 4 * 1024 * 1024;
+
+    struct Block {
+        const std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+    };
+
     InputFile() = default;
     ~InputFile() { close(); }
     InputFile(const InputFile&) = delete;
@@ -19,22 +31,36 @@ public:
     void close() noexcept;
     bool isOpen() const { return fd_ >= 0; }
 
-    // Reads until `count` bytes are in `into` or the file ends; returns the bytes read.
-    std::size_t read(std::uint8_t* into, std::size_t count);
-    // The next block of up to `count` bytes; raises RunError when the file ends before the size
-    // it had when it was opened (it shrank while being read).
+    // The next block of up to `count` bytes (at most half a window), read into `buffer` only
+    // when the file is not mapped. Its bytes stay valid until the next call or close(). Raises
+    // RunError when the file ends before the size it had when it was opened (it shrank while
+    // being read).
+    Block nextBlock(std::uint8_t* buffer, std::size_t count);
+    // Copies the next block of up to `count` bytes into `into`; returns its size. As nextBlock.
     std::size_t readBlock(std::uint8_t* into, std::size_t count);
-    void seek(std::int64_t position);
+    // Raises the same RunError when a mapped page vanished while it was read (the file was cut
+    // short under us); the bytes of that page were read as zeros. Called when a pass is done.
+    void checkIntact();
 
     std::int64_t size() const { return size_; }
     std::int64_t position() const { return position_; }
     const std::string& path() const { return path_; }
 
 private:
+    std::size_t available(std::size_t count);
+    bool mapWindow(std::int64_t at);
+    void unmap() noexcept;
+    [[noreturn]] void ended(std::int64_t after);
+
     int fd_ = -1;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
     std::string path_;
+    bool mappable_ = true;
+    int slot_ = -1;  // in the table the bus-error handler looks at
+    const std::uint8_t* map_ = nullptr;
+    std::int64_t mapStart_ = 0;
+    std::size_t mapLength_ = 0;
 };
 
 // True when `path` names an existing file (not a folder).

@@ -20,6 +20,11 @@ namespace strandis {
 
 namespace {
 
+// A mapped file's bytes come straight from memory: while one packet's payload is passed over,
+// the cache lines a few packs further on are asked for (the pack's start, and the end of the
+// pack in front of it, which ShiftReg takes in), so that header bytes rarely wait.
+constexpr std::size_t kPrefetchAhead = 8192;
+
 class HostSink final : public analysers::LogSink {
 public:
     explicit HostSink(RunHost& host) : host_(host) {}
@@ -88,7 +93,7 @@ public:
           sink_(engine.host()),
           check_(mode == ScanMode::Check),
           writer_(writer),
-          buf_(engine.ReadBuffer()) {}
+          buffer_(engine.ReadBuffer()) {}
 
     void run();
 
@@ -98,6 +103,10 @@ private:
     std::size_t skipBulk(std::size_t i, std::size_t n);
     std::size_t idleAdvance(std::size_t i, std::size_t n);
     void shiftIn(std::size_t from, std::size_t to);
+    void prefetch(std::size_t i) const {
+        __builtin_prefetch(buf_ + i + kPrefetchAhead - 64);
+        __builtin_prefetch(buf_ + i + kPrefetchAhead);
+    }
     bool startCode();
     bool headerRules(std::uint8_t b);
     void headerEnd();
@@ -117,7 +126,8 @@ private:
     HostSink sink_;
     const bool check_;
     ChunkSink* writer_;
-    std::uint8_t* buf_;
+    std::uint8_t* buffer_;         // for a file that is read rather than mapped
+    const std::uint8_t* buf_ = nullptr;  // the block being scanned
     std::size_t valid_ = 0;
     Registers r_;
     std::array<bool, 2> timeBaseVideo_{};
@@ -139,7 +149,9 @@ void Scanner::run() {
     InputFile& source = e_.SourceStream;
     const std::int64_t size = source.size();
     while (source.position() < size && e_.StopFlag == 0) {
-        const std::size_t n = source.readBlock(buf_, kBlockSize);
+        const InputFile::Block block = source.nextBlock(buffer_, kBlockSize);
+        const std::size_t n = block.size;
+        buf_ = block.data;
         valid_ = n;
         const std::int64_t position = source.position();
         if (position % kProgressStep == 0) {
@@ -160,6 +172,7 @@ void Scanner::run() {
         }
         scanBlock(n);
     }
+    source.checkIntact();
     if (e_.StopFlag != 0) e_.FrameCount = {0, 0};
 }
 
@@ -174,8 +187,10 @@ void Scanner::scanBlock(std::size_t n) {
     while (i < n) {
         r_.ShiftReg = (r_.ShiftReg << 8) | buf_[i];
         if (r_.InPayload != 0) {
+            prefetch(i);
             i += payloadChunk(i, n);  // a payload of 0 bytes sees its byte again
         } else if (r_.SkipBytes > 0) {
+            prefetch(i);
             i += skipBulk(i, n);
         } else if (startCode() || headerRules(buf_[i])) {
             ++i;
