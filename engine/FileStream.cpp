@@ -10,7 +10,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "engine/RunError.h"
 
@@ -31,7 +35,7 @@ struct MappedWindow {
     std::atomic<std::uintptr_t> end{0};
     std::atomic<bool> lost{false};
 };
-MappedWindow gWindows[8];
+MappedWindow gWindows[16];
 struct sigaction gPreviousAction {};
 std::once_flag gHandlerInstalled;
 std::uintptr_t gPageSize = 4096;
@@ -80,7 +84,148 @@ int TakeWindowSlot() {
     return -1;
 }
 
+constexpr std::size_t kWindowsAhead = 2;  // mapped ahead of the one being read
+
+struct Window {
+    const std::uint8_t* data = nullptr;  // null: not mapped
+    std::size_t length = 0;
+    std::int64_t index = -1;
+    int slot = -1;
+};
+
+Window MapWindow(int fd, std::int64_t size, std::int64_t index) {
+    Window window;
+    window.index = index;
+    const int slot = TakeWindowSlot();
+    if (slot < 0) return window;
+    const std::int64_t start = index * static_cast<std::int64_t>(InputFile::kWindow);
+    const auto length =
+        static_cast<std::size_t>(std::min<std::int64_t>(InputFile::kWindow, size - start));
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, start);
+    if (map == MAP_FAILED) {
+        gWindows[slot].used.store(false);
+        return window;
+    }
+    window.data = static_cast<const std::uint8_t*>(map);
+    window.length = length;
+    window.slot = slot;
+    gWindows[slot].begin.store(reinterpret_cast<std::uintptr_t>(map));
+    gWindows[slot].end.store(reinterpret_cast<std::uintptr_t>(map) + length);
+    return window;
+}
+
+// Returns whether a page of the window vanished while it was mapped.
+bool UnmapWindow(const Window& window) noexcept {
+    if (window.data == nullptr) return false;
+    MappedWindow& entry = gWindows[window.slot];
+    entry.begin.store(0);
+    entry.end.store(0);
+    ::munmap(const_cast<std::uint8_t*>(window.data), window.length);
+    const bool lost = entry.lost.load();
+    entry.used.store(false);
+    return lost;
+}
+
 }  // namespace
+
+// Maps the windows of a file in order on a thread of its own, kWindowsAhead in front of the
+// reader, and unmaps those the reader is done with.
+class InputFile::Mapper {
+public:
+    Mapper(int fd, std::int64_t size)
+        : fd_(fd),
+          size_(size),
+          count_((size + static_cast<std::int64_t>(kWindow) - 1) /
+                 static_cast<std::int64_t>(kWindow)),
+          thread_([this] { run(); }) {}
+
+    ~Mapper() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+        UnmapWindow(current_);
+        for (const Window& window : ready_) UnmapWindow(window);
+        for (const Window& window : retired_) UnmapWindow(window);
+    }
+
+    // Window `index`, asked for in order; null when it cannot be mapped.
+    const Window* window(std::int64_t index) {
+        if (current_.index == index) return &current_;
+        if (index != received_) return nullptr;
+        std::unique_lock lock(mutex_);
+        if (current_.data != nullptr) retired_.push_back(current_);
+        current_ = Window{};
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return failed_ || !ready_.empty(); });
+        if (ready_.empty()) return nullptr;
+        current_ = ready_.front();
+        ready_.pop_front();
+        ++received_;
+        cv_.notify_all();
+        return &current_;
+    }
+
+    bool failed() {
+        const std::lock_guard lock(mutex_);
+        return failed_ && ready_.empty();
+    }
+
+    // Whether a page vanished under any window read so far.
+    bool lost() const {
+        return lost_.load() || (current_.slot >= 0 && gWindows[current_.slot].lost.load());
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (!retired_.empty()) {
+                const Window window = retired_.back();
+                retired_.pop_back();
+                lock.unlock();
+                if (UnmapWindow(window)) lost_.store(true);
+                lock.lock();
+            } else if (!failed_ && ready_.size() < kWindowsAhead && next_ < count_) {
+                const std::int64_t index = next_++;
+                lock.unlock();
+                const Window window = MapWindow(fd_, size_, index);
+                lock.lock();
+                if (window.data == nullptr) {
+                    failed_ = true;
+                } else {
+                    ready_.push_back(window);
+                }
+                cv_.notify_all();
+            } else {
+                cv_.wait(lock);
+            }
+        }
+    }
+
+    const int fd_;
+    const std::int64_t size_;
+    const std::int64_t count_;  // windows in the file
+    Window current_;            // the reader's
+    std::int64_t received_ = 0;
+    std::atomic<bool> lost_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Window> ready_;
+    std::vector<Window> retired_;
+    std::int64_t next_ = 0;
+    bool failed_ = false;
+    bool stop_ = false;
+    std::thread thread_;  // last: it starts once the rest is in place
+};
+
+InputFile::InputFile() = default;
+
+InputFile::~InputFile() {
+    close();
+}
 
 void InputFile::open(const std::string& path) {
     close();
@@ -101,13 +246,11 @@ void InputFile::open(const std::string& path) {
     size_ = st.st_size;
     position_ = 0;
     path_ = path;
-    mappable_ = true;
+    if (size_ > 0) mapper_ = std::make_unique<Mapper>(fd_, size_);
 }
 
 void InputFile::close() noexcept {
-    unmap();
-    if (slot_ >= 0) gWindows[slot_].used.store(false);
-    slot_ = -1;
+    mapper_.reset();  // before the descriptor it maps from
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     size_ = 0;
@@ -128,63 +271,49 @@ std::size_t InputFile::available(std::size_t count) {
         if (position_ < size_) ended(position_);
         return 0;
     }
-    return static_cast<std::size_t>(std::min<std::int64_t>(end - position_,
-                                                           static_cast<std::int64_t>(count)));
-}
-
-bool InputFile::mapWindow(std::int64_t at) {
-    unmap();
-    if (slot_ < 0) slot_ = TakeWindowSlot();
-    if (slot_ < 0) return mappable_ = false;
-    const std::int64_t start = at & ~static_cast<std::int64_t>(gPageSize - 1);
-    const auto length =
-        static_cast<std::size_t>(std::min<std::int64_t>(kWindow, size_ - start));
-    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, start);
-    if (map == MAP_FAILED) return mappable_ = false;
-    map_ = static_cast<const std::uint8_t*>(map);
-    mapStart_ = start;
-    mapLength_ = length;
-    MappedWindow& window = gWindows[slot_];
-    window.begin.store(reinterpret_cast<std::uintptr_t>(map_));
-    window.end.store(reinterpret_cast<std::uintptr_t>(map_) + length);
-    return true;
-}
-
-void InputFile::unmap() noexcept {
-    if (map_ == nullptr) return;
-    if (slot_ >= 0) {
-        gWindows[slot_].begin.store(0);
-        gWindows[slot_].end.store(0);
-    }
-    ::munmap(const_cast<std::uint8_t*>(map_), mapLength_);
-    map_ = nullptr;
-    mapLength_ = 0;
+    return static_cast<std::size_t>(
+        std::min<std::int64_t>(end - position_, static_cast<std::int64_t>(count)));
 }
 
 void InputFile::checkIntact() {
-    if (slot_ < 0 || !gWindows[slot_].lost.load()) return;
+    if (!mapper_ || !mapper_->lost()) return;
     struct stat st {};
     const std::int64_t now = ::fstat(fd_, &st) == 0 ? st.st_size : 0;
     ended(std::min(now, size_));
 }
 
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
-    if (mappable_) {
+    if (mapper_) {
         checkIntact();
         const std::size_t n = available(count);
         if (n == 0) return {};
-        const bool inWindow = map_ != nullptr && position_ >= mapStart_ &&
-                              position_ + static_cast<std::int64_t>(n) <=
-                                  mapStart_ + static_cast<std::int64_t>(mapLength_);
-        if (inWindow || mapWindow(position_)) {
-            const Block block{map_ + (position_ - mapStart_), n};
-            position_ += static_cast<std::int64_t>(n);
-            return block;
+        const std::int64_t index = position_ / static_cast<std::int64_t>(kWindow);
+        const auto offset = static_cast<std::size_t>(position_ % static_cast<std::int64_t>(kWindow));
+        if (const Window* window = mapper_->window(index)) {
+            if (offset + n <= window->length) {
+                position_ += static_cast<std::int64_t>(n);
+                return {window->data + offset, n};
+            }
+            // A block across two windows is put together in the buffer.
+            const std::size_t part = window->length - offset;
+            std::memcpy(buffer, window->data + offset, part);
+            if (const Window* following = mapper_->window(index + 1)) {
+                std::memcpy(buffer + part, following->data, n - part);
+                position_ += static_cast<std::int64_t>(n);
+                return {buffer, n};
+            }
         }
+        if (mapper_->failed()) mapper_.reset();
     }
+    const std::size_t done = readAt(buffer, count);
+    if (done == 0 && position_ < size_) ended(position_);
+    return {buffer, done};
+}
+
+std::size_t InputFile::readAt(std::uint8_t* into, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t got = ::pread(fd_, buffer + done, count - done, position_);
+        const ssize_t got = ::pread(fd_, into + done, count - done, position_);
         if (got < 0) {
             if (errno == EINTR) continue;
             fail("Cannot read file", path_, errno);
@@ -193,8 +322,7 @@ InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
         done += static_cast<std::size_t>(got);
         position_ += got;
     }
-    if (done == 0 && position_ < size_) ended(position_);
-    return {buffer, done};
+    return done;
 }
 
 std::size_t InputFile::readBlock(std::uint8_t* into, std::size_t count) {

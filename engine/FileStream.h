@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace strandis {
@@ -10,20 +11,21 @@ namespace strandis {
 // message for the user. Closed by its destructor.
 //
 // Blocks are read where they lie in the page cache: the file is mapped a window at a time, so
-// that a pass over it costs no copy and little memory. Where a file cannot be mapped its blocks
+// that a pass over it costs no copy and little memory, and a helper thread maps the windows
+// ahead of the reader and lets go of those behind it. Where a file cannot be mapped its blocks
 // are read into the caller's buffer instead.
 class InputFile {
 public:
-    // Bytes mapped at a time; a block never spans more than one window.
-    static constexpr std::size_t kWindow = 4 * 1024 * 1024;
+    // Bytes mapped at a time.
+    static constexpr std::size_t kWindow = 2 * 1024 * 1024;
 
     struct Block {
         const std::uint8_t* data = nullptr;
         std::size_t size = 0;
     };
 
-    InputFile() = default;
-    ~InputFile() { close(); }
+    InputFile();
+    ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
@@ -31,8 +33,8 @@ public:
     void close() noexcept;
     bool isOpen() const { return fd_ >= 0; }
 
-    // The next block of up to `count` bytes (at most half a window), read into `buffer` only
-    // when the file is not mapped. Its bytes stay valid until the next call or close(). Raises
+    // The next block of up to `count` bytes, read into `buffer` only when the file is not mapped
+    // or the block spans two windows. Its bytes stay valid until the next call or close(). Raises
     // RunError when the file ends before the size it had when it was opened (it shrank while
     // being read).
     Block nextBlock(std::uint8_t* buffer, std::size_t count);
@@ -47,20 +49,17 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    class Mapper;
+
     std::size_t available(std::size_t count);
-    bool mapWindow(std::int64_t at);
-    void unmap() noexcept;
+    std::size_t readAt(std::uint8_t* into, std::size_t count);
     [[noreturn]] void ended(std::int64_t after);
 
     int fd_ = -1;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
     std::string path_;
-    bool mappable_ = true;
-    int slot_ = -1;  // in the table the bus-error handler looks at
-    const std::uint8_t* map_ = nullptr;
-    std::int64_t mapStart_ = 0;
-    std::size_t mapLength_ = 0;
+    std::unique_ptr<Mapper> mapper_;  // none once mapping has failed: the file is then read
 };
 
 // True when `path` names an existing file (not a folder).
