@@ -1,8 +1,11 @@
 #include "engine/OutputFile.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -46,6 +49,28 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
     } else {
         std::memcpy(buffer_.get(), data, length);
         used_ = length;
+    }
+}
+
+void OutputFile::writeVector(iovec* parts, int count) {
+    flush();
+    while (count > 0) {
+        const ssize_t done = ::writev(fd_, parts, std::min(count, IOV_MAX));
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+        }
+        written_ += done;
+        auto left = static_cast<std::size_t>(done);
+        while (count > 0 && left >= parts->iov_len) {
+            left -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<std::uint8_t*>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
     }
 }
 

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+struct iovec;
+
 namespace strandis {
 
 // A file created for writing, with a buffer in front of it so that many small chunks cost few
@@ -22,6 +24,9 @@ public:
     // Creates the file, or truncates an existing one.
     void create(const std::string& path);
     void write(const std::uint8_t* data, std::size_t length);
+    // Writes the parts in order, behind what is buffered, without copying them; `parts` is
+    // used up on the way.
+    void writeVector(iovec* parts, int count);
     void flush();
     // Flushes and closes; raises RunError when the last bytes cannot be written.
     void close();

@@ -1,6 +1,11 @@
 #include "engine/RebuildRun.h"
 
+#include <sys/uio.h>
+
+#include <array>
 #include <chrono>
+#include <cstring>
+#include <memory>
 
 #include "engine/Detection.h"
 #include "engine/OutputNames.h"
@@ -13,6 +18,7 @@ namespace strandis {
 namespace {
 
 constexpr std::size_t kUnit = 2048;
+constexpr std::size_t kUnitsAhead = 4;  // the start of the unit this far on is read ahead
 constexpr std::uint8_t kNoNumber = 0xFF;
 
 bool In(std::uint8_t x, std::uint8_t first, std::uint8_t last) {
@@ -74,16 +80,32 @@ int TickedCount(const RunHost& host, BoxKind kind, int slots) {
     return count;
 }
 
-// One 2,048-byte unit: selection and renumbering in place. Returns whether it is written.
-bool KeepUnit(std::uint8_t* u, std::size_t length, Selection& select, const RunHost& host) {
+// The bytes of a kept unit that differ in the copy: new bounds or a new stream number.
+struct UnitEdit {
+    int count = 0;
+    std::array<std::size_t, 2> at{};
+    std::array<std::uint8_t, 2> value{};
+
+    void set(const std::uint8_t* u, std::size_t where, std::uint8_t to) {
+        if (u[where] == to) return;
+        at[static_cast<std::size_t>(count)] = where;
+        value[static_cast<std::size_t>(count)] = to;
+        ++count;
+    }
+};
+
+// One 2,048-byte unit: whether it is written, and what changes in the copy.
+bool KeepUnit(const std::uint8_t* u, std::size_t length, Selection& select, const RunHost& host,
+              UnitEdit& edit) {
     if (length < 4 || u[0] != 0x00 || u[1] != 0x00 || u[2] != 0x01 || u[3] != 0xBA) return false;
     if (length <= 17) return true;
     const std::uint8_t s = u[17];  // stream id of the first packet behind a 14-byte pack header
     if (s == 0xBB && length > 24) {
         // System header: video_bound and audio_bound from the ticked boxes.
-        u[24] = static_cast<std::uint8_t>((u[24] & 0xE0) + TickedCount(host, BoxKind::Video, 2));
-        u[23] =
-            static_cast<std::uint8_t>((u[23] & 0x03) + 4 * TickedCount(host, BoxKind::Audio, 16));
+        edit.set(u, 24,
+                 static_cast<std::uint8_t>((u[24] & 0xE0) + TickedCount(host, BoxKind::Video, 2)));
+        edit.set(u, 23, static_cast<std::uint8_t>((u[23] & 0x03) +
+                                                  4 * TickedCount(host, BoxKind::Audio, 16)));
         return true;
     }
     std::size_t at = 0;  // of the sub-stream id or stream_id_extension; 0 when there is none
@@ -115,9 +137,48 @@ bool KeepUnit(std::uint8_t* u, std::size_t length, Selection& select, const RunH
         return true;  // navigation, padding and the rest take part in no test
     }
     if (drop) return false;
-    u[renumber] = select.newId(oldId);
+    edit.set(u, renumber, select.newId(oldId));
     return true;
 }
+
+// The kept units of one block, written with one gathering call: unchanged units straight from
+// the block, changed ones from copies. Flushed before the block's bytes go away.
+class KeptUnits {
+public:
+    explicit KeptUnits(OutputFile& out) : out_(out), copies_(new std::uint8_t[kBlockSize]) {}
+
+    void add(const std::uint8_t* unit, std::size_t length, const UnitEdit& edit) {
+        const std::uint8_t* from = unit;
+        if (edit.count > 0) {
+            std::uint8_t* copy = copies_.get() + copied_;
+            std::memcpy(copy, unit, length);
+            for (int k = 0; k < edit.count; ++k)
+                copy[edit.at[static_cast<std::size_t>(k)]] = edit.value[static_cast<std::size_t>(k)];
+            copied_ += length;
+            from = copy;
+        }
+        if (count_ > 0 && static_cast<const std::uint8_t*>(parts_[count_ - 1].iov_base) +
+                                  parts_[count_ - 1].iov_len ==
+                              from) {
+            parts_[count_ - 1].iov_len += length;  // runs on from the part before
+        } else {
+            parts_[count_++] = {const_cast<std::uint8_t*>(from), length};
+        }
+    }
+
+    void flush() {
+        out_.writeVector(parts_.data(), count_);
+        count_ = 0;
+        copied_ = 0;
+    }
+
+private:
+    OutputFile& out_;
+    std::unique_ptr<std::uint8_t[]> copies_;  // room for every unit of a block
+    std::size_t copied_ = 0;
+    std::array<iovec, kBlockSize / kUnit + 1> parts_{};
+    int count_ = 0;
+};
 
 }  // namespace
 
@@ -132,11 +193,12 @@ void Rebuild(Engine& engine, OutputFile& out) {
     const std::int64_t size = source.size();
     const std::string name = ExtractFileName(source.path());
     Selection select(engine);
-    std::uint8_t* buffer = engine.ReadBuffer();
-    // Large reads; the 2,048-byte units are walked inside them.
+    KeptUnits kept(out);
+    // Large blocks; the 2,048-byte units are walked inside them.
     while (source.position() < size && engine.StopFlag == 0) {
         const std::int64_t blockStart = source.position();
-        const std::size_t n = source.readBlock(buffer, kBlockSize);
+        const InputFile::Block block = source.nextBlock(engine.ReadBuffer(), kBlockSize);
+        const std::size_t n = block.size;
         for (std::size_t offset = 0; offset < n && engine.StopFlag == 0; offset += kUnit) {
             const std::size_t length = std::min(kUnit, n - offset);
             const std::int64_t position = blockStart + static_cast<std::int64_t>(offset + length);
@@ -149,10 +211,14 @@ void Rebuild(Engine& engine, OutputFile& out) {
                           1);
                 host.processPendingEvents();
             }
-            std::uint8_t* unit = buffer + offset;
-            if (KeepUnit(unit, length, select, host)) out.write(unit, length);
+            const std::uint8_t* unit = block.data + offset;
+            __builtin_prefetch(unit + kUnitsAhead * kUnit);  // so that its header is at hand
+            UnitEdit edit;
+            if (KeepUnit(unit, length, select, host, edit)) kept.add(unit, length, edit);
         }
+        kept.flush();
     }
+    source.checkIntact();
 }
 
 RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
