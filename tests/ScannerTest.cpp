@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <random>
 
 #include "engine/CountPictures.h"
 #include "engine/Engine.h"
@@ -222,6 +223,29 @@ TEST_F(ScannerTest, PictureCountsFollowTheVideoTypeAndTheChunkStartRule) {
     EXPECT_EQ(CountPictures(lastByteOnly.data(), lastByteOnly.size(), VideoType::H264), 1);
     const Bytes notPreceded{0x02, 0x00, 0x01, 0x0D, 0x01, 0x01, 0x0D};
     EXPECT_EQ(CountPictures(notPreceded.data(), notPreceded.size(), VideoType::Vc1), 0);
+
+    // The vector search and the plain one against the definition, on chunks dense with start
+    // codes and near-misses, at every length and position in memory.
+    std::mt19937 random(7);
+    const Bytes alphabet{0x00, 0x00, 0x00, 0x01, 0x01, 0x09, 0x0D, 0x47};
+    Bytes memory(300);
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t length = random() % 260;
+        const std::size_t at = random() % 33;
+        for (std::size_t k = 0; k < length; ++k) memory[at + k] = alphabet[random() % 8];
+        const std::uint8_t* chunk = memory.data() + at;
+        for (std::uint8_t type : {VideoType::Mpeg2, VideoType::H264, VideoType::Vc1}) {
+            Bytes withZeros(length + 2, 0x00);  // the chunk as if zeros stood in front of it
+            std::copy(chunk, chunk + length, withZeros.begin() + 2);
+            std::int32_t expected = 0;
+            for (std::size_t p = 0; length >= 2 && p + 4 <= withZeros.size(); ++p) {
+                expected += withZeros[p] == 0 && withZeros[p + 1] == 0 && withZeros[p + 2] == 1 &&
+                            withZeros[p + 3] == kPictureCode[type];
+            }
+            ASSERT_EQ(CountPictures(chunk, length, type), expected) << length << " at " << at;
+            ASSERT_EQ(CountPicturesPlain(chunk, length, type), expected) << length << " at " << at;
+        }
+    }
 
     // Through the scanner: a start code split over two packets is not counted, one split over
     // two blocks neither; demux mode counts only ticked slots.
