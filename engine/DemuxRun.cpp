@@ -123,6 +123,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         }
     }
 
+    WriteBehind behind;  // outlives the outputs, which wait for it when they close
     Outputs outputs;
     struct CloseAll {
         Engine& engine;
@@ -141,7 +142,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         for (const Planned& p : planned) {
             outputs.files.push_back(std::make_unique<OutputFile>());
             OutputFile* file = outputs.files.back().get();
-            file->create(p.path);
+            file->create(p.path, &behind);
             if (p.kind == BoxKind::Video) outputs.video[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Audio) outputs.audio[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Sub) outputs.sub[static_cast<std::size_t>(p.slot)] = file;

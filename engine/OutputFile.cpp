@@ -13,15 +13,32 @@
 
 namespace strandis {
 
-void OutputFile::create(const std::string& path) {
+void OutputFile::create(const std::string& path, WriteBehind* behind) {
     abandon();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno));
     fd_ = fd;
     path_ = path;
     if (!buffer_) buffer_.reset(new std::uint8_t[kBufferSize]);
+    behind_ = behind;
+    if (behind_ != nullptr && !spare_) spare_.reset(new std::uint8_t[kBufferSize]);
     used_ = 0;
     written_ = 0;
+    queued_ = 0;
+    ticket_ = 0;
+    result_ = {};
+}
+
+void OutputFile::writeFailed(int error) const {
+    throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(error));
+}
+
+void OutputFile::settle() {
+    if (ticket_ != 0) {
+        behind_->wait(ticket_);
+        ticket_ = 0;
+    }
+    if (result_.error != 0) writeFailed(result_.error);
 }
 
 void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
@@ -29,7 +46,7 @@ void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
         const ssize_t done = ::write(fd_, data, length);
         if (done < 0) {
             if (errno == EINTR) continue;
-            throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+            writeFailed(errno);
         }
         data += done;
         length -= static_cast<std::size_t>(done);
@@ -45,6 +62,7 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
     }
     flush();
     if (length >= kBufferSize) {
+        if (behind_ != nullptr) settle();
         writeOut(data, length);
     } else {
         std::memcpy(buffer_.get(), data, length);
@@ -54,11 +72,12 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
 
 void OutputFile::writeVector(iovec* parts, int count) {
     flush();
+    if (behind_ != nullptr) settle();
     while (count > 0) {
         const ssize_t done = ::writev(fd_, parts, std::min(count, IOV_MAX));
         if (done < 0) {
             if (errno == EINTR) continue;
-            throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+            writeFailed(errno);
         }
         written_ += done;
         auto left = static_cast<std::size_t>(done);
@@ -78,12 +97,20 @@ void OutputFile::flush() {
     if (used_ == 0) return;
     const std::size_t pending = used_;
     used_ = 0;  // what fails to reach the disk is not tried again
+    if (behind_ != nullptr) {
+        settle();
+        ticket_ = behind_->post(fd_, buffer_.get(), pending, result_);
+        queued_ += static_cast<std::int64_t>(pending);
+        std::swap(buffer_, spare_);
+        return;
+    }
     writeOut(buffer_.get(), pending);
 }
 
 void OutputFile::close() {
     if (fd_ < 0) return;
     flush();
+    if (behind_ != nullptr) settle();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
@@ -91,6 +118,8 @@ void OutputFile::close() {
 }
 
 void OutputFile::abandon() noexcept {
+    if (ticket_ != 0) behind_->wait(ticket_);  // the thread is done with the descriptor
+    ticket_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     used_ = 0;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/WriteBehind.h"
+
 struct iovec;
 
 namespace strandis {
@@ -21,8 +23,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or truncates an existing one.
-    void create(const std::string& path);
+    // Creates the file, or truncates an existing one. With `behind`, full buffers are written
+    // by its thread while the next one fills; a failure shows at a later write, flush or close.
+    void create(const std::string& path, WriteBehind* behind = nullptr);
     void write(const std::uint8_t* data, std::size_t length);
     // Writes the parts in order, behind what is buffered, without copying them; `parts` is
     // used up on the way.
@@ -36,16 +39,26 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     // Bytes written so far, buffered ones included.
-    std::int64_t size() const { return written_ + static_cast<std::int64_t>(used_); }
+    std::int64_t size() const {
+        return written_ + queued_ + static_cast<std::int64_t>(used_);
+    }
 
 private:
     void writeOut(const std::uint8_t* data, std::size_t length);
+    // Waits for the buffer handed to the thread; raises RunError when its writing failed.
+    void settle();
+    [[noreturn]] void writeFailed(int error) const;
 
     int fd_ = -1;
     std::string path_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t used_ = 0;
-    std::int64_t written_ = 0;
+    std::int64_t written_ = 0;  // by this thread
+    WriteBehind* behind_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> spare_;  // filled while the thread writes buffer_'s twin
+    std::uint64_t ticket_ = 0;               // of the buffer with the thread; 0: none
+    std::int64_t queued_ = 0;                // bytes handed to the thread
+    WriteBehind::Result result_;
 };
 
 }  // namespace strandis

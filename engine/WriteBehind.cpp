@@ -1,0 +1,69 @@
+#include "engine/WriteBehind.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace strandis {
+
+WriteBehind::WriteBehind() : thread_([this] { run(); }) {}
+
+WriteBehind::~WriteBehind() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    posted_.notify_all();
+    thread_.join();
+}
+
+std::uint64_t WriteBehind::post(int fd, const std::uint8_t* data, std::size_t length,
+                                Result& result) {
+    std::uint64_t ticket = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        jobs_.push_back({fd, data, length, &result});
+        ticket = ++postedCount_;
+    }
+    posted_.notify_one();
+    return ticket;
+}
+
+void WriteBehind::wait(std::uint64_t ticket) {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return doneCount_ >= ticket; });
+}
+
+void WriteBehind::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        posted_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;  // stopped, and everything written
+        const Job job = jobs_.front();
+        jobs_.pop_front();
+        const bool skip = job.result->error != 0;
+        lock.unlock();
+        int error = 0;
+        std::int64_t written = 0;
+        const std::uint8_t* data = job.data;
+        std::size_t left = skip ? 0 : job.length;
+        while (left > 0) {
+            const ssize_t done = ::write(job.fd, data, left);
+            if (done < 0) {
+                if (errno == EINTR) continue;
+                error = errno;
+                break;
+            }
+            data += done;
+            left -= static_cast<std::size_t>(done);
+            written += done;
+        }
+        lock.lock();
+        job.result->written += written;
+        if (error != 0) job.result->error = error;
+        ++doneCount_;
+        done_.notify_all();
+    }
+}
+
+}  // namespace strandis
