@@ -16,8 +16,9 @@ namespace strandis {
 // are read into the caller's buffer instead.
 class InputFile {
 public:
-    // Bytes mapped at a time.
-    static constexpr std::size_t kWindow = 2 * 1024 * 1024;
+    // Bytes mapped at a time: with two windows mapped ahead and one on its way out, a pass
+    // holds about 4 MiB of the file in its address space.
+    static constexpr std::size_t kWindow = 1024 * 1024;
 
     struct Block {
         const std::uint8_t* data = nullptr;
