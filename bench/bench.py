@@ -5,9 +5,11 @@ demux and rebuild run as a user starts them: their detection scan stops past 300
 (fast check), then the whole file is read once more.
 
 Writes a stream of --size MiB with build/strandis-bench-stream (once, into --dir), reads it once
-to warm the page cache, then runs every command --runs times and prints, for each, the median
-seconds, GB/s, peak resident memory and the ratios to cat (cp for runs that write) and to the
-ffmpeg run that does the same job. Outputs are removed after each run.
+to warm the page cache, then runs every command once per round for --runs rounds and prints,
+for each, the median and best seconds, GB/s, peak resident memory and the ratios (of medians)
+to cat (cp for runs that write) and to the ffmpeg run that does the same job, with the share of
+CPU time the host took meanwhile (on a shared virtual machine that share is the noise).
+Outputs are removed after each run.
 """
 import argparse
 import os
@@ -91,27 +93,42 @@ def main():
         wanted = set(args.only.split(";"))
         runs = [r for r in runs if r[0] in wanted or r[0].split(" ")[0] in ("cat", "cp")]
 
-    results = {}
-    for name, command, writes, _ in runs:
-        times, peaks = [], []
-        for _ in range(args.runs):
+    # Rounds of every command in turn, so that a slow spell of the machine weighs on all alike.
+    times = {name: [] for name, *_ in runs}
+    peaks = {name: [] for name, *_ in runs}
+    stolen_before = cpu_ticks()
+    for _ in range(args.runs):
+        for name, command, _, _ in runs:
             seconds, peak = run_once(command, out)
-            times.append(seconds)
-            peaks.append(peak)
-        results[name] = (statistics.median(times), max(peaks))
+            times[name].append(seconds)
+            peaks[name].append(peak)
+    stolen = steal_share(stolen_before, cpu_ticks())
+    results = {name: (statistics.median(times[name]), min(times[name]), max(peaks[name])) for name in times}
 
     cat = results["cat (read limit)"][0]
     cp = results["cp (read + write limit)"][0]
-    print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), warm in the page cache; median of {args.runs} runs.\n")
-    print("| run | seconds | GB/s | peak RSS (MiB) | x cat or cp | x ffmpeg |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), warm in the page cache; median and best of "
+          f"{args.runs} rounds; {stolen:.0f} % of the CPU time was taken by the host (steal).\n")
+    print("| run | seconds | best | GB/s | peak RSS (MiB) | x cat or cp | x ffmpeg |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
     for name, _, writes, peer in runs:
-        seconds, peak = results[name]
+        seconds, best, peak = results[name]
         reference = cp if writes else cat
         limit = "" if name.startswith(("cat", "cp")) else f"{reference / seconds:.2f} x {'cp' if writes else 'cat'}"
         versus = f"{results[peer][0] / seconds:.1f}" if peer and peer in results else ""
-        print(f"| {name} | {seconds:.3f} | {size / seconds / 1e9:.2f} | {peak / 1024:.1f} | {limit} | {versus} |")
+        print(f"| {name} | {seconds:.3f} | {best:.3f} | {size / seconds / 1e9:.2f} | {peak / 1024:.1f} | {limit} | {versus} |")
 
+
+def cpu_ticks():
+    """(steal, total) ticks of all CPUs so far, from /proc/stat."""
+    with open("/proc/stat") as stat:
+        fields = [int(x) for x in stat.readline().split()[1:]]
+    return fields[7] if len(fields) > 7 else 0, sum(fields[:8])
+
+
+def steal_share(before, after):
+    total = after[1] - before[1]
+    return 100.0 * (after[0] - before[0]) / total if total > 0 else 0.0
 
 if __name__ == "__main__":
     main()
