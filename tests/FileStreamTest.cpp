@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,6 +50,29 @@ TEST(FileStreamTest, BlocksPutTogetherAreTheFileWhereverWindowsEnd) {
         file.checkIntact();
         EXPECT_EQ(read, content) << "blocks of " << count;
         EXPECT_EQ(file.nextBlock(buffer.data(), count).size, 0u);  // at the end: nothing more
+    }
+}
+
+// Mapping has a limit (windows in flight for all open files); files opened past it, or whose
+// mapping stops on the way, are read instead, with the same bytes.
+TEST(FileStreamTest, FilesThatCannotBeMappedAreReadWithTheSameBytes) {
+    TempDir dir;
+    const Bytes content = Noise(3 * InputFile::kWindow + 999, 3);
+    const std::string path = Save(dir, "source.EVO", content);
+    std::vector<std::unique_ptr<InputFile>> files;
+    for (int k = 0; k < 12; ++k) {
+        files.push_back(std::make_unique<InputFile>());
+        files.back()->open(path);
+    }
+    std::vector<std::uint8_t> buffer(262144);
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        Bytes read;
+        while (files[k]->position() < files[k]->size()) {
+            const InputFile::Block block = files[k]->nextBlock(buffer.data(), buffer.size());
+            ASSERT_GT(block.size, 0u);
+            read.insert(read.end(), block.data, block.data + block.size);
+        }
+        EXPECT_EQ(read, content) << "file " << k;
     }
 }
 
