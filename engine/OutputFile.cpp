@@ -26,7 +26,7 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
     written_ = 0;
     queued_ = 0;
     ticket_ = 0;
-    result_ = {};
+    behindError_ = 0;
 }
 
 void OutputFile::writeFailed(int error) const {
@@ -38,20 +38,11 @@ void OutputFile::settle() {
         behind_->wait(ticket_);
         ticket_ = 0;
     }
-    if (result_.error != 0) writeFailed(result_.error);
+    if (behindError_ != 0) writeFailed(behindError_);
 }
 
 void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t done = ::write(fd_, data, length);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            writeFailed(errno);
-        }
-        data += done;
-        length -= static_cast<std::size_t>(done);
-        written_ += done;
-    }
+    if (const int error = WriteAll(fd_, data, length, written_); error != 0) writeFailed(error);
 }
 
 void OutputFile::write(const std::uint8_t* data, std::size_t length) {
@@ -62,7 +53,7 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
     }
     flush();
     if (length >= kBufferSize) {
-        if (behind_ != nullptr) settle();
+        settle();
         writeOut(data, length);
     } else {
         std::memcpy(buffer_.get(), data, length);
@@ -72,7 +63,7 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
 
 void OutputFile::writeVector(iovec* parts, int count) {
     flush();
-    if (behind_ != nullptr) settle();
+    settle();
     while (count > 0) {
         const ssize_t done = ::writev(fd_, parts, std::min(count, IOV_MAX));
         if (done < 0) {
@@ -99,7 +90,7 @@ void OutputFile::flush() {
     used_ = 0;  // what fails to reach the disk is not tried again
     if (behind_ != nullptr) {
         settle();
-        ticket_ = behind_->post(fd_, buffer_.get(), pending, result_);
+        ticket_ = behind_->post(fd_, buffer_.get(), pending, behindError_);
         queued_ += static_cast<std::int64_t>(pending);
         std::swap(buffer_, spare_);
         return;
@@ -110,7 +101,7 @@ void OutputFile::flush() {
 void OutputFile::close() {
     if (fd_ < 0) return;
     flush();
-    if (behind_ != nullptr) settle();
+    settle();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)

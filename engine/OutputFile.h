@@ -45,7 +45,7 @@ public:
 
 private:
     void writeOut(const std::uint8_t* data, std::size_t length);
-    // Waits for the buffer handed to the thread; raises RunError when its writing failed.
+    // Waits for the buffer handed to the thread, if any; raises RunError when its writing failed.
     void settle();
     [[noreturn]] void writeFailed(int error) const;
 
@@ -58,7 +58,7 @@ private:
     std::unique_ptr<std::uint8_t[]> spare_;  // filled while the thread writes buffer_'s twin
     std::uint64_t ticket_ = 0;               // of the buffer with the thread; 0: none
     std::int64_t queued_ = 0;                // bytes handed to the thread
-    WriteBehind::Result result_;
+    int behindError_ = 0;                    // set by the thread; read after waiting for it
 };
 
 }  // namespace strandis

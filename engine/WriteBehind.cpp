@@ -6,6 +6,20 @@
 
 namespace strandis {
 
+int WriteAll(int fd, const std::uint8_t* data, std::size_t length, std::int64_t& written) {
+    while (length > 0) {
+        const ssize_t done = ::write(fd, data, length);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += done;
+        length -= static_cast<std::size_t>(done);
+        written += done;
+    }
+    return 0;
+}
+
 WriteBehind::WriteBehind() : thread_([this] { run(); }) {}
 
 WriteBehind::~WriteBehind() {
@@ -18,11 +32,11 @@ WriteBehind::~WriteBehind() {
 }
 
 std::uint64_t WriteBehind::post(int fd, const std::uint8_t* data, std::size_t length,
-                                Result& result) {
+                                int& error) {
     std::uint64_t ticket = 0;
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back({fd, data, length, &result});
+        jobs_.push_back({fd, data, length, &error});
         ticket = ++postedCount_;
     }
     posted_.notify_one();
@@ -41,26 +55,12 @@ void WriteBehind::run() {
         if (jobs_.empty()) return;  // stopped, and everything written
         const Job job = jobs_.front();
         jobs_.pop_front();
-        const bool skip = job.result->error != 0;
+        const bool skip = *job.error != 0;
         lock.unlock();
-        int error = 0;
         std::int64_t written = 0;
-        const std::uint8_t* data = job.data;
-        std::size_t left = skip ? 0 : job.length;
-        while (left > 0) {
-            const ssize_t done = ::write(job.fd, data, left);
-            if (done < 0) {
-                if (errno == EINTR) continue;
-                error = errno;
-                break;
-            }
-            data += done;
-            left -= static_cast<std::size_t>(done);
-            written += done;
-        }
+        const int error = skip ? 0 : WriteAll(job.fd, job.data, job.length, written);
         lock.lock();
-        job.result->written += written;
-        if (error != 0) job.result->error = error;
+        if (error != 0) *job.error = error;
         ++doneCount_;
         done_.notify_all();
     }

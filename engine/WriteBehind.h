@@ -9,23 +9,23 @@
 
 namespace strandis {
 
+// Writes all `length` bytes to `fd`, going on after partial writes and interruptions; adds
+// what was written to `written`. Returns 0, or the errno of the failure.
+int WriteAll(int fd, const std::uint8_t* data, std::size_t length, std::int64_t& written);
+
 // A thread that writes buffers to their files in the order they were handed over, so that the
 // kernel's part of writing runs beside the scan instead of after it.
 class WriteBehind {
 public:
-    // Where the outcome of one file's writes goes; read by the file's owner after wait().
-    struct Result {
-        std::int64_t written = 0;
-        int error = 0;  // errno of the first failed write; later writes of the file are skipped
-    };
-
     WriteBehind();
     ~WriteBehind();  // writes what is queued, then ends the thread
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     // Queues the bytes for `fd`; they must stay untouched until wait() for the returned ticket.
-    std::uint64_t post(int fd, const std::uint8_t* data, std::size_t length, Result& result);
+    // `error` is the file's: it takes the errno of the first failed write, and once it is set
+    // the file's later jobs are skipped. Read it after wait().
+    std::uint64_t post(int fd, const std::uint8_t* data, std::size_t length, int& error);
     // Returns once the job of `ticket` and every job before it is done.
     void wait(std::uint64_t ticket);
 
@@ -34,7 +34,7 @@ private:
         int fd;
         const std::uint8_t* data;
         std::size_t length;
-        Result* result;
+        int* error;
     };
     void run();
 
