@@ -164,34 +164,6 @@ TEST_F(DemuxTest, SubpictureRecordsCarryTimesFromTheFirstAudioOrVideoTimeStamp) 
     EXPECT_EQ(sup, Cat({Record(0x2345, unitA), Record(0, unitB), Record(1, unitC)}));
 }
 
-// Walks a ".sup" file from record to record by the units' own size fields, as its readers do:
-// a DVD unit starts with its 2-byte size, an HD DVD unit with 00 00 and a 4-byte size.
-std::vector<std::pair<std::uint32_t, Bytes>> WalkSup(const Bytes& sup) {
-    std::vector<std::pair<std::uint32_t, Bytes>> units;
-    std::size_t at = 0;
-    while (at + 10 <= sup.size()) {
-        EXPECT_EQ(sup[at], 'S');
-        EXPECT_EQ(sup[at + 1], 'P');
-        const std::uint32_t pts = sup[at + 2] | (sup[at + 3] << 8) | (sup[at + 4] << 16) |
-                                  (std::uint32_t{sup[at + 5]} << 24);
-        const std::size_t unit = at + 10;
-        std::size_t size = (std::size_t{sup[unit]} << 8) | sup[unit + 1];
-        if (size == 0) {
-            size = (std::size_t{sup[unit + 2]} << 24) | (std::size_t{sup[unit + 3]} << 16) |
-                   (std::size_t{sup[unit + 4]} << 8) | sup[unit + 5];
-        }
-        if (size == 0 || unit + size > sup.size()) {
-            ADD_FAILURE() << "a unit runs past the file at " << at;
-            break;
-        }
-        units.emplace_back(pts, Bytes(sup.begin() + static_cast<std::ptrdiff_t>(unit),
-                                      sup.begin() + static_cast<std::ptrdiff_t>(unit + size)));
-        at = unit + size;
-    }
-    EXPECT_EQ(at, sup.size());
-    return units;
-}
-
 Bytes DvdUnit(std::size_t size, std::uint8_t seed) {
     Bytes unit = Counting(size, seed);
     unit[0] = static_cast<std::uint8_t>(size >> 8), unit[1] = static_cast<std::uint8_t>(size);

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "tests/support/PsBuilder.h"
+#include "tests/support/ScanHelpers.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {
@@ -236,27 +237,17 @@ TEST_F(InteropTest, SupRecordsHoldWholeDvdUnits) {
     const nlohmann::json report = cli("demux --streams s0,s1 -o " + out + " " + Fixture("mix.VOB"));
     ASSERT_EQ(report["files"].size(), 2u);
     for (const auto& file : report["files"]) {
-        const Bytes sup = LoadFile(file["path"]);
-        std::size_t at = 0, units = 0;
+        const auto units = WalkSup(LoadFile(file["path"]));
         std::uint32_t lastPts = 0;
-        while (at + 12 <= sup.size()) {
-            ASSERT_EQ(sup[at], 'S');
-            ASSERT_EQ(sup[at + 1], 'P');
-            const std::uint32_t pts = sup[at + 2] | (sup[at + 3] << 8) | (sup[at + 4] << 16) |
-                                      (std::uint32_t{sup[at + 5]} << 24);
+        for (const auto& [pts, unit] : units) {
             EXPECT_GT(pts, lastPts);
             lastPts = pts;
-            const std::size_t size =
-                (std::size_t{sup[at + 10]} << 8) | sup[at + 11];  // the unit's own size field
-            ASSERT_GT(size, 4u);
+            ASSERT_GT(unit.size(), 4u);
             // Its control sequence table lies inside the unit.
-            const std::size_t control = (std::size_t{sup[at + 12]} << 8) | sup[at + 13];
-            EXPECT_LT(control, size);
-            at += 10 + size;
-            ++units;
+            const std::size_t control = (std::size_t{unit[2]} << 8) | unit[3];
+            EXPECT_LT(control, unit.size());
         }
-        EXPECT_EQ(at, sup.size()) << file["path"];
-        EXPECT_EQ(units, 2u) << file["path"];
+        EXPECT_EQ(units.size(), 2u) << file["path"];
     }
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/ScanHelpers.h"
 
+#include <gtest/gtest.h>
+
 namespace strandis::test {
 
 ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, RecordingSink* sink,
@@ -33,6 +35,32 @@ Bytes Joined(const std::vector<SeenChunk>& chunks, std::uint8_t kind, std::int32
         if (c.kind == kind && c.slot == slot) out.insert(out.end(), c.data.begin(), c.data.end());
     }
     return out;
+}
+
+std::vector<std::pair<std::uint32_t, Bytes>> WalkSup(const Bytes& sup) {
+    std::vector<std::pair<std::uint32_t, Bytes>> units;
+    std::size_t at = 0;
+    while (at + 10 <= sup.size()) {
+        EXPECT_EQ(sup[at], 'S');
+        EXPECT_EQ(sup[at + 1], 'P');
+        const std::uint32_t pts = sup[at + 2] | (sup[at + 3] << 8) | (sup[at + 4] << 16) |
+                                  (std::uint32_t{sup[at + 5]} << 24);
+        const std::size_t unit = at + 10;
+        std::size_t size = (std::size_t{sup[unit]} << 8) | sup[unit + 1];
+        if (size == 0) {
+            size = (std::size_t{sup[unit + 2]} << 24) | (std::size_t{sup[unit + 3]} << 16) |
+                   (std::size_t{sup[unit + 4]} << 8) | sup[unit + 5];
+        }
+        if (size == 0 || unit + size > sup.size()) {
+            ADD_FAILURE() << "a unit runs past the file at " << at;
+            break;
+        }
+        units.emplace_back(pts, Bytes(sup.begin() + static_cast<std::ptrdiff_t>(unit),
+                                      sup.begin() + static_cast<std::ptrdiff_t>(unit + size)));
+        at = unit + size;
+    }
+    EXPECT_EQ(at, sup.size());
+    return units;
 }
 
 }  // namespace strandis::test

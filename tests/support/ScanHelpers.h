@@ -30,4 +30,10 @@ ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host,
 // All chunk bytes of one kind and slot, in order.
 Bytes Joined(const std::vector<SeenChunk>& chunks, std::uint8_t kind, std::int32_t slot);
 
+// Walks a ".sup" file from record to record by the units' own size fields, as its readers do:
+// a DVD unit starts with its 2-byte size, an HD DVD unit with 00 00 and a 4-byte size. Returns
+// each record's time stamp and unit; a record without "SP", a unit running past the file or
+// bytes left over fail the test.
+std::vector<std::pair<std::uint32_t, Bytes>> WalkSup(const Bytes& sup);
+
 }  // namespace strandis::test
