@@ -71,6 +71,21 @@ QIcon FolderIcon() {
     return QIcon(pixmap);
 }
 
+// A path box of the top rows: filled by drops and browse dialogs, never typed into.
+QLineEdit* PathBox(QLineEdit* box, const char* name, const char* tip) {
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    box->setToolTip(tip);
+    return box;
+}
+
+QToolButton* BrowseButton(QToolButton* button, const char* name) {
+    button->setObjectName(name);
+    button->setIcon(FolderIcon());
+    return button;
+}
+
 QString FileExtensionUpper(const QString& path) {
     const QString name = path.mid(path.lastIndexOf('/') + 1);
     const int dot = name.lastIndexOf('.');
@@ -143,14 +158,11 @@ void TfMain::buildControls() {
     setCentralWidget(central);
     Container client{central, kClientDesign, {}};
 
-    eEVOfile = place(client, new QLineEdit, {8, 8, 249, 21}, AnchorLeft | AnchorTop | AnchorRight);
-    eEVOfile->setObjectName("eEVOfile");
-    eEVOfile->setReadOnly(true);
-    eEVOfile->setFocusPolicy(Qt::NoFocus);
-    eEVOfile->setToolTip("Drop here the source EVO file");
-    bbEVO = place(client, new QToolButton, {263, 6, 25, 25}, AnchorTop | AnchorRight);
-    bbEVO->setObjectName("bbEVO");
-    bbEVO->setIcon(FolderIcon());
+    eEVOfile = PathBox(place(client, new QLineEdit, {8, 8, 249, 21},
+                             AnchorLeft | AnchorTop | AnchorRight),
+                       "eEVOfile", "Drop here the source EVO file");
+    bbEVO = BrowseButton(place(client, new QToolButton, {263, 6, 25, 25}, AnchorTop | AnchorRight),
+                         "bbEVO");
     bbEVO->setToolTip("Browse an EVO file");
     bCheck = place(client, new QPushButton("Read EVO"), {294, 7, 60, 25}, AnchorTop | AnchorRight);
     bCheck->setObjectName("bCheck");
@@ -158,15 +170,11 @@ void TfMain::buildControls() {
     bCheck->setDefault(true);
     bCheck->setEnabled(false);
 
-    eXPLfile = place(client, new QLineEdit("VPLST000.XPL"), {8, 40, 249, 21},
-                     AnchorLeft | AnchorTop | AnchorRight);
-    eXPLfile->setObjectName("eXPLfile");
-    eXPLfile->setReadOnly(true);
-    eXPLfile->setFocusPolicy(Qt::NoFocus);
-    eXPLfile->setToolTip("Drop here the VPLST000.XPL");
-    bbXPL = place(client, new QToolButton, {263, 38, 25, 25}, AnchorTop | AnchorRight);
-    bbXPL->setObjectName("bbXPL");
-    bbXPL->setIcon(FolderIcon());
+    eXPLfile = PathBox(place(client, new QLineEdit("VPLST000.XPL"), {8, 40, 249, 21},
+                             AnchorLeft | AnchorTop | AnchorRight),
+                       "eXPLfile", "Drop here the VPLST000.XPL");
+    bbXPL = BrowseButton(place(client, new QToolButton, {263, 38, 25, 25}, AnchorTop | AnchorRight),
+                         "bbXPL");
     bbXPL->setToolTip("Browse the HD DVD disc's VPLST000.XPL");
     bReadXPL =
         place(client, new QPushButton("Read XPL"), {294, 38, 60, 25}, AnchorTop | AnchorRight);
@@ -342,10 +350,8 @@ void TfMain::buildPages() {
     lWorkdir = label("lWorkdir", "Output folder", {12, 48});
     eWorkdir = edit("eWorkdir", "", {84, 45, 193, 21});
     eWorkdir->setToolTip("Destination directory for the demuxed streams");
-    bbWorkdir = new QToolButton(gbFile);
-    bbWorkdir->setObjectName("bbWorkdir");
+    bbWorkdir = BrowseButton(new QToolButton(gbFile), "bbWorkdir");
     bbWorkdir->setGeometry(283, 43, 25, 25);
-    bbWorkdir->setIcon(FolderIcon());
     connect(bbWorkdir, &QToolButton::clicked, this, &TfMain::bbWorkdirClick);
 
     const auto option = [this](const char* name, const char* text, int top, const char* tip) {
