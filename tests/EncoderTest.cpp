@@ -95,6 +95,11 @@ std::string Joined(const std::vector<std::string>& lines) {
     return all;
 }
 
+// A rate that ffprobe gives in units (as text), in thousands: kbit/s, kHz.
+std::string InThousands(const nlohmann::json& stream, const char* key) {
+    return std::to_string(std::stoi(stream[key].get<std::string>()) / 1000);
+}
+
 // frame_rate_code texts by ffprobe's frame rate.
 const std::map<std::string, std::string> kFrameRates{
     {"24000/1001", "23.976"}, {"24/1", "24"}, {"25/1", "25"},
@@ -131,13 +136,9 @@ TEST_F(EncoderTest, DolbyDigitalAndDolbyDigitalPlus) {
     const Bytes ac3 = encode("sine=sample_rate=48000", "-ac 6 -c:a ac3 -b:a 448k -f ac3", "a.ac3");
     nlohmann::json s = probe("a.ac3");
     auto lines = describe(0xBD, 0x80, ac3);
-    EXPECT_TRUE(Has(
-        lines, "   Sampling frequency = " +
-                   std::to_string(std::stoi(s["sample_rate"].get<std::string>()) / 1000) + " kHz"))
+    EXPECT_TRUE(Has(lines, "   Sampling frequency = " + InThousands(s, "sample_rate") + " kHz"))
         << Joined(lines);
-    EXPECT_TRUE(Has(lines, "   Transmission bitrate = " +
-                               std::to_string(std::stoi(s["bit_rate"].get<std::string>()) / 1000) +
-                               " kbit/s"))
+    EXPECT_TRUE(Has(lines, "   Transmission bitrate = " + InThousands(s, "bit_rate") + " kbit/s"))
         << Joined(lines);
     EXPECT_EQ(s["channel_layout"], "5.1(side)");
     EXPECT_TRUE(Has(lines, "   Channel arrangement = L + R + C + Ls + Rs, bsid = 8, bsmod =0"))
@@ -148,9 +149,7 @@ TEST_F(EncoderTest, DolbyDigitalAndDolbyDigitalPlus) {
     s = probe("a.eac3");
     lines = describe(0xBD, 0xC0, eac3);
     EXPECT_TRUE(Has(lines, "   Stream 0 is Dolby Digital Plus")) << Joined(lines);
-    EXPECT_TRUE(Has(lines, "   Transmission bitrate = " +
-                               std::to_string(std::stoi(s["bit_rate"].get<std::string>()) / 1000) +
-                               " kbit/s"))
+    EXPECT_TRUE(Has(lines, "   Transmission bitrate = " + InThousands(s, "bit_rate") + " kbit/s"))
         << Joined(lines);
     EXPECT_TRUE(Has(lines, "   Sampling frequency = 48 kHz")) << Joined(lines);
     EXPECT_TRUE(Has(lines, "   LFE channel = present")) << Joined(lines);
@@ -176,9 +175,7 @@ TEST_F(EncoderTest, DtsAndTrueHd) {
     s = probe("a.thd");
     lines = describe(0xBD, 0xB0, truehd);
     EXPECT_TRUE(Has(lines, "   TrueHD stream (up to 8 channels)")) << Joined(lines);
-    EXPECT_TRUE(Has(
-        lines, "   Sampling frequency = " +
-                   std::to_string(std::stoi(s["sample_rate"].get<std::string>()) / 1000) + " kHz"))
+    EXPECT_TRUE(Has(lines, "   Sampling frequency = " + InThousands(s, "sample_rate") + " kHz"))
         << Joined(lines);
 }
 
