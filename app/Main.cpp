@@ -158,9 +158,9 @@ void TfMain::buildControls() {
     setCentralWidget(central);
     Container client{central, kClientDesign, {}};
 
-    eEVOfile = PathBox(place(client, new QLineEdit, {8, 8, 249, 21},
-                             AnchorLeft | AnchorTop | AnchorRight),
-                       "eEVOfile", "Drop here the source EVO file");
+    eEVOfile =
+        PathBox(place(client, new QLineEdit, {8, 8, 249, 21}, AnchorLeft | AnchorTop | AnchorRight),
+                "eEVOfile", "Drop here the source EVO file");
     bbEVO = BrowseButton(place(client, new QToolButton, {263, 6, 25, 25}, AnchorTop | AnchorRight),
                          "bbEVO");
     bbEVO->setToolTip("Browse an EVO file");

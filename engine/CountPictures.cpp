@@ -24,7 +24,7 @@ std::int32_t CountAtStart(const std::uint8_t* data, std::size_t length, std::uin
 std::int32_t CountWhole(const std::uint8_t* data, std::size_t length, std::size_t p,
                         std::uint8_t code) {
     std::int32_t count = 0;
-    const std::uint8_t* at = data + p + 2;        // where the 01 byte would stand
+    const std::uint8_t* at = data + p + 2;         // where the 01 byte would stand
     const std::uint8_t* last = data + length - 1;  // the 01 byte needs its code byte behind it
     while (at < last) {
         at = static_cast<const std::uint8_t*>(
@@ -44,19 +44,19 @@ __attribute__((target("avx2"))) inline __m256i Load(const std::uint8_t* at) {
 // Thirty-two places at a time: a bit for each p with 00 00 01 <code> at p, counted whole; the
 // last few places are left to CountWhole.
 __attribute__((target("avx2,popcnt"))) std::int32_t CountWideAvx2(const std::uint8_t* data,
-                                                                   std::size_t length,
-                                                                   std::uint8_t code) {
+                                                                  std::size_t length,
+                                                                  std::uint8_t code) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi8(1);
     const __m256i wanted = _mm256_set1_epi8(static_cast<char>(code));
     std::int32_t count = 0;
     std::size_t p = 0;
     for (; p + 32 + 3 <= length; p += 32) {
-        const __m256i found = _mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(Load(data + p), zero),
-                             _mm256_cmpeq_epi8(Load(data + p + 1), zero)),
-            _mm256_and_si256(_mm256_cmpeq_epi8(Load(data + p + 2), one),
-                             _mm256_cmpeq_epi8(Load(data + p + 3), wanted)));
+        const __m256i found =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(Load(data + p), zero),
+                                              _mm256_cmpeq_epi8(Load(data + p + 1), zero)),
+                             _mm256_and_si256(_mm256_cmpeq_epi8(Load(data + p + 2), one),
+                                              _mm256_cmpeq_epi8(Load(data + p + 3), wanted)));
         count += _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(found)));
     }
     return count + CountWhole(data, length, p, code);

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -147,8 +147,10 @@ public:
         cv_.notify_all();
         thread_.join();
         UnmapWindow(current_);
-        for (const Window& window : ready_) UnmapWindow(window);
-        for (const Window& window : retired_) UnmapWindow(window);
+        for (const Window& window : ready_)
+            UnmapWindow(window);
+        for (const Window& window : retired_)
+            UnmapWindow(window);
     }
 
     // Window `index`, asked for in order; null when it cannot be mapped.
@@ -288,7 +290,8 @@ InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
         const std::size_t n = available(count);
         if (n == 0) return {};
         const std::int64_t index = position_ / static_cast<std::int64_t>(kWindow);
-        const auto offset = static_cast<std::size_t>(position_ % static_cast<std::int64_t>(kWindow));
+        const auto offset =
+            static_cast<std::size_t>(position_ % static_cast<std::int64_t>(kWindow));
         if (const Window* window = mapper_->window(index)) {
             if (offset + n <= window->length) {
                 position_ += static_cast<std::int64_t>(n);

@@ -39,9 +39,7 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     // Bytes written so far, buffered ones included.
-    std::int64_t size() const {
-        return written_ + queued_ + static_cast<std::int64_t>(used_);
-    }
+    std::int64_t size() const { return written_ + queued_ + static_cast<std::int64_t>(used_); }
 
 private:
     void writeOut(const std::uint8_t* data, std::size_t length);

@@ -104,8 +104,9 @@ bool KeepUnit(const std::uint8_t* u, std::size_t length, Selection& select, cons
         // System header: video_bound and audio_bound from the ticked boxes.
         edit.set(u, 24,
                  static_cast<std::uint8_t>((u[24] & 0xE0) + TickedCount(host, BoxKind::Video, 2)));
-        edit.set(u, 23, static_cast<std::uint8_t>((u[23] & 0x03) +
-                                                  4 * TickedCount(host, BoxKind::Audio, 16)));
+        edit.set(
+            u, 23,
+            static_cast<std::uint8_t>((u[23] & 0x03) + 4 * TickedCount(host, BoxKind::Audio, 16)));
         return true;
     }
     std::size_t at = 0;  // of the sub-stream id or stream_id_extension; 0 when there is none
@@ -153,7 +154,8 @@ public:
             std::uint8_t* copy = copies_.get() + copied_;
             std::memcpy(copy, unit, length);
             for (int k = 0; k < edit.count; ++k)
-                copy[edit.at[static_cast<std::size_t>(k)]] = edit.value[static_cast<std::size_t>(k)];
+                copy[edit.at[static_cast<std::size_t>(k)]] =
+                    edit.value[static_cast<std::size_t>(k)];
             copied_ += length;
             from = copy;
         }

@@ -126,7 +126,7 @@ private:
     HostSink sink_;
     const bool check_;
     ChunkSink* writer_;
-    std::uint8_t* buffer_;         // for a file that is read rather than mapped
+    std::uint8_t* buffer_;               // for a file that is read rather than mapped
     const std::uint8_t* buf_ = nullptr;  // the block being scanned
     std::size_t valid_ = 0;
     Registers r_;

@@ -31,8 +31,7 @@ WriteBehind::~WriteBehind() {
     thread_.join();
 }
 
-std::uint64_t WriteBehind::post(int fd, const std::uint8_t* data, std::size_t length,
-                                int& error) {
+std::uint64_t WriteBehind::post(int fd, const std::uint8_t* data, std::size_t length, int& error) {
     std::uint64_t ticket = 0;
     {
         const std::lock_guard lock(mutex_);

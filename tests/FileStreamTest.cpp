@@ -19,14 +19,16 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Noise(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     Bytes bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random());
     return bytes;
 }
 
 std::string Save(const TempDir& dir, const std::string& name, const Bytes& bytes) {
     const std::string path = dir.path(name);
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -90,9 +92,8 @@ TEST(FileStreamTest, AFileCutShortUnderItsMappingIsAnErrorNotACrash) {
     ASSERT_EQ(block.data[200000], content[200000]);
     ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
     EXPECT_EQ(block.data[200000], 0);  // the page past the new end
-    const std::string expected =
-        "Cannot read file \"" + path + "\". It ended after 4096 of " +
-        std::to_string(content.size()) + " bytes.";
+    const std::string expected = "Cannot read file \"" + path + "\". It ended after 4096 of " +
+                                 std::to_string(content.size()) + " bytes.";
     try {
         file.checkIntact();
         FAIL() << "no error";

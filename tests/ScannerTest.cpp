@@ -232,7 +232,8 @@ TEST_F(ScannerTest, PictureCountsFollowTheVideoTypeAndTheChunkStartRule) {
     for (int round = 0; round < 3000; ++round) {
         const std::size_t length = random() % 260;
         const std::size_t at = random() % 33;
-        for (std::size_t k = 0; k < length; ++k) memory[at + k] = alphabet[random() % 8];
+        for (std::size_t k = 0; k < length; ++k)
+            memory[at + k] = alphabet[random() % 8];
         const std::uint8_t* chunk = memory.data() + at;
         for (std::uint8_t type : {VideoType::Mpeg2, VideoType::H264, VideoType::Vc1}) {
             Bytes withZeros(length + 2, 0x00);  // the chunk as if zeros stood in front of it
