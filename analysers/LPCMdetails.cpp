@@ -6,10 +6,28 @@
 
 namespace strandis::analysers {
 
-void LPCMdetails(const Payload& payload, bool dvdVideo, LogSink& sink) {
+namespace {
+
+void Codes(unsigned sizeCode, unsigned rateCode, unsigned assignment, LogSink& sink) {
+    sink.log("   Sample size = [bl]" + std::string(SampleSizeNames[sizeCode & 15]) + "[/bl] bit");
+    if ((rateCode & 15) != 15)
+        sink.log("   Sampling frequency = [bl]" + std::string(SampleRateNames[rateCode & 15]) +
+                 "[/bl] kHz");
+    sink.log("   Channel arrangement = " + std::string(ChannelNames[assignment & 0x1F]));
+}
+
+}  // namespace
+
+void LPCMdetails(const Payload& payload, LpcmLayout layout, LogSink& sink) {
     // The header's bytes counted from the sub-stream id as byte 0.
-    const auto& header = payload.before;
-    if (dvdVideo) {
+    const auto& header = payload.header;
+    if (layout == LpcmLayout::DvdAudio) {
+        // Group 1's sample size and rate codes in the high nibbles; group 2 follows in the low.
+        if (payload.headerLength < 11) return;
+        Codes(header[7] >> 4, header[8] >> 4, header[10], sink);
+        return;
+    }
+    if (layout == LpcmLayout::DvdVideo) {
         // DVD-Video: byte 5 holds quantization (bits 7-6), frequency (5-4) and channels - 1 (2-0).
         const std::uint8_t codes = header[5];
         const unsigned quantization = codes >> 6, frequency = (codes >> 4) & 3;
@@ -20,12 +38,8 @@ void LPCMdetails(const Payload& payload, bool dvdVideo, LogSink& sink) {
         sink.log("   Channel arrangement = " + std::to_string((codes & 7) + 1) + " channels");
         return;
     }
-    // DVD-Audio and HD DVD: sample size in byte 2, frequency in byte 3, assignment in byte 5.
-    sink.log("   Sample size = [bl]" + std::string(SampleSizeNames[header[2] >> 4]) + "[/bl] bit");
-    if ((header[3] >> 4) != 15)
-        sink.log("   Sampling frequency = [bl]" + std::string(SampleRateNames[header[3] >> 4]) +
-                 "[/bl] kHz");
-    sink.log("   Channel arrangement = " + std::string(ChannelNames[header[5] & 0x1F]));
+    // HD DVD: sample size in byte 2, frequency in byte 3, assignment in byte 5.
+    Codes(header[2] >> 4, header[3] >> 4, header[5], sink);
 }
 
 }  // namespace strandis::analysers

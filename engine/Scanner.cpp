@@ -2,6 +2,7 @@
 // stream it meets and hands each payload on. Header bytes go through the machine one at a
 // time; payloads, skipped packets and the bytes between packets are taken in bulk.
 #include <array>
+#include <bitset>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
 #include "engine/RunError.h"
+#include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
 using strandis::analysers::Hex;
@@ -38,7 +40,7 @@ private:
 // The machine's registers, all fresh at every scan.
 struct Registers {
     // The last eight bytes examined, newest in the low byte; its low 32 bits are the machine's
-    // ShiftReg, the rest keeps a packet's sub-stream header for the header readers.
+    // ShiftReg (eight, so that a bulk step can load them in one go).
     std::uint64_t ShiftReg = 0;
     std::uint8_t PacketKind = PacketKind::Nothing;
     std::int32_t LengthLeft = 0;  // bytes of the PES packet not yet consumed
@@ -53,7 +55,7 @@ struct Registers {
     std::uint32_t PstdBytes = 0;
     std::uint32_t Ext2Bytes = 0;
     std::uint8_t SubHeaderBytes = 0;
-    std::uint8_t LpcmHeaderBytes = 0;
+    std::uint32_t LpcmHeaderBytes = 0;  // 3, or a DVD-Audio header's own length
     std::uint32_t TrueHdHeaderBytes = 0;
     std::uint32_t SkipBytes = 0;
     std::uint8_t InPayload = 0;
@@ -76,7 +78,26 @@ struct Registers {
     bool OwnPts = false;
     std::uint32_t PacketPts = 0;
     std::int32_t PacketSubId = -1;
+    // The private-stream-1 header bytes of the packet, from the sub-stream id on.
+    std::array<std::uint8_t, 16> SubHeader{};
+    std::uint8_t SubHeaderLength = 0;
 };
+
+// The machine's AudioType for each audio codec of the id table.
+std::uint8_t AudioTypeOf(Codec codec) {
+    switch (codec) {
+        case Codec::Ac3:
+            return AudioType::DolbyDigital;
+        case Codec::Eac3:
+            return AudioType::DolbyDigitalPlus;
+        case Codec::Dts:
+            return AudioType::Dts;
+        case Codec::TrueHd:
+            return AudioType::TrueHd;
+        default:
+            return AudioType::Lpcm;
+    }
+}
 
 std::uint64_t BigEndian64(const std::uint8_t* p) {
     std::uint64_t value = 0;
@@ -108,14 +129,18 @@ private:
         __builtin_prefetch(buf_ + i + kPrefetchAhead);
     }
     bool startCode();
-    bool headerRules(std::uint8_t b);
+    bool headerRules(std::uint8_t b, std::size_t i);
     void headerEnd();
     void timeStampByte(std::uint32_t step, std::uint8_t b);
     void timeStampDone();
     void extension2(std::uint8_t b);
     void subpictureId(std::uint8_t b);
-    void classifyAudio(std::uint8_t id);
-    void registerVideo(std::int32_t id, int slot, const char* name, bool setPts);
+    void classifyAudio(std::uint8_t id, std::size_t i);
+    void registerVideo(const IdRange& range, std::int32_t id, bool setPts);
+    void keepSubHeader(std::uint8_t b) {
+        if (r_.SubHeaderLength < r_.SubHeader.size()) r_.SubHeader[r_.SubHeaderLength++] = b;
+    }
+    void slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder);
     void consume(std::size_t i, std::uint32_t len);
     void timeBase();
     void details(std::size_t i, std::uint32_t len);
@@ -132,6 +157,8 @@ private:
     Registers r_;
     std::array<bool, 2> timeBaseVideo_{};
     std::array<bool, 16> timeBaseAudio_{};
+    std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
+    bool aob_ = false;
     std::chrono::steady_clock::time_point startTime_;
 };
 
@@ -145,6 +172,7 @@ void Scanner::run() {
     e_.DetailsShownVideo.fill(0);
     e_.DetailsShownAudio.fill(0);
     e_.DetailsShownSub.fill(0);
+    aob_ = IsAobPath(host_.sourcePath());
 
     InputFile& source = e_.SourceStream;
     const std::int64_t size = source.size();
@@ -192,7 +220,7 @@ void Scanner::scanBlock(std::size_t n) {
         } else if (r_.SkipBytes > 0) {
             prefetch(i);
             i += skipBulk(i, n);
-        } else if (startCode() || headerRules(buf_[i])) {
+        } else if (startCode() || headerRules(buf_[i], i)) {
             ++i;
         } else {
             i = idleAdvance(i, n);
@@ -230,35 +258,35 @@ std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
     return next;
 }
 
-void Scanner::registerVideo(std::int32_t id, int slot, const char* name, bool setPts) {
+void Scanner::registerVideo(const IdRange& range, std::int32_t id, bool setPts) {
+    const int slot = range.slotOf(static_cast<std::uint32_t>(id));
     r_.VideoId = id;
     r_.VideoSlot = slot;
-    if (e_.StreamIds.video(slot) == -1) {
+    const std::int32_t holder = e_.StreamIds.video(slot);
+    if (holder == -1) {
         e_.StreamIds.video(slot) = id;
-        if (check_)
-            host_.log(std::string("[b]") + name + "[/b] video stream " + std::to_string(slot) +
-                      " found!");
+        if (check_) host_.log(std::string(range.found) + std::to_string(slot) + " found!");
         // PtsReg still holds the time stamp of an earlier packet here.
         if (setPts) r_.VideoPts = r_.PtsReg;
+    } else if (holder != id) {
+        slotTaken(range, id, holder);
     }
+}
+
+// A stream whose slot another stream already holds gets no box: say so once per scan.
+void Scanner::slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder) {
+    if (!check_) return;
+    const std::size_t key = static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
+    if (slotTakenSaid_[key]) return;
+    slotTakenSaid_[key] = true;
+    host_.log(std::string(range.found) + "0x" + Hex(static_cast<std::uint32_t>(id), 2) +
+              " not listed: its slot holds 0x" + Hex(static_cast<std::uint32_t>(holder), 2));
 }
 
 bool Scanner::startCode() {
     if ((r_.ShiftReg & 0xFFFFFF00u) != 0x00000100u) return false;
     const std::uint8_t id = r_.ShiftReg & 0xFF;
     switch (id) {
-        case 0xE0:
-        case 0xE1:
-            registerVideo(id, id & 1, "MPEG-2", true);
-            r_.VideoType = VideoType::Mpeg2;
-            r_.PacketKind = PacketKind::Video;
-            break;
-        case 0xE2:
-        case 0xE3:
-            registerVideo(id, id & 1, "H.264 (AVC)", false);
-            r_.VideoType = VideoType::H264;
-            r_.PacketKind = PacketKind::Video;
-            break;
         case 0xFD:  // extended stream id: VC-1 is recognised by its stream_id_extension
             r_.VideoType = VideoType::Vc1;
             r_.PacketKind = PacketKind::Video;
@@ -271,13 +299,20 @@ bool Scanner::startCode() {
         case 0xBD:  // private stream 1
             r_.PacketKind = PacketKind::Private1;
             break;
-        default:
-            if (id >= 0xC0 && id <= 0xCF) {  // MPEG audio
+        default: {
+            const IdRange* range = FindIdRange(IdSpace::StreamId, id);
+            if (range == nullptr) return false;
+            if (range->kind == StreamKind::Video) {
+                // H.264 takes no first PTS here: its readers have none to show.
+                registerVideo(*range, id, range->codec == Codec::Mpeg2);
+                r_.VideoType = range->codec == Codec::Mpeg2 ? VideoType::Mpeg2 : VideoType::H264;
+                r_.PacketKind = PacketKind::Video;
+            } else {  // MPEG audio
                 r_.PacketKind = PacketKind::MpegAudio;
                 r_.PacketSubId = id;
-                break;
             }
-            return false;
+            break;
+        }
     }
     r_.LengthBytes = 2;
     r_.OwnPts = false;
@@ -287,6 +322,7 @@ bool Scanner::startCode() {
 void Scanner::headerEnd() {
     if (r_.PacketKind == PacketKind::Private1) {
         r_.SubHeaderBytes = 4;
+        r_.SubHeaderLength = 0;
     } else {
         r_.InPayload = 1;
     }
@@ -325,8 +361,9 @@ void Scanner::timeStampDone() {
 // The second byte of PES extension 2: stream_id_extension.
 void Scanner::extension2(std::uint8_t b) {
     const std::int32_t e = b & 0x7F;
-    if (e == 0x55 || e == 0x56) {  // VC-1
-        registerVideo(e, e - 0x55, "VC-1", true);
+    const IdRange* range = FindIdRange(IdSpace::ExtensionId, static_cast<std::uint32_t>(e));
+    if (range != nullptr) {  // VC-1
+        registerVideo(*range, e, true);
         r_.PacketKind = PacketKind::Video;
     } else {
         r_.PacketKind = PacketKind::SkipPayload;
@@ -335,19 +372,21 @@ void Scanner::extension2(std::uint8_t b) {
 }
 
 void Scanner::subpictureId(std::uint8_t b) {
-    const bool plain = (b & 0xE0) == 0x20;
-    if (!plain && (b & 0xE0) != 0x60) return;
-    r_.SubSlot = b & 0x1F;
+    const IdRange* range = FindIdRange(IdSpace::SubStreamId, b);
+    if (range == nullptr || range->kind != StreamKind::Sub) return;
+    const bool plain = range->codec == Codec::Subpicture;
+    r_.SubSlot = range->slotOf(b);
     r_.SubId = b;
     r_.PacketSubId = b;
-    if (e_.StreamIds.sub(r_.SubSlot) == -1) {
+    const std::int32_t holder = e_.StreamIds.sub(r_.SubSlot);
+    if (holder == -1) {
         e_.StreamIds.sub(r_.SubSlot) = b;
         if (check_) {
-            host_.log(std::string(plain ? "[b]Subpicture[/b] stream "
-                                        : "[b]Extended subpicture[/b] stream ") +
-                      std::to_string(r_.SubSlot) + " found!");
+            host_.log(std::string(range->found) + std::to_string(r_.SubSlot) + " found!");
             r_.FirstSubPts = r_.PtsReg;
         }
+    } else if (holder != b) {
+        slotTaken(*range, b, holder);
     }
     if (check_ && plain) r_.PtsReg = 0;
     r_.SubHeaderBytes = 0;
@@ -355,34 +394,37 @@ void Scanner::subpictureId(std::uint8_t b) {
     r_.InPayload = 1;
 }
 
-void Scanner::classifyAudio(std::uint8_t id) {
+// The fourth byte of a private-stream-1 audio header; `i` is its place in the block.
+void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
     r_.AudioSlot = id & 0x0F;
-    int slot = -1;
-    std::uint8_t type = 0;
-    const char* name = nullptr;
-    if (id >= 0x80 && id <= 0x87) {
-        slot = id & 7, type = AudioType::DolbyDigital, name = "[b]Dolby Digital[/b] audio stream ";
-    } else if (id >= 0x88 && id <= 0x8F) {
-        slot = id & 7, type = AudioType::Dts, name = "[b]DTS HD (DTS)[/b] audio stream ";
-    } else if (id >= 0xC0 && id <= 0xCF) {
-        slot = id & 0x0F, type = AudioType::DolbyDigitalPlus,
-        name = "[b]Dolby Digital[/b] Plus audio stream ";
-    } else if (id >= 0xA0 && id <= 0xA7) {
-        slot = id & 0x0F, type = AudioType::Lpcm, name = "[b]LPCM[/b] audio stream ";
-    } else if (id >= 0xB0 && id <= 0xB7) {
-        slot = id & 7, type = AudioType::TrueHd, name = "[b]Dolby TrueHD[/b] audio stream ";
-    }
-    if (slot >= 0) {
+    const IdRange* range = FindIdRange(IdSpace::SubStreamId, id);
+    if (range != nullptr && range->kind == StreamKind::Audio) {
+        const int slot = range->slotOf(id);
         r_.AudioSlot = slot;
-        r_.AudioType = type;
+        r_.AudioType = AudioTypeOf(range->codec);
         r_.AudioSubId = id;
-        if (e_.StreamIds.audio(slot) < 0) {
+        const std::int32_t holder = e_.StreamIds.audio(slot);
+        if (holder < 0) {
             e_.StreamIds.audio(slot) = id;
+            std::string found(range->found);
+            if (range->codec == Codec::Eac3) {
+                // The Dolby Digital Plus ids also carry plain Dolby Digital: the packet's first
+                // frame, as far as it lies in this block, tells.
+                const std::size_t length =
+                    std::min<std::size_t>(static_cast<std::size_t>(std::max(r_.LengthLeft, 0)),
+                                          valid_ - (i + 1));
+                if (analysers::StartsWithPlainAc3(buf_ + i + 1, length)) {
+                    e_.StreamIds.plainAc3[static_cast<std::size_t>(slot)] = true;
+                    found = "[b]Dolby Digital[/b] audio stream ";
+                }
+            }
             if (check_) {
-                if (id == 0xA1 && IsAobPath(host_.sourcePath())) name = "[b]MLP[/b] audio stream ";
-                host_.log(name + std::to_string(slot) + " found!");
+                if (id == 0xA1 && aob_) found = "[b]MLP[/b] audio stream ";
+                host_.log(found + std::to_string(slot) + " found!");
             }
             r_.FirstAudioPts = r_.PtsReg;
+        } else if (holder != id) {
+            slotTaken(*range, id, holder);
         }
     }
     r_.PtsReg = 0;
@@ -397,9 +439,19 @@ void Scanner::classifyAudio(std::uint8_t id) {
                 r_.InPayload = 1;
             }
             break;
-        case AudioType::Lpcm:  // the 3-byte LPCM header: 7 in all
+        case AudioType::Lpcm:
             if (id == (slotId | 0xA0)) {
-                r_.LpcmHeaderBytes = 3;
+                // DVD-Video and HD DVD: 3 bytes of codes, 7 in all. DVD-Audio: the header says
+                // its own length in bytes 2-3, and the samples start 4 + length bytes in.
+                r_.LpcmHeaderBytes =
+                    aob_ ? std::min<std::uint32_t>(r_.ShiftReg & 0xFFFF,
+                                                   static_cast<std::uint32_t>(
+                                                       std::max(r_.LengthLeft, 0)))
+                         : 3;
+                if (r_.LpcmHeaderBytes == 0) {
+                    r_.InPayload = 1;
+                    r_.PacketKind = PacketKind::Audio;
+                }
             } else {
                 r_.PacketKind = PacketKind::SkipPayload;
                 r_.InPayload = 1;
@@ -415,7 +467,7 @@ void Scanner::classifyAudio(std::uint8_t id) {
 
 // The countdowns over PES and sub-stream header bytes, in their order of precedence. Returns
 // false when no countdown is running (the byte has no effect).
-bool Scanner::headerRules(std::uint8_t b) {
+bool Scanner::headerRules(std::uint8_t b, std::size_t i) {
     Registers& r = r_;
     if (r.LengthBytes == 2) {
         r.LengthBytes = 1;
@@ -499,14 +551,16 @@ bool Scanner::headerRules(std::uint8_t b) {
     } else if (r.SubHeaderBytes > 0) {
         --r.SubHeaderBytes;
         --r.LengthLeft;
+        keepSubHeader(b);
         if (r.SubHeaderBytes == 3) {
             subpictureId(b);
         } else if (r.SubHeaderBytes == 0) {
-            classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24));
+            classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24), i);
         }
     } else if (r.LpcmHeaderBytes > 0) {
         --r.LpcmHeaderBytes;
         --r.LengthLeft;
+        keepSubHeader(b);
         if (r.LpcmHeaderBytes == 0) {
             r.InPayload = 1;
             r.PacketKind = PacketKind::Audio;
@@ -514,6 +568,7 @@ bool Scanner::headerRules(std::uint8_t b) {
     } else if (r.TrueHdHeaderBytes > 0) {
         --r.TrueHdHeaderBytes;
         --r.LengthLeft;
+        keepSubHeader(b);
         if (r.TrueHdHeaderBytes == 0) {
             r.InPayload = 1;
             r.PacketKind = PacketKind::Audio;
@@ -593,8 +648,8 @@ void Scanner::timeBase() {
 
 void Scanner::details(std::size_t i, std::uint32_t len) {
     analysers::Payload payload{{buf_, valid_}, i, len};
-    for (std::size_t k = 0; k < 7; ++k)
-        payload.before[k] = static_cast<std::uint8_t>(r_.ShiftReg >> (8 * (7 - k)));
+    payload.header = r_.SubHeader;
+    payload.headerLength = r_.SubHeaderLength;
     switch (r_.PacketKind) {
         case PacketKind::Audio: {
             if (r_.AudioSlot < 0 ||
@@ -615,10 +670,15 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
                     analysers::MLPdetails(payload, sink_);
                     break;
                 default:
-                    if (r_.AudioSubId == 0xA1 && IsAobPath(host_.sourcePath())) {
+                    if (r_.AudioSubId == 0xA1 && aob_) {
                         analysers::MLPdetails(payload, sink_);
                     } else {
-                        analysers::LPCMdetails(payload, IsVobPath(host_.sourcePath()), sink_);
+                        analysers::LPCMdetails(payload,
+                                               aob_ ? analysers::LpcmLayout::DvdAudio
+                                               : IsVobPath(host_.sourcePath())
+                                                   ? analysers::LpcmLayout::DvdVideo
+                                                   : analysers::LpcmLayout::HdDvd,
+                                               sink_);
                     }
                     break;
             }

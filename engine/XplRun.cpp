@@ -34,16 +34,15 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
     if (outcome.titleFound) {
         outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
         for (const playlist::Track& track : outcome.tree.tracks) {
-            // The value 1 marks a listed track; it is no stream id.
             switch (track.kind) {
                 case playlist::TrackKind::Video:
-                    engine.StreamIds.video(track.slot) = 1;
+                    engine.StreamIds.video(track.slot) = kListedByPlaylist;
                     break;
                 case playlist::TrackKind::Audio:
-                    engine.StreamIds.audio(track.slot) = 1;
+                    engine.StreamIds.audio(track.slot) = kListedByPlaylist;
                     break;
                 default:
-                    engine.StreamIds.sub(track.slot) = 1;
+                    engine.StreamIds.sub(track.slot) = kListedByPlaylist;
                     break;
             }
             host.log(track.label + " found!");

@@ -335,12 +335,14 @@ TEST(Ac3Test, SyncSearchAndItsReArming) {
 
 // ---- LPCM ----
 
-Lines Lpcm(std::array<std::uint8_t, 7> header, bool dvdVideo = false) {
+Lines Lpcm(const Bytes& header, bool dvdVideo = false,
+           analysers::LpcmLayout layout = analysers::LpcmLayout::HdDvd) {
     const Bytes samples(20, 0x55);
     Payload payload = Over(samples);
-    payload.before = header;
+    std::copy(header.begin(), header.end(), payload.header.begin());
+    payload.headerLength = header.size();
     Sink sink;
-    analysers::LPCMdetails(payload, dvdVideo, sink);
+    analysers::LPCMdetails(payload, dvdVideo ? analysers::LpcmLayout::DvdVideo : layout, sink);
     return sink.lines;
 }
 

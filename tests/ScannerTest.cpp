@@ -82,6 +82,7 @@ TEST_F(ScannerTest, EveryKindOfStreamIsRegisteredAndLoggedOnce) {
         "[b]H.264 (AVC)[/b] video stream 1 found!",
         "[b]Dolby Digital[/b] audio stream 0 found!",
         "[b]Dolby Digital[/b] audio stream 1 found!",
+        "[b]DTS HD (DTS)[/b] audio stream 0x88 not listed: its slot holds 0x80",
         "[b]Dolby Digital[/b] Plus audio stream 2 found!",
         "[b]LPCM[/b] audio stream 3 found!",
         "[b]Dolby TrueHD[/b] audio stream 4 found!",

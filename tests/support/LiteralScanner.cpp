@@ -54,13 +54,16 @@ struct Literal {
     std::size_t n = 0;
 
     std::uint32_t ShiftReg = 0;
-    std::uint64_t History = 0;  // every byte examined, for the sub-stream header bytes
+    std::array<std::uint8_t, 16> SubHeader{};  // private-stream-1 header bytes, id first
+    std::size_t SubHeaderLength = 0;
+    std::array<bool, 768> toldTaken{};  // "not listed" said, by id space * 256 + id
     std::uint8_t PacketKind = 8;
     std::int32_t LengthLeft = 0;
     std::uint8_t LengthBytes = 0, FixedHeaderLeft = 0, HeaderFlags = 0, HeaderLeft = 0;
     std::uint32_t PtsBytes = 0, PtsDtsBytes = 0, ExtFlagsBytes = 0, ExtFlags = 0, PstdBytes = 0,
                   Ext2Bytes = 0;
-    std::uint8_t SubHeaderBytes = 0, LpcmHeaderBytes = 0;
+    std::uint8_t SubHeaderBytes = 0;
+    std::uint32_t LpcmHeaderBytes = 0;
     std::uint32_t TrueHdHeaderBytes = 0, SkipBytes = 0;
     std::uint8_t InPayload = 0;
     std::uint32_t TimeAcc = 0, PtsReg = 0, DtsReg = 0, VideoPts = 0, FirstAudioPts = 0,
@@ -96,6 +99,7 @@ struct Literal {
     void headerEnd() {
         if (PacketKind == 5) {
             SubHeaderBytes = 4;
+            SubHeaderLength = 0;
         } else {
             InPayload = 1;
         }
@@ -109,23 +113,37 @@ struct Literal {
         if (value == 0) TimeAcc |= static_cast<std::uint32_t>(b & 0xFE) >> 1;
     }
 
-    void classify(std::uint32_t id) {
+    void keep(std::uint8_t b) {
+        if (SubHeaderLength < 16) SubHeader[SubHeaderLength++] = b;
+    }
+
+    // A stream whose slot holds another id: one line per id and scan, in check mode.
+    void taken(int space, const std::string& line, std::uint32_t id, std::int32_t holder) {
+        if (demuxMode || toldTaken[static_cast<std::size_t>(space * 256) + id]) return;
+        toldTaken[static_cast<std::size_t>(space * 256) + id] = true;
+        say(line + "0x" + HexText(id, 2) + " not listed: its slot holds 0x" +
+            HexText(static_cast<std::uint32_t>(holder), 2));
+    }
+
+    // The fourth sub-stream header byte is at i: the packet's first payload bytes follow it.
+    void classify(std::uint32_t id, std::size_t i) {
         AudioSlot = static_cast<std::int32_t>(id & 0x0F);
         bool known = true;
         std::string line;
         std::uint8_t type = 0;
         int slot = 0;
+        const bool aob = AobName(std::string(host.sourcePath()));
         if (id >= 0x80 && id <= 0x87) {
             slot = id & 7, type = 0, line = "[b]Dolby Digital[/b] audio stream ";
         } else if (id >= 0x88 && id <= 0x8F) {
             slot = id & 7, type = 2, line = "[b]DTS HD (DTS)[/b] audio stream ";
+        } else if (id >= 0x98 && id <= 0x9F) {
+            slot = id & 0x0F, type = 2, line = "[b]DTS HD (DTS)[/b] audio stream ";
         } else if (id >= 0xC0 && id <= 0xCF) {
             slot = id & 0x0F, type = 1, line = "[b]Dolby Digital[/b] Plus audio stream ";
         } else if (id >= 0xA0 && id <= 0xA7) {
             slot = id & 0x0F, type = 3;
-            line = id == 0xA1 && AobName(std::string(host.sourcePath()))
-                       ? "[b]MLP[/b] audio stream "
-                       : "[b]LPCM[/b] audio stream ";
+            line = id == 0xA1 && aob ? "[b]MLP[/b] audio stream " : "[b]LPCM[/b] audio stream ";
         } else if (id >= 0xB0 && id <= 0xB7) {
             slot = id & 7, type = 4, line = "[b]Dolby TrueHD[/b] audio stream ";
         } else {
@@ -137,8 +155,22 @@ struct Literal {
             AudioSubId = static_cast<std::int32_t>(id);
             if (ids(16, slot) < 0) {
                 ids(16, slot) = static_cast<std::int32_t>(id);
+                if (type == 1) {
+                    // The first 0B 77 of the packet's payload in this block; bsid 10 or less is
+                    // plain Dolby Digital.
+                    const std::size_t end =
+                        std::min(n, i + 1 + static_cast<std::size_t>(std::max(LengthLeft, 0)));
+                    for (std::size_t k = i + 1; k + 6 <= end; ++k) {
+                        if (block[k] == 0x0B && block[k + 1] == 0x77) {
+                            if ((block[k + 5] >> 3) <= 10) line = "[b]Dolby Digital[/b] audio stream ";
+                            break;
+                        }
+                    }
+                }
                 if (!demuxMode) say(line + std::to_string(slot) + " found!");
                 FirstAudioPts = PtsReg;
+            } else if (ids(16, slot) != static_cast<std::int32_t>(id)) {
+                taken(1, line, id, ids(16, slot));
             }
         }
         PtsReg = 0;
@@ -154,6 +186,12 @@ struct Literal {
         } else if (AudioType == 3) {
             if (sid == (AudioSlot | 0xA0)) {
                 LpcmHeaderBytes = 3;
+                if (aob) {
+                    // DVD-Audio: 4 + the length in bytes 2-3, never past the packet.
+                    LpcmHeaderBytes = std::min<std::uint32_t>(
+                        ShiftReg & 0xFFFF, static_cast<std::uint32_t>(std::max(LengthLeft, 0)));
+                }
+                if (LpcmHeaderBytes == 0) InPayload = 1, PacketKind = 1;
             } else {
                 PacketKind = 2;
                 InPayload = 1;
@@ -171,11 +209,11 @@ struct Literal {
 
     SayingSink sink{[this](const std::string& line) { say(line); }};
 
-    // What a header reader gets: the block, the chunk, and the seven bytes examined before it.
+    // What a header reader gets: the block, the chunk, and the sub-stream header before it.
     analysers::Payload payloadAt(std::size_t i, std::size_t length) const {
         analysers::Payload p{{block.data(), n}, i, length};
-        for (std::size_t k = 0; k < 7; ++k)
-            p.before[k] = static_cast<std::uint8_t>(History >> (8 * (7 - k)));
+        p.header = SubHeader;
+        p.headerLength = SubHeaderLength;
         return p;
     }
 
@@ -216,7 +254,12 @@ struct Literal {
                         AobName(std::string(host.sourcePath()))) {
                         analysers::MLPdetails(p, sink);
                     } else if (AudioType == 3) {
-                        analysers::LPCMdetails(p, VobName(std::string(host.sourcePath())), sink);
+                        const std::string source(host.sourcePath());
+                        analysers::LPCMdetails(p,
+                                               AobName(source)   ? analysers::LpcmLayout::DvdAudio
+                                               : VobName(source) ? analysers::LpcmLayout::DvdVideo
+                                                                 : analysers::LpcmLayout::HdDvd,
+                                               sink);
                     }
                 }
                 if (PacketKind == 0 && shownVideo[static_cast<std::size_t>(VideoSlot)] == 0) {
@@ -252,12 +295,13 @@ struct Literal {
     void video(std::int32_t id, int slot, const char* name, bool takePts) {
         VideoId = id;
         VideoSlot = slot;
+        const std::string line = std::string("[b]") + name + "[/b] video stream ";
         if (ids(0, slot) == -1) {
             ids(0, slot) = id;
-            if (!demuxMode)
-                say(std::string("[b]") + name + "[/b] video stream " + std::to_string(slot) +
-                    " found!");
+            if (!demuxMode) say(line + std::to_string(slot) + " found!");
             if (takePts) VideoPts = PtsReg;
+        } else if (ids(0, slot) != id) {
+            taken(id < 0x80 ? 2 : 0, line, static_cast<std::uint32_t>(id), ids(0, slot));
         }
     }
 
@@ -265,7 +309,6 @@ struct Literal {
     std::int64_t byte(std::size_t i) {
         const std::uint8_t b = block[i];
         ShiftReg = (ShiftReg << 8) | b;
-        History = (History << 8) | b;
         if (InPayload == 1) return chunk(i);
         if (SkipBytes > 0) {
             --SkipBytes;
@@ -287,7 +330,7 @@ struct Literal {
             VideoType = 2, PacketKind = 0, LengthBytes = 2, OwnPts = false;
             return 1;
         }
-        if (s >= 0x1C0 && s <= 0x1CF) {
+        if (s >= 0x1C0 && s <= 0x1DF) {
             PacketKind = 4, LengthBytes = 2, OwnPts = false;
             return 1;
         }
@@ -384,29 +427,35 @@ struct Literal {
             if (HeaderLeft == 0) headerEnd();
         } else if (SubHeaderBytes > 0) {
             SubHeaderBytes--, LengthLeft--;
+            keep(b);
             if (SubHeaderBytes == 3 && ((b & 0xE0) == 0x20 || (b & 0xE0) == 0x60)) {
                 const bool plain = (b & 0xE0) == 0x20;
                 SubSlot = b & 0x1F;
                 SubId = b;
+                const std::string line = std::string(plain ? "[b]Subpicture[/b]"
+                                                           : "[b]Extended subpicture[/b]") +
+                                         " stream ";
                 if (ids(32, SubSlot) == -1) {
                     ids(32, SubSlot) = b;
                     if (!demuxMode) {
-                        say(std::string(plain ? "[b]Subpicture[/b]"
-                                              : "[b]Extended subpicture[/b]") +
-                            " stream " + std::to_string(SubSlot) + " found!");
+                        say(line + std::to_string(SubSlot) + " found!");
                         FirstSubPts = PtsReg;
                     }
+                } else if (ids(32, SubSlot) != b) {
+                    taken(1, line, b, ids(32, SubSlot));
                 }
                 if (!demuxMode && plain) PtsReg = 0;
                 SubHeaderBytes = 0, PacketKind = 6, InPayload = 1;
             } else if (SubHeaderBytes == 0) {
-                classify(ShiftReg >> 24);
+                classify(ShiftReg >> 24, i);
             }
         } else if (LpcmHeaderBytes > 0) {
             LpcmHeaderBytes--, LengthLeft--;
+            keep(b);
             if (LpcmHeaderBytes == 0) InPayload = 1, PacketKind = 1;
         } else if (TrueHdHeaderBytes > 0) {
             TrueHdHeaderBytes--, LengthLeft--;
+            keep(b);
             if (TrueHdHeaderBytes == 0) InPayload = 1, PacketKind = 1;
         }
         return 1;
