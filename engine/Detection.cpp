@@ -91,8 +91,10 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     }
     for (int slot = 0; slot < 16; ++slot) {
         if (ids.audio(slot) > -1)
-            result.boxes.audio[slot] = {true, true,
-                                        AudioCaption(ids.audio(slot)) + TwoDigitSuffix(slot)};
+            result.boxes.audio[slot] = {
+                true, true,
+                AudioCaption(ids.audio(slot), ids.plainAc3[static_cast<std::size_t>(slot)]) +
+                    TwoDigitSuffix(slot)};
         if (ids.sub(slot) > -1)
             result.boxes.sub[slot] = {true, true, SubCaption(ids.sub(slot)) + TwoDigitSuffix(slot)};
     }

@@ -11,6 +11,7 @@
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
 #include "engine/RunError.h"
+#include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {
@@ -21,52 +22,42 @@ constexpr std::size_t kUnit = 2048;
 constexpr std::size_t kUnitsAhead = 4;  // the start of the unit this far on is read ahead
 constexpr std::uint8_t kNoNumber = 0xFF;
 
-bool In(std::uint8_t x, std::uint8_t first, std::uint8_t last) {
-    return x >= first && x <= last;
-}
-
 // The stream tests: drop the stream when the inventory lists it in a slot whose box is not
 // ticked; on keep, give it its new number the first time.
 class Selection {
 public:
     explicit Selection(Engine& engine) : e_(engine), host_(engine.host()) {}
 
-    bool dropVideo(std::uint8_t x) {
-        if (listedUnticked(BoxKind::Video, 2, x)) return true;
-        number(
-            x, e_.NextVideoNumber,
-            x == 0x55 || x == 0x56 ? 0x55 + e_.NextVideoNumber : (x & 0xFE) | e_.NextVideoNumber);
-        return false;
-    }
-    bool dropAudio(std::uint8_t x) {
-        if (listedUnticked(BoxKind::Audio, 16, x)) return true;
-        number(
-            x, e_.NextAudioNumber,
-            (x & 0xF0) == 0xC0 ? (x & 0xF0) | e_.NextAudioNumber : (x & 0xF8) | e_.NextAudioNumber);
-        return false;
-    }
-    bool dropSub(std::uint8_t x) {
-        if (listedUnticked(BoxKind::Sub, 16, x)) return true;
-        number(x, e_.NextSubNumber, (x & 0xE0) | e_.NextSubNumber);
+    // Whether the packs of stream `x` of `range` leave the copy.
+    bool drop(const IdRange& range, std::uint8_t x) {
+        if (listedUnticked(range.kind, x)) return true;
+        if (e_.IdMap[x] == kNoNumber) {
+            std::uint8_t& counter = range.kind == StreamKind::Video   ? e_.NextVideoNumber
+                                    : range.kind == StreamKind::Audio ? e_.NextAudioNumber
+                                                                      : e_.NextSubNumber;
+            // A codec with no id for that number keeps its own, so that it stays what it is.
+            const int renumbered = RenumberedId(range, counter);
+            e_.IdMap[x] = static_cast<std::uint8_t>(renumbered >= 0 ? renumbered : x);
+            ++counter;
+        }
         return false;
     }
 
     std::uint8_t newId(std::uint8_t x) const { return e_.IdMap[x]; }
 
 private:
-    bool listedUnticked(BoxKind kind, int slots, std::uint8_t x) const {
+    bool listedUnticked(StreamKind kind, std::uint8_t x) const {
+        const BoxKind box = kind == StreamKind::Video   ? BoxKind::Video
+                            : kind == StreamKind::Audio ? BoxKind::Audio
+                                                        : BoxKind::Sub;
+        const int slots = kind == StreamKind::Video ? 2 : 16;
         for (int slot = 0; slot < slots; ++slot) {
-            const std::int32_t id = kind == BoxKind::Video   ? e_.StreamIds.video(slot)
-                                    : kind == BoxKind::Audio ? e_.StreamIds.audio(slot)
-                                                             : e_.StreamIds.sub(slot);
-            if (id == x) return !host_.ticked(kind, slot);
+            const std::int32_t id = kind == StreamKind::Video   ? e_.StreamIds.video(slot)
+                                    : kind == StreamKind::Audio ? e_.StreamIds.audio(slot)
+                                                                : e_.StreamIds.sub(slot);
+            if (id == x) return !host_.ticked(box, slot);
         }
         return false;  // a stream the inventory does not list is kept
-    }
-    void number(std::uint8_t x, std::uint8_t& counter, int newId) {
-        if (e_.IdMap[x] != kNoNumber) return;
-        e_.IdMap[x] = static_cast<std::uint8_t>(newId);
-        ++counter;
     }
 
     Engine& e_;
@@ -83,8 +74,8 @@ int TickedCount(const RunHost& host, BoxKind kind, int slots) {
 // The bytes of a kept unit that differ in the copy: new bounds or a new stream number.
 struct UnitEdit {
     int count = 0;
-    std::array<std::size_t, 2> at{};
-    std::array<std::uint8_t, 2> value{};
+    std::array<std::size_t, 3> at{};
+    std::array<std::uint8_t, 3> value{};
 
     void set(const std::uint8_t* u, std::size_t where, std::uint8_t to) {
         if (u[where] == to) return;
@@ -94,51 +85,46 @@ struct UnitEdit {
     }
 };
 
-// One 2,048-byte unit: whether it is written, and what changes in the copy.
+// One 2,048-byte unit: whether it is written, and what changes in the copy. The unit's stream
+// is that of its first packet behind the 14-byte pack header, or behind the system header when
+// the pack opens with one (navigation packs do, and so do some muxers' first audio packs).
 bool KeepUnit(const std::uint8_t* u, std::size_t length, Selection& select, const RunHost& host,
               UnitEdit& edit) {
     if (length < 4 || u[0] != 0x00 || u[1] != 0x00 || u[2] != 0x01 || u[3] != 0xBA) return false;
     if (length <= 17) return true;
-    const std::uint8_t s = u[17];  // stream id of the first packet behind a 14-byte pack header
-    if (s == 0xBB && length > 24) {
+    std::size_t p = 14;  // the packet that decides
+    if (u[17] == 0xBB) {
+        if (length <= 24) return true;
         // System header: video_bound and audio_bound from the ticked boxes.
         edit.set(u, 24,
                  static_cast<std::uint8_t>((u[24] & 0xE0) + TickedCount(host, BoxKind::Video, 2)));
         edit.set(
             u, 23,
             static_cast<std::uint8_t>((u[23] & 0x03) + 4 * TickedCount(host, BoxKind::Audio, 16)));
-        return true;
+        p = 20 + ((std::size_t{u[18]} << 8) | u[19]);
+        if (p + 3 >= length || u[p] != 0x00 || u[p + 1] != 0x00 || u[p + 2] != 0x01) return true;
     }
+    const std::uint8_t s = u[p + 3];  // stream id
+    const std::size_t data = p + 9;   // the PES header data
     std::size_t at = 0;  // of the sub-stream id or stream_id_extension; 0 when there is none
-    if (s == 0xBD && length > 22) {
-        at = 23 + std::size_t{u[22]};  // behind the PES header
-    } else if (s == 0xFD && length > 23) {
-        const std::size_t k = 5 * ((u[21] >> 7) & 1) + 5 * ((u[21] >> 6) & 1);     // PTS, DTS
-        if (23 + k < length) at = 23 + k + 2 + ((u[23 + k] & 0x10) != 0 ? 2 : 0);  // P-STD buffer
-    }
-    if (at >= length) at = 0;
-    const std::uint8_t q = at != 0 ? u[at] : 0;
-
-    bool drop = false;
-    std::size_t renumber = 0;  // the byte that takes the new id
-    std::uint8_t oldId = 0;
-    if (s == 0xBD && at != 0 &&
-        (In(q, 0xC0, 0xCF) || In(q, 0x80, 0x8F) || In(q, 0xA0, 0xA7) || In(q, 0xB0, 0xB7))) {
-        drop = select.dropAudio(q), renumber = at,
-        oldId = q;  // DD+, DTS, Dolby Digital, LPCM, TrueHD
-    } else if (s == 0xBD && at != 0 && (In(q, 0x20, 0x3F) || In(q, 0x60, 0x7F))) {
-        drop = select.dropSub(q), renumber = at, oldId = q;  // subpictures, extended subpictures
-    } else if (s == 0xFD && at != 0 && In(q, 0x55, 0x56)) {
-        drop = select.dropVideo(q), renumber = at, oldId = q;  // VC-1
-    } else if (In(s, 0xE0, 0xE3)) {
-        drop = select.dropVideo(s), renumber = 17, oldId = s;  // MPEG-2 and H.264 video
-    } else if (In(s, 0xC0, 0xDF)) {
-        drop = select.dropAudio(s), renumber = 17, oldId = s;  // MPEG audio
+    const IdRange* range = nullptr;
+    if (s == 0xBD && p + 8 < length) {
+        at = data + u[p + 8];  // behind the PES header
+        if (at < length) range = FindIdRange(IdSpace::SubStreamId, u[at]);
+    } else if (s == 0xFD && p + 9 < length) {
+        const std::size_t k = 5 * ((u[p + 7] >> 7) & 1) + 5 * ((u[p + 7] >> 6) & 1);  // PTS, DTS
+        if (data + k < length)
+            at = data + k + 2 + ((u[data + k] & 0x10) != 0 ? 2 : 0);  // behind the P-STD buffer
+        if (at < length) range = FindIdRange(IdSpace::ExtensionId, u[at] & 0x7Fu);
     } else {
-        return true;  // navigation, padding and the rest take part in no test
+        at = p + 3;
+        range = FindIdRange(IdSpace::StreamId, s);  // video, MPEG audio
     }
-    if (drop) return false;
-    edit.set(u, renumber, select.newId(oldId));
+    if (range == nullptr) return true;  // navigation, padding and the rest take part in no test
+    const std::uint8_t flag = s == 0xFD ? (u[at] & 0x80) : 0;  // stream_id_extension_flag
+    const auto id = static_cast<std::uint8_t>(u[at] & ~flag);
+    if (select.drop(*range, id)) return false;
+    edit.set(u, at, static_cast<std::uint8_t>(select.newId(id) | flag));
     return true;
 }
 
