@@ -15,6 +15,12 @@ namespace {
 
 constexpr std::uint32_t kNoFirstPts = 0xFFFFFFFFu;
 
+// 90 kHz ticks as seconds with three decimals, whatever the locale: 123.456.
+std::string Seconds90kHz(std::uint32_t ticks) {
+    const std::string millis = std::to_string(ticks % 90000 / 90 + 1000);
+    return std::to_string(ticks / 90000) + "." + millis.substr(1);
+}
+
 void PutLittleEndian(std::uint8_t* to, std::uint32_t value) {
     for (int k = 0; k < 4; ++k)
         to[k] = static_cast<std::uint8_t>(value >> (8 * k));
@@ -37,36 +43,77 @@ struct Outputs {
 }  // namespace
 
 DemuxWriter::DemuxWriter(Engine& engine, std::array<OutputFile*, 2> video,
-                         std::array<OutputFile*, 16> audio, std::array<OutputFile*, 16> sub)
-    : engine_(engine), video_(video), audio_(audio), sub_(sub) {}
+                         std::array<OutputFile*, 16> audio, std::array<OutputFile*, 16> sub,
+                         const StreamInventory& selected)
+    : engine_(engine), video_(video), audio_(audio), sub_(sub), selected_(selected) {}
+
+bool DemuxWriter::wanted(std::int32_t listed, std::int32_t registered, std::int32_t id) const {
+    return listed >= 0 && listed != kListedByPlaylist ? id == listed : id == registered;
+}
+
+void DemuxWriter::nextFile(const std::string& name) {
+    fileName_ = name;
+    firstOfFile_ = true;
+    endBefore_ = end_;
+}
+
+// Follows the time stamps of the audio and video packets, and finds a clock that restarts.
+void DemuxWriter::clock(const PayloadChunk& c) {
+    if (!c.ownPts) return;
+    if (firstOfFile_ && seen_) {
+        firstOfFile_ = false;
+        if (static_cast<std::uint32_t>(c.pts + offset_) < endBefore_) {
+            const std::uint32_t frame = frame_ != 0 ? frame_ : 3754;  // 1001/24000 s
+            offset_ = endBefore_ + frame - c.pts;
+            engine_.host().log("Time stamps restart in " + fileName_ +
+                               ": its subpicture times are moved on by " + std::to_string(offset_) +
+                               " (" + Seconds90kHz(offset_) + " s)");
+        }
+    }
+    if (c.kind != PacketKind::Video && c.kind != PacketKind::Audio) return;
+    const std::uint32_t pts = c.pts + offset_;
+    if (!seen_ || pts > end_) end_ = pts;
+    seen_ = true;
+    if (c.kind == PacketKind::Video) {
+        const std::uint32_t step = pts - lastVideoPts_;
+        if (lastVideoSeen_ && step >= 1000 && step <= 9000 && (frame_ == 0 || step < frame_))
+            frame_ = step;
+        lastVideoPts_ = pts;
+        lastVideoSeen_ = true;
+    }
+}
 
 void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
     RunHost& host = engine_.host();
+    clock(c);
     switch (c.kind) {
         case PacketKind::Video:
             if (c.slot >= 0 && c.slot < 2 && video_[c.slot] != nullptr &&
+                wanted(selected_.video(c.slot), engine_.StreamIds.video(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Video, c.slot)) {
                 video_[c.slot]->write(c.data, c.length);
             }
             break;
         case PacketKind::Audio:
             // Two sub-streams can share a slot (Dolby Digital 0x80 and DTS 0x88): only the one
-            // registered in the slot goes to its file.
+            // listed in the slot goes to its file.
             if (c.slot >= 0 && c.slot < 16 && audio_[c.slot] != nullptr &&
-                c.streamId == engine_.StreamIds.audio(c.slot) &&
+                wanted(selected_.audio(c.slot), engine_.StreamIds.audio(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Audio, c.slot)) {
                 audio_[c.slot]->write(c.data, c.length);
             }
             break;
         case PacketKind::Subpicture: {
             if (c.slot < 0 || c.slot >= 16 || sub_[c.slot] == nullptr ||
+                !wanted(selected_.sub(c.slot), engine_.StreamIds.sub(c.slot), c.streamId) ||
                 !host.ticked(BoxKind::Sub, c.slot))
                 break;
             // A record holds one whole subpicture unit: its header goes before the first chunk of
             // a packet whose own PES header carried the time stamp.
             if (c.ownPts) {
+                const std::uint32_t time = ptsReg + offset_;
                 const std::uint32_t pts =
-                    engine_.MinPts == kNoFirstPts ? ptsReg : ptsReg - engine_.MinPts;
+                    engine_.MinPts == kNoFirstPts ? time : time - engine_.MinPts;
                 std::uint8_t header[10] = {'S', 'P'};
                 PutLittleEndian(header + 2, pts);
                 PutLittleEndian(header + 6, 0);
@@ -92,7 +139,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
     engine.FrameCount = {0, 0};
 
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::string second = TakeOutputBase(engine, sourcePath);
+    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
     const std::string prefix = OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase);
 
     // The boxes ticked now decide which files exist for the whole run.
@@ -114,9 +161,11 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         plan(BoxKind::Audio, slot);
     for (int slot = 0; slot < 16; ++slot)
         plan(BoxKind::Sub, slot);
+    std::vector<std::string> inputs = following;
+    inputs.push_back(sourcePath);
     for (const Planned& p : planned) {
-        for (const std::string& input : {sourcePath, second}) {
-            if (!input.empty() && SameFile(input, p.path)) {
+        for (const std::string& input : inputs) {
+            if (SameFile(input, p.path)) {
                 throw RunError("Cannot create file \"" + p.path +
                                "\". It is the source file, which is never overwritten.");
             }
@@ -125,14 +174,18 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
 
     WriteBehind behind;  // outlives the outputs, which wait for it when they close
     Outputs outputs;
+    // The scans register each file's streams afresh; the detection's inventory is put back after.
+    const StreamInventory selected = engine.StreamIds;
     struct CloseAll {
         Engine& engine;
         Outputs& outputs;
+        const StreamInventory& selected;
         ~CloseAll() {
             engine.SourceStream.close();
             outputs.abandonAll();
+            engine.StreamIds = selected;
         }
-    } closeAll{engine, outputs};
+    } closeAll{engine, outputs, selected};
 
     try {
         host.log("Opening file " + sourceName);
@@ -149,11 +202,13 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
             host.log("Creating " + p.path);
         }
 
-        DemuxWriter writer(engine, outputs.video, outputs.audio, outputs.sub);
+        DemuxWriter writer(engine, outputs.video, outputs.audio, outputs.sub, selected);
         host.slog("Demuxing " + sourceName, 0);
         engine.demux(ScanMode::Demux, &writer);
-        if (host.option(Option::Continue) && engine.StopFlag == 0 && !second.empty()) {
-            ContinueOn(engine, second, "Demuxing ");
+        for (const std::string& next : following) {
+            if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
+            ContinueOn(engine, next, "Demuxing ");
+            writer.nextFile(ExtractFileName(next));
             engine.demux(ScanMode::Demux, &writer);
         }
         engine.SourceStream.close();

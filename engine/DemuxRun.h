@@ -24,17 +24,38 @@ struct RunOutcome {
 
 // Appends the payload chunks of a demux-mode scan to the files of the ticked boxes: video and
 // audio as raw elementary streams, subpictures as "SP" records.
+// A slot's file takes the stream that `selected` lists there (the detection's inventory over
+// every file); where it lists none, the stream the scanner registered in the slot.
 class DemuxWriter final : public ChunkSink {
 public:
     DemuxWriter(Engine& engine, std::array<OutputFile*, 2> video, std::array<OutputFile*, 16> audio,
-                std::array<OutputFile*, 16> sub);
+                std::array<OutputFile*, 16> sub, const StreamInventory& selected);
     void chunk(const PayloadChunk& chunk, std::uint32_t& ptsReg) override;
+    // The scan goes on in the following file `name`: when its clock starts below the end of the
+    // files before it, its subpicture times are moved on past that end.
+    void nextFile(const std::string& name);
 
 private:
+    bool wanted(std::int32_t listed, std::int32_t registered, std::int32_t id) const;
+    void clock(const PayloadChunk& chunk);
+
     Engine& engine_;
     std::array<OutputFile*, 2> video_;
     std::array<OutputFile*, 16> audio_;
     std::array<OutputFile*, 16> sub_;
+    StreamInventory selected_;
+    // The join of two files: the offset added to the current file's time stamps, the highest
+    // time stamp (offset included) of the files before, and the shortest step between two
+    // video time stamps, taken as one frame.
+    std::string fileName_;
+    bool firstOfFile_ = false;
+    std::uint32_t offset_ = 0;
+    std::uint32_t end_ = 0;
+    std::uint32_t endBefore_ = 0;
+    bool seen_ = false;
+    std::uint32_t lastVideoPts_ = 0;
+    bool lastVideoSeen_ = false;
+    std::uint32_t frame_ = 0;
 };
 
 // "Demux": one output file per box ticked at the start, the source (and the second feature

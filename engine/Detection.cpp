@@ -1,7 +1,9 @@
 #include "engine/Detection.h"
 
+#include "analysers/Analysers.h"
 #include "engine/PathRules.h"
 #include "engine/StreamCaption.h"
+#include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {
@@ -21,12 +23,39 @@ std::string FrameCountLine(std::int32_t count, int slot, char timeSeparator) {
            " s[/b]) count in video stream " + std::to_string(slot) + ".";
 }
 
-std::string TakeOutputBase(Engine& engine, const std::string& sourcePath) {
+std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath) {
     engine.OutputBase = CutExt(ExtractFileName(sourcePath));
     if (!engine.host().option(Option::Continue)) return {};
-    std::string second = getsecond(sourcePath);
-    if (!second.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(second));
-    return second;
+    std::vector<std::string> following = FollowingFiles(sourcePath);
+    if (!following.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(following.back()));
+    return following;
+}
+
+void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
+                    RunHost& host) {
+    const auto merge = [&](StreamKind kind, std::int32_t& held, std::int32_t found, bool* plainHeld,
+                           bool plainFound) {
+        if (found < 0 || held == found) return;
+        if (held < 0) {
+            held = found;
+            if (plainHeld != nullptr) *plainHeld = plainFound;
+            return;
+        }
+        const IdRange* range = FindInventoryRange(kind, found);
+        host.log(std::string(range != nullptr ? range->found : "Stream ") + "0x" +
+                 analysers::Hex(static_cast<std::uint32_t>(found), 2) + " of " + fileName +
+                 " not listed: its slot holds 0x" +
+                 analysers::Hex(static_cast<std::uint32_t>(held), 2));
+    };
+    for (int slot = 0; slot < StreamInventory::kVideoSlots; ++slot)
+        merge(StreamKind::Video, into.video(slot), from.video(slot), nullptr, false);
+    for (int slot = 0; slot < StreamInventory::kAudioSlots; ++slot) {
+        const auto k = static_cast<std::size_t>(slot);
+        merge(StreamKind::Audio, into.audio(slot), from.audio(slot), &into.plainAc3[k],
+              from.plainAc3[k]);
+    }
+    for (int slot = 0; slot < StreamInventory::kSubSlots; ++slot)
+        merge(StreamKind::Sub, into.sub(slot), from.sub(slot), nullptr, false);
 }
 
 void ContinueOn(Engine& engine, const std::string& second, const std::string& activity) {
@@ -60,8 +89,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     engine.FrameCount = {0, 0};
     engine.MinPts = 0xFFFFFFFFu;
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::string second = TakeOutputBase(engine, sourcePath);
-    const bool continuing = !second.empty();
+    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
 
     struct CloseSource {
         InputFile& file;
@@ -75,11 +103,19 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     host.log("File size: " + std::to_string(result.firstSize / 1048576) + " Mbytes.");
     engine.demux(ScanMode::Check);
 
-    if (host.option(Option::Continue) && engine.StopFlag == 0 && continuing) {
-        ContinueOn(engine, second, "Reading ");
-        result.files.push_back(second);
+    // Each file is scanned with a fresh inventory; the boxes offer every stream of any of them,
+    // and the subpicture times stay those of the first file's clock.
+    StreamInventory found = engine.StreamIds;
+    const std::uint32_t firstMinPts = engine.MinPts;
+    for (const std::string& next : following) {
+        if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
+        ContinueOn(engine, next, "Reading ");
+        result.files.push_back(next);
         engine.demux(ScanMode::Check);
+        MergeInventory(found, engine.StreamIds, ExtractFileName(next), host);
     }
+    engine.StreamIds = found;
+    if (firstMinPts != 0xFFFFFFFFu) engine.MinPts = firstMinPts;
     engine.SourceStream.close();
     result.stoppedEarly = engine.StopFlag != 0;
 

@@ -41,9 +41,14 @@ struct DetectionResult {
 DetectionResult RunDetection(Engine& engine, const std::string& sourcePath);
 
 // Sets engine.OutputBase to the source's name less its extension and, when "Continue with second
-// EVO" is ticked and the second feature file exists, adds "_" and that file's base name; returns
-// the second file's path, or "".
-std::string TakeOutputBase(Engine& engine, const std::string& sourcePath);
+// EVO" is ticked and files follow the source, adds "_" and the last one's base name; returns
+// the following files' paths (none without "Continue").
+std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath);
+
+// Adds the streams of a later file's inventory to `into`: an empty slot takes the later file's
+// stream; a slot that both fill with different ids keeps the first, and the log says so.
+void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
+                    RunHost& host);
 
 // Goes on into the second feature file: the source closed, `second` opened in its place,
 // "Continue on <name>" logged and status panel 0 set to `activity` + the name.

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace strandis {
 
@@ -17,8 +18,12 @@ std::string CutExt(std::string_view name);
 
 // The second feature file of `path`: the digit next to the first "_" of the file name raised by
 // one (FEATURE_1.EVO gives FEATURE_2.EVO, FEATURE1_A.EVO gives FEATURE2_A.EVO), when that file
-// exists; otherwise empty.
+// exists; otherwise empty. A DVD title set's part VTS_nn_m.VOB is followed by VTS_nn_(m+1).VOB.
 std::string getsecond(std::string_view path);
+
+// The files a run goes on into after `path`: the second feature file, or every following part
+// of a DVD title set that exists (VTS_01_1.VOB: VTS_01_2.VOB, VTS_01_3.VOB, ...).
+std::vector<std::string> FollowingFiles(std::string_view path);
 
 // Whether the extension of `path`, upper-cased, is ".AOB" (a DVD-Audio object).
 bool IsAobPath(std::string_view path);

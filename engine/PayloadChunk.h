@@ -13,6 +13,7 @@ struct PayloadChunk {
     std::int32_t slot;         // VideoSlot, AudioSlot or SubSlot by kind
     std::int32_t streamId;  // video id, sub-stream id of this packet, or the MPEG audio stream id
     bool ownPts;            // first chunk of a packet whose own PES header carried a PTS
+    std::uint32_t pts;      // that PTS, when ownPts
 };
 
 // Receives the payload chunks of a demux-mode scan. `ptsReg` is the scanner's PTS register,

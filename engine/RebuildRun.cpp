@@ -216,11 +216,13 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     engine.IdMap.fill(kNoNumber);
 
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::string second = TakeOutputBase(engine, sourcePath);
+    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
     const std::string target =
         OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase) + ".rebuilt.EVO";
-    for (const std::string& input : {sourcePath, second}) {
-        if (!input.empty() && SameFile(input, target)) {
+    std::vector<std::string> inputs = following;
+    inputs.push_back(sourcePath);
+    for (const std::string& input : inputs) {
+        if (SameFile(input, target)) {
             throw RunError("Cannot create file \"" + target +
                            "\". It is the source file, which is never overwritten.");
         }
@@ -242,8 +244,9 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
         host.log("Creating " + target);
         host.slog("Rebuilding " + sourceName, 0);
         Rebuild(engine, out);
-        if (host.option(Option::Continue) && engine.StopFlag == 0 && !second.empty()) {
-            ContinueOn(engine, second, "Rebuilding ");
+        for (const std::string& next : following) {
+            if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
+            ContinueOn(engine, next, "Rebuilding ");
             Rebuild(engine, out);
         }
         engine.SourceStream.close();

@@ -276,7 +276,8 @@ void Scanner::registerVideo(const IdRange& range, std::int32_t id, bool setPts) 
 // A stream whose slot another stream already holds gets no box: say so once per scan.
 void Scanner::slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder) {
     if (!check_) return;
-    const std::size_t key = static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
+    const std::size_t key =
+        static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
     if (slotTakenSaid_[key]) return;
     slotTakenSaid_[key] = true;
     host_.log(std::string(range.found) + "0x" + Hex(static_cast<std::uint32_t>(id), 2) +
@@ -410,9 +411,8 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
             if (range->codec == Codec::Eac3) {
                 // The Dolby Digital Plus ids also carry plain Dolby Digital: the packet's first
                 // frame, as far as it lies in this block, tells.
-                const std::size_t length =
-                    std::min<std::size_t>(static_cast<std::size_t>(std::max(r_.LengthLeft, 0)),
-                                          valid_ - (i + 1));
+                const std::size_t length = std::min<std::size_t>(
+                    static_cast<std::size_t>(std::max(r_.LengthLeft, 0)), valid_ - (i + 1));
                 if (analysers::StartsWithPlainAc3(buf_ + i + 1, length)) {
                     e_.StreamIds.plainAc3[static_cast<std::size_t>(slot)] = true;
                     found = "[b]Dolby Digital[/b] audio stream ";
@@ -444,9 +444,9 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
                 // DVD-Video and HD DVD: 3 bytes of codes, 7 in all. DVD-Audio: the header says
                 // its own length in bytes 2-3, and the samples start 4 + length bytes in.
                 r_.LpcmHeaderBytes =
-                    aob_ ? std::min<std::uint32_t>(r_.ShiftReg & 0xFFFF,
-                                                   static_cast<std::uint32_t>(
-                                                       std::max(r_.LengthLeft, 0)))
+                    aob_ ? std::min<std::uint32_t>(
+                               r_.ShiftReg & 0xFFFF,
+                               static_cast<std::uint32_t>(std::max(r_.LengthLeft, 0)))
                          : 3;
                 if (r_.LpcmHeaderBytes == 0) {
                     r_.InPayload = 1;
@@ -626,8 +626,9 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     } else if (r_.PacketKind == PacketKind::Subpicture) {
         slot = r_.SubSlot;
     }
-    const PayloadChunk chunk{r_.PacketKind, buf_ + i, static_cast<std::uint32_t>(i), len, slot, id,
-                             r_.OwnPts};
+    const PayloadChunk chunk{r_.PacketKind, buf_ + i,    static_cast<std::uint32_t>(i),
+                             len,           slot,        id,
+                             r_.OwnPts,     r_.PacketPts};
     writer_->chunk(chunk, r_.PtsReg);
 }
 

@@ -54,14 +54,14 @@ struct IdRange {
 // and DTS 0x88 both fill slot 0): the first id met keeps the slot.
 inline constexpr IdRange kIdRanges[] = {
     // MPEG-2 video stream ids 0xE0-0xE1 (110x xxxx video, HD DVD numbers its two streams so).
-    {IdSpace::StreamId, 0xE0, 0xE1, StreamKind::Video, Codec::Mpeg2, 0x00, 0x01, 0,
-     "MPEG-2.stream", "[b]MPEG-2[/b] video stream "},
+    {IdSpace::StreamId, 0xE0, 0xE1, StreamKind::Video, Codec::Mpeg2, 0x00, 0x01, 0, "MPEG-2.stream",
+     "[b]MPEG-2[/b] video stream "},
     // H.264 video: HD DVD gives it stream ids 0xE2-0xE3.
-    {IdSpace::StreamId, 0xE2, 0xE3, StreamKind::Video, Codec::H264, 0x00, 0x01, 0,
-     "H.264.stream", "[b]H.264 (AVC)[/b] video stream "},
+    {IdSpace::StreamId, 0xE2, 0xE3, StreamKind::Video, Codec::H264, 0x00, 0x01, 0, "H.264.stream",
+     "[b]H.264 (AVC)[/b] video stream "},
     // VC-1: extended stream 0xFD with stream_id_extension 0x55-0x56 (SMPTE RP 227).
-    {IdSpace::ExtensionId, 0x55, 0x56, StreamKind::Video, Codec::Vc1, 0x55, 0x01, 0,
-     "VC-1.stream", "[b]VC-1[/b] video stream "},
+    {IdSpace::ExtensionId, 0x55, 0x56, StreamKind::Video, Codec::Vc1, 0x55, 0x01, 0, "VC-1.stream",
+     "[b]VC-1[/b] video stream "},
     // MPEG-1/2 audio stream ids 0xC0-0xDF (110x xxxx audio): no box of their own.
     {IdSpace::StreamId, 0xC0, 0xDF, StreamKind::Audio, Codec::MpegAudio, 0x00, 0x00, 0, "", ""},
     // Private stream 1 sub-streams, as DVD-Video, DVD-Audio and HD DVD number them:
@@ -75,20 +75,20 @@ inline constexpr IdRange kIdRanges[] = {
     {IdSpace::SubStreamId, 0x80, 0x87, StreamKind::Audio, Codec::Ac3, 0x00, 0x07, 4, "DD.stream",
      "[b]Dolby Digital[/b] audio stream "},
     // DTS 0x88-0x8F (DVD-Video and HD DVD primary audio).
-    {IdSpace::SubStreamId, 0x88, 0x8F, StreamKind::Audio, Codec::Dts, 0x00, 0x07, 4,
-     "DTSHD.stream", "[b]DTS HD (DTS)[/b] audio stream "},
+    {IdSpace::SubStreamId, 0x88, 0x8F, StreamKind::Audio, Codec::Dts, 0x00, 0x07, 4, "DTSHD.stream",
+     "[b]DTS HD (DTS)[/b] audio stream "},
     // DTS 0x98-0x9F: HD DVD secondary audio, in slots 8-15.
-    {IdSpace::SubStreamId, 0x98, 0x9F, StreamKind::Audio, Codec::Dts, 0x00, 0x0F, 4,
-     "DTSHD.stream", "[b]DTS HD (DTS)[/b] audio stream "},
+    {IdSpace::SubStreamId, 0x98, 0x9F, StreamKind::Audio, Codec::Dts, 0x00, 0x0F, 4, "DTSHD.stream",
+     "[b]DTS HD (DTS)[/b] audio stream "},
     // LPCM 0xA0-0xA7: the 4 bytes and three of codes (a DVD-Audio object says its own length).
-    {IdSpace::SubStreamId, 0xA0, 0xA7, StreamKind::Audio, Codec::Lpcm, 0x00, 0x0F, 7,
-     "LPCM.stream", "[b]LPCM[/b] audio stream "},
+    {IdSpace::SubStreamId, 0xA0, 0xA7, StreamKind::Audio, Codec::Lpcm, 0x00, 0x0F, 7, "LPCM.stream",
+     "[b]LPCM[/b] audio stream "},
     // Dolby TrueHD 0xB0-0xB7: one header byte more than Dolby Digital.
     {IdSpace::SubStreamId, 0xB0, 0xB7, StreamKind::Audio, Codec::TrueHd, 0x00, 0x07, 5,
      "MLP.stream", "[b]Dolby TrueHD[/b] audio stream "},
     // Dolby Digital Plus 0xC0-0xC7 primary and 0xC8-0xCF secondary audio.
-    {IdSpace::SubStreamId, 0xC0, 0xCF, StreamKind::Audio, Codec::Eac3, 0x00, 0x0F, 4,
-     "DD+.stream", "[b]Dolby Digital[/b] Plus audio stream "},
+    {IdSpace::SubStreamId, 0xC0, 0xCF, StreamKind::Audio, Codec::Eac3, 0x00, 0x0F, 4, "DD+.stream",
+     "[b]Dolby Digital[/b] Plus audio stream "},
 };
 
 // The range that holds `id` in `space`, or nullptr.
@@ -104,10 +104,10 @@ constexpr const IdRange* FindIdRange(IdSpace space, std::uint32_t id) {
 constexpr const IdRange* FindInventoryRange(StreamKind kind, std::int32_t id) {
     if (id < 0 || id > 0xFF) return nullptr;
     const auto u = static_cast<std::uint32_t>(id);
-    const IdRange* range = kind == StreamKind::Video
-                               ? (u < 0x80 ? FindIdRange(IdSpace::ExtensionId, u)
-                                           : FindIdRange(IdSpace::StreamId, u))
-                               : FindIdRange(IdSpace::SubStreamId, u);
+    const IdRange* range =
+        kind == StreamKind::Video
+            ? (u < 0x80 ? FindIdRange(IdSpace::ExtensionId, u) : FindIdRange(IdSpace::StreamId, u))
+            : FindIdRange(IdSpace::SubStreamId, u);
     return range != nullptr && range->kind == kind ? range : nullptr;
 }
 

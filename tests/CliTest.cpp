@@ -77,6 +77,7 @@ TEST_F(CliTest, JsonReportListsStreamsFramesAndTheLog) {
     EXPECT_EQ(report["size_bytes"], first.size());
     EXPECT_EQ(report["streams"], nlohmann::json::parse(R"([
         {"box": "v0", "kind": "video", "id": 224, "caption": "MPEG-2.stream.0"},
+        {"box": "a0", "kind": "audio", "id": 128, "caption": "DD.stream.00"},
         {"box": "a1", "kind": "audio", "id": 137, "caption": "DTSHD.stream.01"},
         {"box": "s1", "kind": "subpicture", "id": 97, "caption": "Ext.Subpicture.01"}])"));
     EXPECT_EQ(report["frames"], nlohmann::json({2, 0}));

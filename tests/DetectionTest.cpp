@@ -87,8 +87,8 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     EXPECT_EQ(engine.OutputBase, "FEATURE_1_FEATURE_2");
     EXPECT_EQ(result.files,
               (std::vector<std::string>{dir.path("FEATURE_1.EVO"), dir.path("FEATURE_2.EVO")}));
-    // The inventory is the second file's; the frames are counted over both.
-    EXPECT_FALSE(result.boxes.audio[0].enabled);
+    // The boxes offer the streams of both files; the frames are counted over both.
+    EXPECT_EQ(result.boxes.audio[0].caption, "DD.stream.00");
     EXPECT_EQ(result.boxes.audio[1].caption, "DD+.stream.01");
     EXPECT_EQ(result.frames, (std::array<std::int32_t, 2>{3, 0}));
     EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "Continue on FEATURE_2.EVO"),

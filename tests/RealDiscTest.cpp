@@ -18,6 +18,14 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+// A DVD subpicture unit of `size` bytes: its size field, then counting bytes.
+Bytes Unit(std::size_t size, std::uint8_t seed) {
+    Bytes unit = Counting(size, seed);
+    unit[0] = static_cast<std::uint8_t>(size >> 8);
+    unit[1] = static_cast<std::uint8_t>(size);
+    return unit;
+}
+
 class RealDiscTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -105,7 +113,8 @@ TEST_F(RealDiscTest, DvdAudioLpcmCodesOfEveryRateAndAssignment) {
         detect(save(ps, "ATS_01_1.AOB"));
         ASSERT_GE(host.lines.size(), 8u);
         EXPECT_EQ(host.lines[5], "   Sample size = [bl]" + std::string(c.size) + "[/bl] bit");
-        EXPECT_EQ(host.lines[6], "   Sampling frequency = [bl]" + std::string(c.rate) + "[/bl] kHz");
+        EXPECT_EQ(host.lines[6],
+                  "   Sampling frequency = [bl]" + std::string(c.rate) + "[/bl] kHz");
         EXPECT_EQ(host.lines[7], "   Channel arrangement = " + std::string(c.channels));
     }
 }
@@ -175,7 +184,9 @@ TEST_F(RealDiscTest, PacksBehindSystemHeadersAreSelectedAndRenumberedByTheirOwnP
         PsBuilder ps;
         for (int round = 0; round < 2; ++round) {
             if (withFirst) {
-                ps.pack().systemHeader(audioBound, 0, {0xBD}).audio(first, Counting(1500, 1), 0x9000);
+                ps.pack()
+                    .systemHeader(audioBound, 0, {0xBD})
+                    .audio(first, Counting(1500, 1), 0x9000);
                 ps.padTo(2048);
             }
             ps.pack().systemHeader(audioBound, 0, {0xBD}).audio(second, Counting(1500, 2), 0x9000);
@@ -194,6 +205,118 @@ TEST_F(RealDiscTest, PacksBehindSystemHeadersAreSelectedAndRenumberedByTheirOwnP
     RunRebuild(engine, dir.path("FEATURE_1.EVO"));
     // No pack of 0x80 is left, and 0x81 is 0x80 now in every pack, system header or not.
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.rebuilt.EVO")), disc(0x80, 0x80, false, 1).bytes());
+}
+
+TEST_F(RealDiscTest, AStreamOfTheFirstFeatureFileAloneKeepsItsBoxAndDemuxesWhole) {
+    const Bytes sub1 = Unit(300, 1), sub2 = Unit(300, 2);
+    const Bytes ac3a = Counting(500, 3), dtsb = Counting(500, 5);
+    PsBuilder first, second;
+    first.pack()
+        .video(0xE0, Counting(100, 6), 0x9000)
+        .audio(0x80, ac3a, 0x9000)
+        .subpicture(0x21, sub1, 0xA000)
+        .subpicture(0x21, sub2, 0xB000);
+    // The second file: the same video, DTS where the first has nothing, and DTS 0x88 in the
+    // slot of the first file's Dolby Digital.
+    second.pack()
+        .video(0xE0, Counting(100, 7), 0x20000)
+        .audio(0x8A, dtsb, 0x20000)
+        .audio(0x88, Counting(50, 8), 0x20000);
+    save(first, "FEATURE_1.EVO");
+    save(second, "FEATURE_2.EVO");
+    host.set(Option::Details, false);
+    host.folder = dir.path("");
+    const DetectionResult result = detect(dir.path("FEATURE_1.EVO"));
+    EXPECT_EQ(result.boxes.sub[1].caption, "Subpicture.01");
+    EXPECT_EQ(result.boxes.audio[0].caption, "DD.stream.00");
+    EXPECT_EQ(result.boxes.audio[2].caption, "DTSHD.stream.02");
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
+                        "[b]DTS HD (DTS)[/b] audio stream 0x88 of FEATURE_2.EVO not listed: its "
+                        "slot holds 0x80"),
+              host.lines.end());
+
+    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    const auto records = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].second, sub1);
+    EXPECT_EQ(records[1].second, sub2);
+    // Slot 0 holds the first file's Dolby Digital in both files, never the second's DTS 0x88.
+    EXPECT_EQ(demuxed("FEATURE_1_FEATURE_2.DD.stream.00.mpa"), ac3a);
+    EXPECT_EQ(demuxed("FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"), dtsb);
+
+    // The rebuild keeps both files' streams with the same numbers.
+    host.tick(BoxKind::Sub, 1, false);
+    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    const Bytes rebuilt = LoadFile(dir.path("FEATURE_1_FEATURE_2.rebuilt.EVO"));
+    EXPECT_EQ(rebuilt.size(), first.size() + second.size());  // one packet a pack: none dropped
+}
+
+TEST_F(RealDiscTest, ADvdTitleSetIsReadPartAfterPartIntoOneSetOfOutputs) {
+    const Bytes a = Counting(700, 1), b = Counting(700, 2), c = Counting(700, 3);
+    int part = 1;
+    for (const Bytes* es : {&a, &b, &c}) {
+        PsBuilder ps;
+        ps.pack().video(0xE0, *es, 0x9000u * part);
+        save(ps, "VTS_01_" + std::to_string(part++) + ".VOB");
+    }
+    PsBuilder other;  // another title set: never read
+    other.pack().video(0xE0, Counting(700, 4), 0x9000);
+    save(other, "VTS_11_1.VOB");
+    host.set(Option::Details, false);
+    host.folder = dir.path("");
+    const DetectionResult result = detect(dir.path("VTS_01_1.VOB"));
+    EXPECT_EQ(result.files.size(), 3u);
+    EXPECT_EQ(engine.OutputBase, "VTS_01_1_VTS_01_3");
+    RunDemux(engine, dir.path("VTS_01_1.VOB"));
+    EXPECT_EQ(demuxed("VTS_01_1_VTS_01_3.MPEG-2.stream.0.mpv"), Cat({a, b, c}));
+}
+
+TEST_F(RealDiscTest, SubpictureTimesKeepRisingWhenTheSecondFilesClockRestarts) {
+    // The first file runs from 1:00:00 (324,000,000) for 10 frames of 3,600; the second starts
+    // its clock again at 1:00:00.
+    const std::uint64_t start = 324000000;
+    const auto feature = [&](std::uint8_t seed) {
+        PsBuilder ps;
+        for (int k = 0; k < 10; ++k) {
+            ps.pack().video(0xE0, Counting(200, seed), start + 3600u * k);
+            if (k == 2) ps.subpicture(0x20, Unit(100, seed), start + 3600u * k);
+            if (k == 8) ps.subpicture(0x20, Unit(100, seed + 1), start + 3600u * k);
+        }
+        return ps;
+    };
+    save(feature(1), "FEATURE_1.EVO");
+    save(feature(3), "FEATURE_2.EVO");
+    host.set(Option::Details, false);
+    host.folder = dir.path("");
+    detect(dir.path("FEATURE_1.EVO"));
+    host.lines.clear();
+    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    const auto records = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.00.sup"));
+    ASSERT_EQ(records.size(), 4u);
+    // The second file's times go on from the first's last frame (9 × 3,600) plus one frame.
+    const std::vector<std::uint32_t> times{2 * 3600, 8 * 3600, 10 * 3600 + 2 * 3600,
+                                           10 * 3600 + 8 * 3600};
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(records[k].first, times[k]) << k;
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
+                        "Time stamps restart in FEATURE_2.EVO: its subpicture times are moved on "
+                        "by 36000 (0.400 s)"),
+              host.lines.end());
+
+    // A clock that runs on is left alone.
+    PsBuilder later;
+    later.pack()
+        .video(0xE0, Counting(200, 5), start + 36000)
+        .subpicture(0x20, Unit(100, 6), start + 36000);
+    save(later, "FEATURE_2.EVO");
+    detect(dir.path("FEATURE_1.EVO"));
+    host.lines.clear();
+    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    const auto onward = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.00.sup"));
+    ASSERT_EQ(onward.size(), 3u);
+    EXPECT_EQ(onward[2].first, 36000u);
+    for (const std::string& line : host.lines)
+        EXPECT_EQ(line.find("restart"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ protected:
 
         // The scanner: registered in the table's slot, or not at all.
         const bool video = range != nullptr && range->kind == StreamKind::Video;
-        const bool boxed = range != nullptr && range->hasSlot() &&
-                           range->slotOf(probe.id) < (video ? 2 : 16);
+        const bool boxed =
+            range != nullptr && range->hasSlot() && range->slotOf(probe.id) < (video ? 2 : 16);
         int registered = 0;
         for (std::int32_t id : engine.StreamIds.ids)
             registered += id >= 0 ? 1 : 0;
@@ -90,9 +90,9 @@ protected:
             host.takeBoxes(detected.boxes);
             const RunOutcome demuxed = RunDemux(engine, source);
             ASSERT_EQ(demuxed.files.size(), 1u);
-            Bytes sent = probe.space == IdSpace::SubStreamId ? Bytes{probe.id, 0x01, 0x00, 0x01,
-                                                                     0x20, 0x10, 0x00}
-                                                             : Bytes{};
+            Bytes sent = probe.space == IdSpace::SubStreamId
+                             ? Bytes{probe.id, 0x01, 0x00, 0x01, 0x20, 0x10, 0x00}
+                             : Bytes{};
             sent.insert(sent.end(), payload.begin(), payload.end());
             Bytes want(sent.begin() + static_cast<std::ptrdiff_t>(strip), sent.end());
             if (kind == BoxKind::Sub)  // a record of its own time stamp, no video to be relative to
@@ -105,10 +105,9 @@ protected:
         const Bytes rebuilt = LoadFile(dir.path("FEATURE_1.rebuilt.EVO"));
         Bytes expected = file;
         if (range != nullptr) {
-            const std::size_t at = probe.space == IdSpace::SubStreamId ? 14 + 9 + 5
-                                   : probe.space == IdSpace::ExtensionId
-                                       ? 14 + 9 + 5 + 2
-                                       : 17;
+            const std::size_t at = probe.space == IdSpace::SubStreamId   ? 14 + 9 + 5
+                                   : probe.space == IdSpace::ExtensionId ? 14 + 9 + 5 + 2
+                                                                         : 17;
             expected[at] = static_cast<std::uint8_t>(RenumberedId(*range, 0));
         }
         EXPECT_EQ(rebuilt, expected);

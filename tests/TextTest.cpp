@@ -68,17 +68,39 @@ TEST(PathRulesTest, NamesAndExtensions) {
 
 TEST(PathRulesTest, TheSecondFeatureRaisesTheDigitNextToTheFirstUnderscore) {
     TempDir dir;
-    for (const char* name : {"FEATURE_2.EVO", "FEATURE2_A.EVO", "VTS_11_1.VOB", "_5.EVO"}) {
+    for (const char* name :
+         {"FEATURE_2.EVO", "FEATURE2_A.EVO", "VTS_11_1.VOB", "VTS_01_2.VOB", "_5.EVO"}) {
         SaveFile(dir.path(name), {});
     }
     EXPECT_EQ(getsecond(dir.path("FEATURE_1.EVO")), dir.path("FEATURE_2.EVO"));
     EXPECT_EQ(getsecond(dir.path("FEATURE1_A.EVO")), dir.path("FEATURE2_A.EVO"));
-    EXPECT_EQ(getsecond(dir.path("VTS_01_1.VOB")), dir.path("VTS_11_1.VOB"));  // only the first "_"
+    EXPECT_EQ(getsecond(dir.path("VTS_01_1.VOB")), dir.path("VTS_01_2.VOB"));  // the next part
     EXPECT_EQ(getsecond(dir.path("_4.EVO")), dir.path("_5.EVO"));
     EXPECT_EQ(getsecond(dir.path("FEATURE_9.EVO")), "");
     EXPECT_EQ(getsecond(dir.path("FEATURE_2.EVO")), "");  // FEATURE_3.EVO is missing
     EXPECT_EQ(getsecond(dir.path("FEATURE.EVO")), "");
     EXPECT_EQ(getsecond(dir.path("FEATURE_X.EVO")), "");
+}
+
+TEST(PathRulesTest, ADvdTitleSetGoesOnThroughEveryFollowingPartAndNoFurther) {
+    TempDir dir;
+    for (const char* name : {"VTS_01_0.VOB", "VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_3.VOB",
+                             "VTS_01_5.VOB", "VTS_11_1.VOB", "VTS_11_2.VOB", "vts_02_1.vob",
+                             "vts_02_2.vob", "FEATURE_1.EVO", "FEATURE_2.EVO", "FEATURE_3.EVO"})
+        SaveFile(dir.path(name), {});
+    EXPECT_EQ(FollowingFiles(dir.path("VTS_01_1.VOB")),
+              (std::vector<std::string>{dir.path("VTS_01_2.VOB"), dir.path("VTS_01_3.VOB")}));
+    EXPECT_EQ(FollowingFiles(dir.path("VTS_01_2.VOB")),
+              std::vector<std::string>{dir.path("VTS_01_3.VOB")});
+    EXPECT_EQ(FollowingFiles(dir.path("VTS_11_1.VOB")),
+              std::vector<std::string>{dir.path("VTS_11_2.VOB")});
+    EXPECT_EQ(FollowingFiles(dir.path("vts_02_1.vob")),
+              std::vector<std::string>{dir.path("vts_02_2.vob")});
+    EXPECT_TRUE(FollowingFiles(dir.path("VTS_01_0.VOB")).empty());  // the menu
+    EXPECT_TRUE(FollowingFiles(dir.path("VTS_01_3.VOB")).empty());  // part 4 is missing
+    // A feature pair stops at its second file.
+    EXPECT_EQ(FollowingFiles(dir.path("FEATURE_1.EVO")),
+              std::vector<std::string>{dir.path("FEATURE_2.EVO")});
 }
 
 TEST(TextFormatTest, HexAndTimes) {

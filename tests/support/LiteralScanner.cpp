@@ -162,7 +162,8 @@ struct Literal {
                         std::min(n, i + 1 + static_cast<std::size_t>(std::max(LengthLeft, 0)));
                     for (std::size_t k = i + 1; k + 6 <= end; ++k) {
                         if (block[k] == 0x0B && block[k + 1] == 0x77) {
-                            if ((block[k + 5] >> 3) <= 10) line = "[b]Dolby Digital[/b] audio stream ";
+                            if ((block[k + 5] >> 3) <= 10)
+                                line = "[b]Dolby Digital[/b] audio stream ";
                             break;
                         }
                     }
@@ -432,9 +433,9 @@ struct Literal {
                 const bool plain = (b & 0xE0) == 0x20;
                 SubSlot = b & 0x1F;
                 SubId = b;
-                const std::string line = std::string(plain ? "[b]Subpicture[/b]"
-                                                           : "[b]Extended subpicture[/b]") +
-                                         " stream ";
+                const std::string line =
+                    std::string(plain ? "[b]Subpicture[/b]" : "[b]Extended subpicture[/b]") +
+                    " stream ";
                 if (ids(32, SubSlot) == -1) {
                     ids(32, SubSlot) = b;
                     if (!demuxMode) {
