@@ -1,4 +1,5 @@
 // DTS core frame headers (ETSI TS 102 114) and the XCh / X96 extension sync words.
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -109,6 +110,95 @@ void CoreHeader(BitReader& r, LogSink& sink) {
     say("   Source PCM resolution = " + std::string(kResolutions[r.bitsGet(3)]));
 }
 
+// nuMaxSampleRate of an asset, Hz.
+constexpr std::array<std::uint32_t, 16> kAssetRates{8000,  16000, 32000,  64000,  128000, 22050,
+                                                    44100, 88200, 176400, 352800, 12000,  24000,
+                                                    48000, 96000, 192000, 384000};
+
+// The sync words of the coding components an extension substream's assets may carry.
+struct Component {
+    std::uint32_t sync;
+    std::string_view line;
+};
+constexpr std::array<Component, 4> kComponents{{
+    {0x41A29547, "   Extension = [bl]Master Audio[/bl] (XLL lossless)"},
+    {0x655E315E, "   Extension = [bl]High Resolution[/bl] (XBR)"},
+    {0x1D95F262, "   Extension = [bl]High Resolution[/bl] (X96)"},
+    {0x0A801921, "   Extension = [bl]Express[/bl] (LBR)"},
+}};
+
+std::uint32_t Bits(BitReader& r, unsigned n) {
+    return n > 16 ? (r.bitsGet(n - 16) << 16) | r.bitsGet(16) : r.bitsGet(n);
+}
+
+void SkipBits(BitReader& r, std::uint32_t n) {
+    for (; n > 16; n -= 16)
+        r.bitsSkip(16);
+    r.bitsSkip(n);
+}
+
+// The DTS-HD extension substream header behind its sync word at `at` (ETSI TS 102 114, 7.5):
+// its index and sizes, the first asset's sampling rate and channel count when the static fields
+// are there, and the components its assets carry, found by their sync words.
+void ExtensionSubstream(const Payload& payload, std::size_t at, LogSink& sink) {
+    BitReader r(payload.block.data(), payload.block.size(), at);
+    r.bitsStart();
+    r.bitsSkip(8);  // UserDefinedBits
+    const std::uint32_t index = r.bitsGet(2);
+    const bool longSizes = r.bitsGet(1) == 1;
+    const std::uint32_t headerSize = r.bitsGet(longSizes ? 12 : 8) + 1;
+    const unsigned sizeBits = longSizes ? 20 : 16;
+    const std::uint32_t frameSize = Bits(r, sizeBits) + 1;
+    if (!r.complete()) return;
+    sink.log("   [b]DTS-HD[/b] extension substream " + std::to_string(index) +
+             ": header size = " + std::to_string(headerSize) +
+             " bytes, frame size = " + std::to_string(frameSize) + " bytes");
+    if (r.bitsGet(1) == 1) {                     // bStaticFieldsPresent
+        r.bitsSkip(5);                           // nuRefClockCode, nuExSSFrameDurationCode
+        if (r.bitsGet(1) == 1) SkipBits(r, 36);  // nuTimeStamp, nLSB
+        const std::uint32_t presentations = r.bitsGet(3) + 1;
+        const std::uint32_t assets = r.bitsGet(3) + 1;
+        std::array<std::uint32_t, 8> active{};
+        for (std::uint32_t k = 0; k < presentations; ++k)
+            active[k] = r.bitsGet(index + 1);
+        for (std::uint32_t k = 0; k < presentations; ++k) {
+            for (std::uint32_t ss = 0; ss <= index; ++ss) {
+                if (((active[k] >> ss) & 1) != 0) r.bitsSkip(8);  // nuActiveAssetMask
+            }
+        }
+        if (r.bitsGet(1) == 1) {  // bMixMetadataEnbl
+            r.bitsSkip(2);
+            const std::uint32_t maskBits = (r.bitsGet(2) + 1) << 2;
+            const std::uint32_t configs = r.bitsGet(2) + 1;
+            SkipBits(r, maskBits * configs);
+        }
+        SkipBits(r, sizeBits * assets);          // nuAssetFsize
+        r.bitsSkip(12);                          // nuAssetDescriptFsize, nuAssetIndex
+        if (r.bitsGet(1) == 1) r.bitsSkip(4);    // nuAssetTypeDescriptor
+        if (r.bitsGet(1) == 1) SkipBits(r, 24);  // LanguageDescriptor
+        if (r.bitsGet(1) == 1) SkipBits(r, 8 * (r.bitsGet(10) + 1));  // InfoTextString
+        r.bitsSkip(5);                                                // nuBitResolution
+        const std::uint32_t rate = kAssetRates[r.bitsGet(4)];
+        const std::uint32_t channels = r.bitsGet(8) + 1;
+        if (r.complete())
+            sink.log("   Asset sampling frequency = [bl]" +
+                     FormatGeneral(rate / 1000.0, sink.decimalSeparator()) +
+                     "[/bl] kHz, channels = [bl]" + std::to_string(channels) + "[/bl]");
+    }
+    // The components, in the bytes of this substream that the block holds.
+    const std::size_t end = std::min<std::size_t>(payload.block.size(), at - 4 + frameSize);
+    std::array<bool, kComponents.size()> said{};
+    std::uint32_t window = 0;
+    for (std::size_t k = at - 4 + std::min<std::size_t>(headerSize, frameSize); k < end; ++k) {
+        window = (window << 8) | payload.block[k];
+        for (std::size_t c = 0; c < kComponents.size(); ++c) {
+            if (window != kComponents[c].sync || said[c]) continue;
+            said[c] = true;
+            sink.log(kComponents[c].line);
+        }
+    }
+}
+
 }  // namespace
 
 void DTSdetails(const Payload& payload, LogSink& sink) {
@@ -123,6 +213,8 @@ void DTSdetails(const Payload& payload, LogSink& sink) {
             sink.log("   Channel extension found");
         } else if (r.window == 0x1D95F262) {  // X96
             sink.log("   Frequency extensiond found ([bl]96[/bl] kHz)");
+        } else if (r.window == 0x64582025) {  // DTS-HD extension substream
+            ExtensionSubstream(payload, r.position, sink);
         }
     }
 }

@@ -333,6 +333,52 @@ TEST(Ac3Test, SyncSearchAndItsReArming) {
               "   Channel arrangement = [bl]L + R + C + Ls + Rs[/bl], bsid = 8, bsmod =0");
 }
 
+// An E-AC-3 frame of `bytes` bytes written field by field (Annex E, E.1.2.1): strmtyp,
+// substreamid, frmsiz, fscod, numblkscod, acmod, lfeon, bsid 16, dialnorm, no compr, and for a
+// dependent substream its chanmap.
+Bytes Eac3Unit(int strmtyp, int substream, int bytes, int acmod, int lfe, int chanmap = -1) {
+    BitWriter w;
+    w.put(0x0B77, 16).put(strmtyp, 2).put(substream, 3).put(bytes / 2 - 1, 11);
+    w.put(0, 2).put(3, 2).put(acmod, 3).put(lfe, 1).put(16, 5).put(31, 5).put(0, 1);
+    if (strmtyp == 1) {
+        w.put(chanmap >= 0 ? 1 : 0, 1);
+        if (chanmap >= 0) w.put(static_cast<std::uint64_t>(chanmap), 16);
+    }
+    Bytes frame = w.take();
+    const Bytes rest = Counting(static_cast<std::size_t>(bytes) - frame.size(), 9);
+    frame.insert(frame.end(), rest.begin(), rest.end());
+    return frame;
+}
+
+TEST(Ac3Test, DependentSubstreamsOfTheFirstAccessUnit) {
+    // 5.1 in the independent substream, the back surround pair Lrs/Rrs (chanmap bit 6) in a
+    // dependent one: 7.1.
+    const Bytes independent = Eac3Unit(0, 0, 1000, 7, 1);
+    const Bytes dependent = Eac3Unit(1, 0, 400, 2, 0, 0x8000 >> 6);
+    const Lines lines = Ac3(Join({independent, dependent, independent}));
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "   Stream 0 is [b]Dolby Digital Plus[/b]");
+    EXPECT_EQ(lines[4], "   Channel arrangement = [bl]L + R + C + Ls + Rs[/bl], bsid = 16");
+    EXPECT_EQ(lines[6], "   Dependent substream 0: channel map = [bl]Lrs + Rrs[/bl]");
+    EXPECT_EQ(lines[7], "   Total channel layout = [bl]7.1[/bl]");
+
+    // Two dependents, one without a chanmap (its acmod says L R), one with Lw/Rw and Cvh.
+    const Lines two = Ac3(Join({independent, Eac3Unit(1, 0, 300, 2, 0),
+                                Eac3Unit(1, 1, 300, 2, 0, (0x8000 >> 10) | (0x8000 >> 12))}));
+    ASSERT_EQ(two.size(), 9u);
+    EXPECT_EQ(two[6], "   Dependent substream 0: channel map = [bl]L + R[/bl]");
+    EXPECT_EQ(two[7], "   Dependent substream 1: channel map = [bl]Lw + Rw + Cvh[/bl]");
+    EXPECT_EQ(two[8], "   Total channel layout = [bl]8.1[/bl]");
+
+    // A payload that opens with a dependent frame is described from the next independent one.
+    const Lines late = Ac3(Join({dependent, independent, dependent}));
+    ASSERT_EQ(late.size(), 8u);
+    EXPECT_EQ(late[0], "   Stream 0 is [b]Dolby Digital Plus[/b]");
+    EXPECT_EQ(late[7], "   Total channel layout = [bl]7.1[/bl]");
+    // A plain 5.1 stream says nothing more than before.
+    EXPECT_EQ(Ac3(Join({independent, independent})).size(), 6u);
+}
+
 // ---- LPCM ----
 
 Lines Lpcm(const Bytes& header, bool dvdVideo = false,
@@ -419,6 +465,17 @@ TEST(MlpTest, MajorSyncsOfTrueHdAndMlp) {
     EXPECT_EQ(Mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x00}).size(), 2u);
 }
 
+TEST(MlpTest, APayloadThatStartsInsideAnAccessUnitIsReadFromItsFirstMajorSync) {
+    // The tail of an access unit, then one with a major sync: its check nibble and length, its
+    // timing, the sync, the format information.
+    const Bytes tail = Counting(37, 5);
+    const Bytes unit{0x50, 0x40, 0x12, 0x34, 0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x47, 0x80, 0x01, 0x00};
+    const Lines lines = Mlp(Join({tail, unit}));
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "   [b]TrueHD[/b] stream (up to 8 channels)");
+    EXPECT_EQ(lines[5], "      channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]");
+}
+
 // ---- DTS (ETSI TS 102 114) ----
 
 struct DtsFields {
@@ -502,6 +559,46 @@ TEST(DtsTest, ExtensionSyncWordsTwoFramesAndTheEndOfTheData) {
     Sink sink;
     analysers::DTSdetails(Over(core, 0, 6), sink);
     EXPECT_EQ(sink.lines.size(), 11u);
+}
+
+// A DTS-HD extension substream header (ETSI TS 102 114, 7.5) with static fields, one
+// presentation and one asset, then `body`.
+Bytes ExtensionSubstream(int rateCode, int channels, const Bytes& body) {
+    const int headerSize = 32;
+    const int frameSize = headerSize + static_cast<int>(body.size());
+    BitWriter w;
+    w.put(0x64582025, 32).put(0, 8).put(0, 2).put(0, 1);  // user bits, index 0, short sizes
+    w.put(headerSize - 1, 8).put(frameSize - 1, 16);
+    w.put(1, 1).put(0, 2).put(1, 3).put(0, 1);  // static fields, clock, duration, no time stamp
+    w.put(0, 3).put(0, 3).put(1, 1).put(1, 8);  // 1 presentation, 1 asset, its masks
+    w.put(0, 1);                                // no mixing metadata
+    w.put(static_cast<std::uint64_t>(body.size()) - 1, 16);                  // nuAssetFsize
+    w.put(20, 9).put(0, 3).put(0, 1).put(1, 1).put(0x656E67, 24).put(0, 1);  // language "eng"
+    w.put(23, 5).put(static_cast<std::uint64_t>(rateCode), 4).put(channels - 1, 8);
+    Bytes header = w.take();
+    header.resize(headerSize, 0);
+    header.insert(header.end(), body.begin(), body.end());
+    return header;
+}
+
+TEST(DtsTest, TheExtensionSubstreamBehindTheCoreAndItsComponents) {
+    const Bytes xll = Join({{0x41, 0xA2, 0x95, 0x47}, Counting(60, 1)});
+    const Lines lines = Dts(Join({DtsCore({}), ExtensionSubstream(12, 8, xll), {0x00}}));
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[11],
+              "   [b]DTS-HD[/b] extension substream 0: header size = 32 bytes, frame "
+              "size = 96 bytes");
+    EXPECT_EQ(lines[12], "   Asset sampling frequency = [bl]48[/bl] kHz, channels = [bl]8[/bl]");
+    EXPECT_EQ(lines[13], "   Extension = [bl]Master Audio[/bl] (XLL lossless)");
+
+    const Bytes lbr = Join({{0x0A, 0x80, 0x19, 0x21}, Counting(20, 2)});
+    const Lines express = Dts(Join({ExtensionSubstream(6, 2, lbr), {0x00}}));
+    ASSERT_EQ(express.size(), 3u);
+    EXPECT_EQ(express[1], "   Asset sampling frequency = [bl]44.1[/bl] kHz, channels = [bl]2[/bl]");
+    EXPECT_EQ(express[2], "   Extension = [bl]Express[/bl] (LBR)");
+    const Bytes xbr = Join({{0x65, 0x5E, 0x31, 0x5E}, Counting(20, 3)});
+    EXPECT_EQ(Dts(Join({ExtensionSubstream(13, 6, xbr), {0x00}}))[2],
+              "   Extension = [bl]High Resolution[/bl] (XBR)");
 }
 
 TEST(BitReaderTest, FieldsMostSignificantBitFirst) {
