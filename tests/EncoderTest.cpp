@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/Markup.h"
 #include "tests/support/ScanHelpers.h"
@@ -177,6 +178,46 @@ TEST_F(EncoderTest, DtsAndTrueHd) {
     EXPECT_TRUE(Has(lines, "   TrueHD stream (up to 8 channels)")) << Joined(lines);
     EXPECT_TRUE(Has(lines, "   Sampling frequency = " + InThousands(s, "sample_rate") + " kHz"))
         << Joined(lines);
+}
+
+TEST_F(EncoderTest, DvdAudioMlpDemuxesToTheEncodersStreamAndDecodesCleanly) {
+    const Bytes mlp = encode("sine=sample_rate=96000", "-ac 2 -c:a mlp -strict -2 -f mlp", "a.mlp");
+    const nlohmann::json s = probe("a.mlp");
+    // DVD-Audio packets: id 0xA1, a counter, header length 6, the access unit pointer and four
+    // more header bytes, then the stream.
+    PsBuilder ps;
+    std::uint8_t counter = 0;
+    for (std::size_t at = 0; at < mlp.size(); at += 2000) {
+        const std::size_t length = std::min<std::size_t>(2000, mlp.size() - at);
+        Bytes data(10 + length, 0x00);
+        data[0] = 0xA1, data[1] = counter++, data[3] = 0x06;
+        std::copy_n(mlp.begin() + static_cast<std::ptrdiff_t>(at), length, data.begin() + 10);
+        ps.pack().private1(data, {.pts = at == 0 ? std::optional<std::uint64_t>(0x1000)
+                                                 : std::nullopt});
+    }
+    ps.save(dir.path("ATS_01_1.AOB"));
+    TestHost host;
+    host.source = dir.path("ATS_01_1.AOB");
+    host.folder = dir.path("");
+    Engine engine(host);
+    host.takeBoxes(RunDetection(engine, host.source).boxes);
+    std::vector<std::string> lines;
+    for (const std::string& line : host.lines)
+        lines.push_back(ParseMarkup(line).plain);
+    EXPECT_TRUE(Has(lines, "MLP audio stream 1 found!")) << Joined(lines);
+    EXPECT_TRUE(Has(lines, "   Sampling frequency = " + InThousands(s, "sample_rate") + " kHz"))
+        << Joined(lines);
+    RunDemux(engine, host.source);
+    const std::string out = dir.path("ATS_01_1.LPCM.stream.01.mpa");
+    EXPECT_EQ(LoadFile(out), mlp);
+    EXPECT_EQ(Output("ffmpeg -v error -f mlp -i '" + out + "' -f null - 2>&1"), "");
+}
+
+TEST_F(EncoderTest, DolbyDigitalInADolbyDigitalPlusIdIsNamedSo) {
+    const Bytes ac3 = encode("sine=sample_rate=48000", "-ac 2 -c:a ac3 -b:a 192k -f ac3", "a.ac3");
+    const auto lines = describe(0xBD, 0xC2, ac3);
+    EXPECT_TRUE(Has(lines, "Dolby Digital audio stream 2 found!")) << Joined(lines);
+    EXPECT_TRUE(Has(lines, "   Stream 2 is Dolby Digital")) << Joined(lines);
 }
 
 }  // namespace
