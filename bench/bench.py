@@ -49,7 +49,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="runs of each command (default 5)")
     parser.add_argument("--dir", default="/tmp/strandis-bench", help="where the stream and outputs go")
     parser.add_argument("--only", help="semicolon-separated names of the runs to time")
-    parser.add_argument("--before", help="an earlier strandis-cli whose full scan is timed too")
+    parser.add_argument("--before", help="an earlier strandis-cli whose runs are timed too, beside ours")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -78,8 +78,13 @@ def main():
          "ffmpeg remux without one stream"),
     ]
     if args.before:
-        runs.insert(2, ("scan --full, frames and details (before)", f"{args.before} scan --full '{stream}'", False,
-                        "ffprobe -count_packets"))
+        # Each of our runs twice, the earlier build's right behind ours.
+        twins = []
+        for run in runs:
+            twins.append(run)
+            if run[1].startswith(CLI):
+                twins.append((run[0] + " (before)", args.before + run[1][len(CLI):], run[2], run[3]))
+        runs = twins
     if ffmpeg:
         runs += [
             ("ffprobe -count_packets", f"ffprobe -v quiet -count_packets -show_entries stream=nb_read_packets '{stream}'", False, None),
@@ -91,7 +96,8 @@ def main():
         ]
     if args.only:
         wanted = set(args.only.split(";"))
-        runs = [r for r in runs if r[0] in wanted or r[0].split(" ")[0] in ("cat", "cp")]
+        runs = [r for r in runs
+                if r[0].removesuffix(" (before)") in wanted or r[0].split(" ")[0] in ("cat", "cp")]
 
     # Rounds of every command in turn, so that a slow spell of the machine weighs on all alike.
     times = {name: [] for name, *_ in runs}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace strandis {
@@ -91,12 +93,26 @@ inline constexpr IdRange kIdRanges[] = {
      "[b]Dolby Digital[/b] Plus audio stream "},
 };
 
+// For each id space, the index in kIdRanges of the range that holds each id (-1: none), so that
+// the scanner finds a range in one step.
+inline constexpr auto kIdRangeIndex = [] {
+    std::array<std::array<std::int8_t, 256>, 3> index{};
+    for (auto& space : index)
+        space.fill(-1);
+    for (std::size_t k = 0; k < std::size(kIdRanges); ++k) {
+        const IdRange& range = kIdRanges[k];
+        for (int id = range.first; id <= range.last; ++id)
+            index[static_cast<std::size_t>(range.space)][static_cast<std::size_t>(id)] =
+                static_cast<std::int8_t>(k);
+    }
+    return index;
+}();
+
 // The range that holds `id` in `space`, or nullptr.
 constexpr const IdRange* FindIdRange(IdSpace space, std::uint32_t id) {
-    for (const IdRange& range : kIdRanges) {
-        if (range.holds(space, id)) return &range;
-    }
-    return nullptr;
+    if (id > 0xFF) return nullptr;
+    const int k = kIdRangeIndex[static_cast<std::size_t>(space)][id];
+    return k < 0 ? nullptr : &kIdRanges[k];
 }
 
 // The range of an id as the inventory stores it: sub-stream ids for audio and subpictures,
