@@ -270,7 +270,7 @@ std::size_t InputFile::available(std::size_t count) {
     struct stat st {};
     if (::fstat(fd_, &st) == 0) end = std::min<std::int64_t>(end, st.st_size);
     if (position_ >= end) {
-        if (position_ < size_) ended(position_);
+        if (position_ < size_) ended(end);
         return 0;
     }
     return static_cast<std::size_t>(
@@ -278,15 +278,17 @@ std::size_t InputFile::available(std::size_t count) {
 }
 
 void InputFile::checkIntact() {
-    if (!mapper_ || !mapper_->lost()) return;
+    // A file cut inside the last page of a mapping raises no bus error: the kernel reads the
+    // rest of that page as zeros. Its size tells.
     struct stat st {};
-    const std::int64_t now = ::fstat(fd_, &st) == 0 ? st.st_size : 0;
-    ended(std::min(now, size_));
+    const std::int64_t now = ::fstat(fd_, &st) == 0 ? st.st_size : size_;
+    if (now >= size_ && !(mapper_ && mapper_->lost())) return;
+    ended(std::min({now, size_, position_}));
 }
 
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
     if (mapper_) {
-        checkIntact();
+        if (mapper_->lost()) checkIntact();
         const std::size_t n = available(count);
         if (n == 0) return {};
         const std::int64_t index = position_ / static_cast<std::int64_t>(kWindow);

@@ -1,0 +1,51 @@
+// Sources that shrink, lie about their size or are no files at all, and counts past 32 bits.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "engine/DemuxRun.h"
+#include "engine/Detection.h"
+#include "engine/RunError.h"
+#include "tests/support/ScanHelpers.h"
+
+namespace strandis::test {
+namespace {
+
+std::string ErrorOf(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const RunError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// Cut inside the last page of the last block, between reading that block and scanning it: the
+// kernel gives the rest of the page as zeros, and only the file's size tells.
+TEST(HardeningTest, ASourceCutInsideItsLastPageIsReportedAsCutShort) {
+    TempDir dir;
+    constexpr std::size_t kSize = 4 * 1024 * 1024;  // the progress point falls on the last block
+    PsBuilder ps;
+    while (ps.size() + 2048 <= kSize)
+        ps.pack().video(0xE0, Counting(2000, 1), 0x9000).padTo(2048);
+    ASSERT_EQ(ps.size(), kSize);
+    const std::string path = dir.path("FEATURE_1.EVO");
+    ps.save(path);
+
+    TestHost host;
+    host.source = path;
+    host.folder = dir.path("");
+    Engine engine(host);
+    host.takeBoxes(RunDetection(engine, path).boxes);
+    host.lines.clear();
+    host.onPendingEvents = [&] { ASSERT_EQ(::truncate(path.c_str(), kSize - 372), 0); };
+    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, path); }),
+              "Cannot read file \"" + path + "\". It ended after " + std::to_string(kSize - 372) +
+                  " of " + std::to_string(kSize) + " bytes.");
+    EXPECT_EQ(host.lines.back(), "Incomplete: " + dir.path("FEATURE_1.MPEG-2.stream.0.mpv"));
+}
+
+}  // namespace
+}  // namespace strandis::test
