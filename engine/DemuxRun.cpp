@@ -128,7 +128,7 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
     }
 }
 
-std::string DemuxFrameCountLine(std::int32_t count, int slot, char timeSeparator) {
+std::string DemuxFrameCountLine(std::int64_t count, int slot, char timeSeparator) {
     return std::to_string(count) + " frames (" + FormatHms(count / 23.976, timeSeparator) +
            " s) count in video stream " + std::to_string(slot) + ".";
 }

@@ -19,7 +19,7 @@ struct WrittenFile {
 struct RunOutcome {
     std::vector<WrittenFile> files;
     bool stoppedEarly = false;
-    std::array<std::int32_t, 2> frames{};
+    FrameCounts frames{};
 };
 
 // Appends the payload chunks of a demux-mode scan to the files of the ticked boxes: video and
@@ -65,6 +65,6 @@ private:
 RunOutcome RunDemux(Engine& engine, const std::string& sourcePath);
 
 // The frame-count line of the demultiplexing run: count at 23.976 pictures per second.
-std::string DemuxFrameCountLine(std::int32_t count, int slot, char timeSeparator = ':');
+std::string DemuxFrameCountLine(std::int64_t count, int slot, char timeSeparator = ':');
 
 }  // namespace strandis

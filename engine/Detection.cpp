@@ -17,7 +17,7 @@ void StreamBoxes::reset() {
         box = {false, false, "No subpicture"};
 }
 
-std::string FrameCountLine(std::int32_t count, int slot, char timeSeparator) {
+std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator) {
     const double seconds = static_cast<double>(count) * 1001.0 / 24000.0;
     return std::to_string(count) + " frames ([b]" + FormatHms(seconds, timeSeparator) +
            " s[/b]) count in video stream " + std::to_string(slot) + ".";
@@ -142,7 +142,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
         if (engine.FrameCount[slot] > 0)
             host.log(FrameCountLine(engine.FrameCount[slot], slot, host.timeSeparator()));
     }
-    if (static_cast<std::int64_t>(engine.FrameCount[0]) + engine.FrameCount[1] > 0) host.log("");
+    if (engine.FrameCount[0] + engine.FrameCount[1] > 0) host.log("");
     return result;
 }
 

@@ -32,7 +32,7 @@ struct DetectionResult {
     std::vector<std::string> files;  // the files scanned, first file first
     std::int64_t firstSize = 0;      // in bytes
     bool stoppedEarly = false;       // Cancel or the fast-check limit
-    std::array<std::int32_t, 2> frames{};
+    FrameCounts frames{};
 };
 
 // "Read EVO": scans the source (and, when asked, the second feature file), turns the stream
@@ -58,6 +58,6 @@ void ContinueOn(Engine& engine, const std::string& second, const std::string& ac
 void EndRun(RunHost& host);
 
 // The frame-count line of the detection run: count at 24000/1001 pictures per second.
-std::string FrameCountLine(std::int32_t count, int slot, char timeSeparator = ':');
+std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator = ':');
 
 }  // namespace strandis

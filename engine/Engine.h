@@ -14,6 +14,10 @@ namespace strandis {
 
 enum class ScanMode { Check = 0, Demux = 1 };
 
+// Pictures counted in video slots 0 and 1; 64 bits, since a crafted stream can hold more than
+// 2^31 start codes.
+using FrameCounts = std::array<std::int64_t, 2>;
+
 inline constexpr std::size_t kBlockSize = 0x40000;       // 262,144 bytes a read
 inline constexpr std::int64_t kProgressStep = 0x400000;  // 4 MiB
 inline constexpr std::int64_t kRepaintStep = 0x4000000;  // 64 MiB
@@ -37,7 +41,7 @@ public:
     std::array<std::uint8_t, 2> DetailsShownVideo{};
     std::array<std::uint8_t, 16> DetailsShownAudio{};
     std::array<std::uint8_t, StreamInventory::kSubSlots> DetailsShownSub{};
-    std::array<std::int32_t, 2> FrameCount{};
+    FrameCounts FrameCount{};
     std::uint32_t MinPts = 0;
     std::uint8_t StopFlag = 0;
     std::uint8_t DemuxActive = 0;

@@ -90,7 +90,7 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     // The boxes offer the streams of both files; the frames are counted over both.
     EXPECT_EQ(result.boxes.audio[0].caption, "DD.stream.00");
     EXPECT_EQ(result.boxes.audio[1].caption, "DD+.stream.01");
-    EXPECT_EQ(result.frames, (std::array<std::int32_t, 2>{3, 0}));
+    EXPECT_EQ(result.frames, (FrameCounts{3, 0}));
     EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "Continue on FEATURE_2.EVO"),
               host.lines.end());
     EXPECT_EQ(host.status[1], (std::pair<int, std::string>{0, "Reading FEATURE_2.EVO"}));
@@ -101,7 +101,7 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     const DetectionResult alone = run("FEATURE_1.EVO");
     EXPECT_EQ(engine.OutputBase, "FEATURE_1");
     EXPECT_EQ(alone.files.size(), 1u);
-    EXPECT_EQ(alone.frames, (std::array<std::int32_t, 2>{1, 0}));
+    EXPECT_EQ(alone.frames, (FrameCounts{1, 0}));
 }
 
 TEST_F(DetectionTest, ACancelledFirstScanReadsNoSecondFileAndCountsNothing) {
@@ -115,7 +115,7 @@ TEST_F(DetectionTest, ACancelledFirstScanReadsNoSecondFileAndCountsNothing) {
     const DetectionResult result = run("FEATURE_1.EVO");
     EXPECT_TRUE(result.stoppedEarly);
     EXPECT_EQ(result.files.size(), 1u);
-    EXPECT_EQ(result.frames, (std::array<std::int32_t, 2>{0, 0}));
+    EXPECT_EQ(result.frames, (FrameCounts{0, 0}));
     EXPECT_TRUE(result.boxes.video[0].ticked);  // what was found so far
     EXPECT_EQ(std::find(host.lines.begin(), host.lines.end(), "Continue on FEATURE_2.EVO"),
               host.lines.end());

@@ -170,7 +170,7 @@ TEST(DifferentialTest, RealAndLiteralScannersAgreeOnRandomAndDamagedStreams) {
             host.tick(BoxKind::Video, 0, maker.chance(50));
             host.tick(BoxKind::Video, 1, maker.chance(50));
             TestHost literalHost = host;
-            const std::array<std::int32_t, 2> frames{static_cast<std::int32_t>(maker.below(5)), 0};
+            const FrameCounts frames{static_cast<std::int64_t>(maker.below(5)), 0};
             const ScanTrace real = RealScan(path, demuxMode, host, nullptr, frames);
             const ScanTrace literal =
                 LiteralScan(file, demuxMode, literalHost, frames, 0xFFFFFFFFu);

@@ -47,5 +47,27 @@ TEST(HardeningTest, ASourceCutInsideItsLastPageIsReportedAsCutShort) {
     EXPECT_EQ(host.lines.back(), "Incomplete: " + dir.path("FEATURE_1.MPEG-2.stream.0.mpv"));
 }
 
+TEST(HardeningTest, FrameCountsGoPastTwoToTheThirtyFirst) {
+    TempDir dir;
+    PsBuilder ps;
+    ps.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00});
+    ps.save(dir.path("FEATURE_1.EVO"));
+    TestHost host;
+    host.source = dir.path("FEATURE_1.EVO");
+    Engine engine(host);
+    // The scanner adds to the counts it is given: start it just below the 32-bit limit.
+    engine.FrameCount = {0x7FFFFFFF - 1, 0};
+    engine.SourceStream.open(host.source);
+    engine.demux(ScanMode::Check);
+    EXPECT_EQ(engine.FrameCount[0], 0x7FFFFFFFLL + 2);
+
+    // 3,000,000,000 pictures at 24000/1001 a second are 125,125,000 s: 4:56:40 past whole days.
+    EXPECT_EQ(FrameCountLine(3000000000LL, 0),
+              "3000000000 frames ([b]4:56:40 s[/b]) count in video stream 0.");
+    EXPECT_EQ(DemuxFrameCountLine(3000000000LL, 1).substr(0, 19), "3000000000 frames (");
+    // Every count the 32-bit counters could hold reads as before.
+    EXPECT_EQ(FrameCountLine(171000, 0), "171000 frames ([b]1:58:52 s[/b]) count in video stream 0.");
+}
+
 }  // namespace
 }  // namespace strandis::test

@@ -206,7 +206,7 @@ TEST_F(ScannerTest, Vc1IsRecognisedByItsStreamIdExtension) {
                                                    "[b]VC-1[/b] video stream 1 found!"}));
     EXPECT_EQ(trace.streamIds[0], 0x55);
     EXPECT_EQ(trace.streamIds[1], 0x56);
-    EXPECT_EQ(trace.frames, (std::array<std::int32_t, 2>{2, 1}));
+    EXPECT_EQ(trace.frames, (FrameCounts{2, 1}));
 
     auto demuxed = RealScan(save(ps), true, host, &sink);
     ASSERT_EQ(demuxed.chunks.size(), 2u);  // the slot-less and the skipped packets give nothing
@@ -259,11 +259,11 @@ TEST_F(ScannerTest, PictureCountsFollowTheVideoTypeAndTheChunkStartRule) {
     ps.raw(Bytes(kBlock - 12 - ps.size(), 0xFF))
         .video(0xE0, {0x00, 0x00, 0x01, 0x00});  // 00 00 01 | 00
     auto trace = check(ps);
-    EXPECT_EQ(trace.frames, (std::array<std::int32_t, 2>{3, 1}));
+    EXPECT_EQ(trace.frames, (FrameCounts{3, 1}));
     host.tick(BoxKind::Video, 1, false);
-    EXPECT_EQ(demux(ps).frames, (std::array<std::int32_t, 2>{3, 0}));
+    EXPECT_EQ(demux(ps).frames, (FrameCounts{3, 0}));
     host.set(Option::CountFrames, false);
-    EXPECT_EQ(check(ps).frames, (std::array<std::int32_t, 2>{0, 0}));
+    EXPECT_EQ(check(ps).frames, (FrameCounts{0, 0}));
 }
 
 TEST_F(ScannerTest, MalformedLengthsNeverMoveTheMachineBackwards) {
@@ -332,7 +332,7 @@ TEST_F(ScannerTest, FastCheckStopsAtTheBlockThatPassesTheLimit) {
     EXPECT_EQ(trace.stopFlag, 1);
     EXPECT_EQ(trace.streamIds[0], 0xE0);
     EXPECT_EQ(trace.streamIds[16], -1);
-    EXPECT_EQ(trace.frames, (std::array<std::int32_t, 2>{0, 0}));  // discarded with the stop
+    EXPECT_EQ(trace.frames, (FrameCounts{0, 0}));  // discarded with the stop
     ASSERT_FALSE(trace.progress.empty());
     EXPECT_EQ(trace.progress.back(), "284/295 Mbytes");
 
@@ -365,7 +365,7 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesAndStopOnCancel) {
     engine.demux(ScanMode::Check);
     EXPECT_EQ(engine.StopFlag, 1);
     EXPECT_EQ(engine.SourceStream.position(), 4 * 1048576);
-    EXPECT_EQ(engine.FrameCount, (std::array<std::int32_t, 2>{0, 0}));
+    EXPECT_EQ(engine.FrameCount, (FrameCounts{0, 0}));
     EXPECT_EQ(engine.StreamIds.audio(0), -1);
 }
 

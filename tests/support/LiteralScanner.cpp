@@ -466,7 +466,7 @@ struct Literal {
 }  // namespace
 
 ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host,
-                      std::array<std::int32_t, 2> frames, std::uint32_t minPts) {
+                      FrameCounts frames, std::uint32_t minPts) {
     Literal m{demuxMode, host, {}};
     m.trace.streamIds.fill(-1);
     m.trace.frames = frames;

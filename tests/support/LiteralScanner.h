@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Engine.h"
 #include "engine/RunHost.h"
 #include "tests/support/PsBuilder.h"
 
@@ -24,7 +25,7 @@ struct ScanTrace {
     std::vector<std::string> log;
     std::vector<std::string> progress;  // panel-1 lines up to ", Remaining time"
     std::array<std::int32_t, 64> streamIds{};
-    std::array<std::int32_t, 2> frames{};
+    FrameCounts frames{};
     std::uint32_t minPts = 0;
     std::uint8_t stopFlag = 0;
     std::vector<SeenChunk> chunks;
@@ -34,6 +35,6 @@ struct ScanTrace {
 // picture counter with its shift register. It is the reference the real scanner is held to.
 // `host` answers the options and ticks; its log receives the lines.
 ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host,
-                      std::array<std::int32_t, 2> frames, std::uint32_t minPts);
+                      FrameCounts frames, std::uint32_t minPts);
 
 }  // namespace strandis::test

@@ -5,7 +5,7 @@
 namespace strandis::test {
 
 ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, RecordingSink* sink,
-                   std::array<std::int32_t, 2> frames, std::uint32_t minPts) {
+                   FrameCounts frames, std::uint32_t minPts) {
     Engine engine(host);
     RecordingSink own;
     RecordingSink& chunks = sink != nullptr ? *sink : own;

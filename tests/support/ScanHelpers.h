@@ -24,7 +24,7 @@ public:
 
 // Runs the real scanner over `path` and returns what it did, in the reference's terms.
 ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host,
-                   RecordingSink* sink = nullptr, std::array<std::int32_t, 2> frames = {0, 0},
+                   RecordingSink* sink = nullptr, FrameCounts frames = {0, 0},
                    std::uint32_t minPts = 0xFFFFFFFFu);
 
 // All chunk bytes of one kind and slot, in order.
