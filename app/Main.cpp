@@ -578,7 +578,7 @@ void TfMain::bCheckClick() {
     try {
         const DetectionResult result = RunDetection(engine_, sourcePath_);
         applyBoxes(result.boxes);
-    } catch (const RunError& error) {
+    } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
     }
     endRun();
@@ -592,7 +592,7 @@ void TfMain::writingRun(RunOutcome (*run)(Engine&, const std::string&)) {
     try {
         run(engine_, sourcePath_);
         done = true;
-    } catch (const RunError& error) {
+    } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
     }
     endRun();
@@ -654,7 +654,7 @@ void TfMain::bReadXPLClick() {
                 target->setText(label);
             }
         }
-    } catch (const RunError& error) {
+    } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
     }
     mXPL->setVisible(true);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -231,7 +232,8 @@ InputFile::~InputFile() {
 
 void InputFile::open(const std::string& path) {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a named pipe would otherwise wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) fail("Cannot open file", path, errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
@@ -239,16 +241,38 @@ void InputFile::open(const std::string& path) {
         ::close(fd);
         fail("Cannot open file", path, error);
     }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fail("Cannot open file", path, EISDIR);
+    }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        fail("Cannot open file", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        throw RunError("Cannot open file \"" + path +
+                       "\". It is not a regular file (a pipe, a device or a socket).");
     }
+    // Files of /proc and the like say they hold nothing and then give data.
+    std::uint8_t probe = 0;
+    if (st.st_size == 0 && ::pread(fd, &probe, 1, 0) > 0) {
+        ::close(fd);
+        throw RunError("Cannot open file \"" + path +
+                       "\". Its size is not known (it says 0 bytes but holds data); copy it into "
+                       "a regular file first.");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     fd_ = fd;
     size_ = st.st_size;
     position_ = 0;
     path_ = path;
-    if (size_ > 0) mapper_ = std::make_unique<Mapper>(fd_, size_);
+    if (size_ > 0) {
+        // Without a thread for the mapping (a low limit on threads or memory), the file is read
+        // on the run's own thread.
+        try {
+            mapper_ = std::make_unique<Mapper>(fd_, size_);
+        } catch (const std::system_error&) {
+            mapper_.reset();
+        }
+    }
 }
 
 void InputFile::close() noexcept {

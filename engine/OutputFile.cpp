@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "engine/RunError.h"
 
@@ -19,9 +20,13 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
     if (fd < 0) throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno));
     fd_ = fd;
     path_ = path;
-    if (!buffer_) buffer_.reset(new std::uint8_t[kBufferSize]);
-    behind_ = behind;
-    if (behind_ != nullptr && !spare_) spare_.reset(new std::uint8_t[kBufferSize]);
+    try {
+        if (!buffer_) buffer_.reset(new std::uint8_t[kBufferSize]);
+        behind_ = behind;
+        if (behind_ != nullptr && !spare_) spare_.reset(new std::uint8_t[kBufferSize]);
+    } catch (const std::bad_alloc&) {
+        throw RunError("Cannot create file \"" + path + "\". There is not enough memory for it.");
+    }
     used_ = 0;
     written_ = 0;
     queued_ = 0;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 namespace strandis {
 
@@ -20,9 +21,16 @@ int WriteAll(int fd, const std::uint8_t* data, std::size_t length, std::int64_t&
     return 0;
 }
 
-WriteBehind::WriteBehind() : thread_([this] { run(); }) {}
+WriteBehind::WriteBehind() {
+    // Without a thread (a low limit on threads or memory) the writes are made as they are posted.
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+    }
+}
 
 WriteBehind::~WriteBehind() {
+    if (!thread_.joinable()) return;
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
@@ -32,6 +40,11 @@ WriteBehind::~WriteBehind() {
 }
 
 std::uint64_t WriteBehind::post(int fd, const std::uint8_t* data, std::size_t length, int& error) {
+    if (!thread_.joinable()) {
+        std::int64_t written = 0;
+        if (error == 0) error = WriteAll(fd, data, length, written);
+        return 0;
+    }
     std::uint64_t ticket = 0;
     {
         const std::lock_guard lock(mutex_);

@@ -45,7 +45,7 @@ private:
     std::uint64_t postedCount_ = 0;
     std::uint64_t doneCount_ = 0;
     bool stop_ = false;
-    std::thread thread_;  // last: it starts once the rest is in place
+    std::thread thread_;  // last: it starts once the rest is in place; none when it could not
 };
 
 }  // namespace strandis

@@ -221,6 +221,29 @@ TEST_F(FaultTest, InterruptedRunsLeaveWholePrefixesAndTheSourceIntact) {
     EXPECT_EQ(LoadFile(source), ps.bytes());
 }
 
+// Under a tight limit on memory the helper threads (the mapper's, the writer's) cannot start:
+// the run goes on without them, or stops with a message that says what failed.
+TEST_F(FaultTest, TooLittleMemoryForTheHelperThreads) {
+    if (!kMeasuresMemory) GTEST_SKIP() << "the sanitizers' shadow memory needs no limit";
+    const PsBuilder disc = Disc(400);
+    disc.save(dir.path("FEATURE_1.EVO"));
+    int done = 0;
+    for (rlim_t mib = 6; mib <= 40; mib += 2) {
+        const CliResult result = run({"demux", "--streams", "v0,a0", dir.path("FEATURE_1.EVO")},
+                                     {.addressSpaceLimit = mib << 20});
+        if (result.exitCode == 0) {
+            ++done;
+            EXPECT_EQ(fs::file_size(dir.path("FEATURE_1.DD.stream.00.mpa")), 100u * 1900) << mib;
+        } else {
+            // Too little even to start is the loader's business; once running, a clear message.
+            EXPECT_EQ(result.err.find("Resource temporarily unavailable"), std::string::npos)
+                << mib << ": " << result.err;
+            EXPECT_EQ(result.err.find("bad_alloc"), std::string::npos) << mib << ": " << result.err;
+        }
+    }
+    EXPECT_GT(done, 0);
+}
+
 TEST_F(FaultTest, PeakMemoryDoesNotGrowWithTheInput) {
     if (!kMeasuresMemory) GTEST_SKIP() << "memory is not measured under AddressSanitizer";
     // 40 MB and 400 MB of real packs (repeated), scanned and demultiplexed.

@@ -38,6 +38,8 @@ CliResult RunCli(std::vector<std::string> args, const std::string& folder,
         dup2(in, 0), dup2(o, 1), dup2(e, 2);
         const rlimit limit{limits.fileSizeLimit, limits.fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit space{limits.addressSpaceLimit, limits.addressSpaceLimit};
+        setrlimit(RLIMIT_AS, &space);
         if (limits.asNobody && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(126);
         execve(argv[0], argv.data(), environ);
