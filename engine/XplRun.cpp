@@ -2,6 +2,7 @@
 
 #include "engine/Detection.h"
 #include "engine/PathRules.h"
+#include "engine/RunError.h"
 
 namespace strandis {
 
@@ -16,6 +17,11 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
     } closeFile{file};
 
     file.open(playlistPath);
+    if (file.size() > kMaxPlaylistBytes) {
+        throw RunError("Cannot read file \"" + playlistPath + "\". It holds " +
+                       std::to_string(file.size()) + " bytes, more than a playlist may (" +
+                       std::to_string(kMaxPlaylistBytes >> 20) + " MiB).");
+    }
     host.log("Open " + ExtractFileName(playlistPath));
     host.log("Filesize: " + std::to_string(file.size()) + " bytes");
     playlist::TagScanner scanner(labels);

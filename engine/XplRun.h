@@ -8,6 +8,9 @@
 
 namespace strandis {
 
+// Real playlists are well under 1 MB; a larger file is refused before it is read.
+inline constexpr std::int64_t kMaxPlaylistBytes = 16 << 20;
+
 struct XplOutcome {
     std::vector<std::string> lines;  // the memo: the title's tags, or every tag
     bool titleFound = false;         // when false the tree stays as it was
@@ -17,7 +20,8 @@ struct XplOutcome {
 // "Read XPL": reads the playlist into tag lines, takes the attribute labels, cuts the lines to
 // the title that plays the file named by engine.OutputBase, and lists its tracks, marking their
 // slots in the stream inventory. Raises RunError when the file cannot be opened or read, or
-// when an attribute item's index is not a whole number; the file is closed in every case.
+// when an attribute item's index is not a whole number, or when the file is larger than
+// kMaxPlaylistBytes or holds more tags than any playlist; the file is closed in every case.
 XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
                   playlist::AttributeLabels& labels);
 

@@ -1,5 +1,7 @@
 #include "playlist/Xpl.h"
 
+#include <algorithm>
+
 #include "engine/RunError.h"
 
 namespace strandis::playlist {
@@ -7,6 +9,12 @@ namespace strandis::playlist {
 namespace {
 
 constexpr std::size_t kMaxValue = 255;
+
+// Real playlists are far below these; they bound what a hostile one can make us hold (the
+// file's bytes, plus at most 64 blanks of indent and a string's overhead per line).
+constexpr std::size_t kMaxTagBytes = 16384;  // the rest of a longer tag is dropped
+constexpr std::int32_t kMaxIndent = 32;      // levels shown; deeper elements are shown there
+constexpr std::size_t kMaxLines = 100000;
 
 std::string Upper(std::string_view text) {
     std::string out(text);
@@ -95,7 +103,7 @@ void TagScanner::feed(const std::uint8_t* data, std::size_t length) {
         const std::uint8_t b = data[k];
         const std::uint8_t before = lastBytes_ & 0xFF;
         if (b == '<') inTag_ = true, ++depth_;
-        if (inTag_) {
+        if (inTag_ && lineText_.size() < kMaxTagBytes) {
             if (b >= 32) {
                 lineText_ += static_cast<char>(b);
             } else if (lineText_.empty() || lineText_.back() != ' ') {
@@ -112,7 +120,7 @@ void TagScanner::feed(const std::uint8_t* data, std::size_t length) {
             // Empty elements, processing instructions and comments enclose nothing.
             if (before == '/' || before == '?' || (lastBytes_ & 0xFFFF) == 0x2D2D) --depth_;
             lineText_.clear();
-            for (std::int32_t d = 0; d < depth_; ++d)
+            for (std::int32_t d = 0; d < std::min(depth_, kMaxIndent); ++d)
                 lineText_ += "  ";
         }
         lastBytes_ = (lastBytes_ << 8) | b;
@@ -120,6 +128,9 @@ void TagScanner::feed(const std::uint8_t* data, std::size_t length) {
 }
 
 void TagScanner::addLine() {
+    if (lines_.size() == kMaxLines)
+        throw RunError("The playlist holds more than " + std::to_string(kMaxLines) +
+                       " tags, more than any disc's playlist does.");
     lines_.push_back(lineText_);
     const std::string& line = lines_.back();
     if (Contains(line, "Playlist") && Contains(Upper(line), "DISPLAYNAME"))

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/RunError.h"
+#include "engine/XplRun.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -67,6 +69,66 @@ TEST(HardeningTest, FrameCountsGoPastTwoToTheThirtyFirst) {
     EXPECT_EQ(DemuxFrameCountLine(3000000000LL, 1).substr(0, 19), "3000000000 frames (");
     // Every count the 32-bit counters could hold reads as before.
     EXPECT_EQ(FrameCountLine(171000, 0), "171000 frames ([b]1:58:52 s[/b]) count in video stream 0.");
+}
+
+TEST(HardeningTest, PipesDevicesAndProcFilesAreRefusedAtOnce) {
+    TempDir dir;
+    const std::string fifo = dir.path("FEATURE_1.EVO");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TestHost host;
+    Engine engine(host);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { RunDetection(engine, fifo); }),
+              "Cannot open file \"" + fifo +
+                  "\". It is not a regular file (a pipe, a device or a socket).");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(ErrorOf([&] { RunDetection(engine, "/dev/zero"); }),
+              "Cannot open file \"/dev/zero\". It is not a regular file (a pipe, a device or a "
+              "socket).");
+    EXPECT_EQ(ErrorOf([&] { RunDetection(engine, "/proc/self/status"); }),
+              "Cannot open file \"/proc/self/status\". Its size is not known (it says 0 bytes but "
+              "holds data); copy it into a regular file first.");
+    EXPECT_NE(ErrorOf([&] { RunDetection(engine, dir.root().string()); }).find("Is a directory"),
+              std::string::npos);
+    // An empty regular file is a file like any other: scanned, nothing found.
+    SaveFile(dir.path("EMPTY.EVO"), {});
+    EXPECT_EQ(ErrorOf([&] { RunDetection(engine, dir.path("EMPTY.EVO")); }), "no error");
+}
+
+TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
+    TempDir dir;
+    TestHost host;
+    Engine engine(host);
+    playlist::AttributeLabels labels;
+
+    // Larger than any playlist: refused before it is read.
+    const std::string big = dir.path("BIG.XPL");
+    {
+        std::ofstream out(big, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(kMaxPlaylistBytes));
+        out.put('>');
+    }
+    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, big, labels); }),
+              "Cannot read file \"" + big + "\". It holds " + std::to_string(kMaxPlaylistBytes + 1) +
+                  " bytes, more than a playlist may (16 MiB).");
+
+    // Too many tags.
+    std::string many;
+    for (int k = 0; k < 100001; ++k)
+        many += "<a/>";
+    SaveFile(dir.path("MANY.XPL"), Bytes(many.begin(), many.end()));
+    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, dir.path("MANY.XPL"), labels); }),
+              "The playlist holds more than 100000 tags, more than any disc's playlist does.");
+
+    // One huge tag, and elements nested a hundred thousand deep: each line stays short.
+    std::string deep = "<Playlist displayName=\"" + std::string(10 << 20, 'x') + "\">";
+    for (int k = 0; k < 50000; ++k)
+        deep += "<a>";
+    SaveFile(dir.path("DEEP.XPL"), Bytes(deep.begin(), deep.end()));
+    const XplOutcome outcome = RunXpl(engine, dir.path("DEEP.XPL"), labels);
+    ASSERT_EQ(outcome.lines.size(), 50001u);
+    EXPECT_EQ(outcome.lines[0].size(), 16384u);
+    EXPECT_EQ(outcome.lines.back(), std::string(64, ' ') + "<a>");
 }
 
 }  // namespace
