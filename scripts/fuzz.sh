@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and UndefinedBehaviorSanitizer on)
-# into build-fuzz/, seeds their corpora from the sample disc and the interop fixtures, and runs
-# each target for SECONDS (default 60), two at a time. Findings land in build-fuzz/findings/,
-# logs in build-fuzz/logs/.
+# into build-fuzz/, seeds their corpora from the sample disc, the interop fixtures and the corpus
+# kept in fuzz/corpus/, and runs each target for SECONDS (default 60), two at a time. Findings
+# land in build-fuzz/findings/, logs in build-fuzz/logs/. With STRANDIS_FUZZ_KEEP=1 the inputs
+# that reached new code are merged into fuzz/corpus/ afterwards, to be committed.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,9 +40,14 @@ done
 run() {
   local target=$1
   mkdir -p "build-fuzz/corpus/$target"
+  mkdir -p "fuzz/corpus/$target"
   build-fuzz/fuzz_"$target" -max_total_time="$seconds" -max_len=300000 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" \
-    "build-fuzz/corpus/$target" "$seeds/$target" > "build-fuzz/logs/$target.log" 2>&1
+    "build-fuzz/corpus/$target" "fuzz/corpus/$target" "$seeds/$target" > "build-fuzz/logs/$target.log" 2>&1
+  if [ "${STRANDIS_FUZZ_KEEP:-0}" = 1 ]; then
+    build-fuzz/fuzz_"$target" -merge=1 -max_len=300000 "fuzz/corpus/$target" "build-fuzz/corpus/$target" \
+      > "build-fuzz/logs/$target-merge.log" 2>&1
+  fi
   echo "$target: $(grep -E '^(stat::number_of_executed_units|stat::new_units_added)' "build-fuzz/logs/$target.log" | tr '\n' ' ')$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "build-fuzz/logs/$target.log" | tail -1)"
 }
 status=0
