@@ -25,8 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t length =
         std::min<std::size_t>(data[2] * 16u + data[1] % 16, block.size() - start);
     a::Payload payload{block, start, length};
-    for (std::size_t k = 0; k < 7; ++k)
-        payload.before[k] = data[3 + k];
+    // The private-stream-1 header: 7 bytes from the input, or up to 16 (a DVD-Audio one).
+    payload.headerLength = (reader & 0x40) != 0 ? std::min<std::size_t>(16, size - 3) : 7;
+    for (std::size_t k = 0; k < payload.headerLength; ++k)
+        payload.header[k] = data[3 + k];
+    const auto layout = static_cast<a::LpcmLayout>((reader >> 6) % 3);
     Sink sink;
     switch (reader % 9) {
         case 0:
@@ -39,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             a::MLPdetails(payload, sink);
             break;
         case 3:
-            a::LPCMdetails(payload, reader & 0x80, sink);
+            a::LPCMdetails(payload, layout, sink);
             break;
         case 4:
             a::VC1details(payload, 0x123456789ull, sink);
@@ -54,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             a::SUBdetails(payload, sink);
             break;
         default:
-            a::LPCMdetails(payload, false, sink);
+            a::LPCMdetails(payload, a::LpcmLayout::DvdAudio, sink);
             break;
     }
     return 0;

@@ -28,7 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else
             sub[k - 18] = out;
     }
-    strandis::DemuxWriter writer(engine, video, audio, sub);
+    // Slots listed by a detection run: from the input, so that the writer's choice is exercised.
+    strandis::StreamInventory listed;
+    for (std::size_t k = 0; k < 6; ++k)
+        listed.audio(static_cast<int>(k)) = data[k] >= 0x80 ? data[k] : -1;
+    strandis::DemuxWriter writer(engine, video, audio, sub, listed);
     engine.SourceStream.open(file.path());
     engine.demux(strandis::ScanMode::Demux, &writer);
     return 0;
