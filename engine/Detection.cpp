@@ -1,6 +1,5 @@
 #include "engine/Detection.h"
 
-#include "analysers/Analysers.h"
 #include "engine/PathRules.h"
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
@@ -41,11 +40,8 @@ void MergeInventory(StreamInventory& into, const StreamInventory& from, const st
             if (plainHeld != nullptr) *plainHeld = plainFound;
             return;
         }
-        const IdRange* range = FindInventoryRange(kind, found);
-        host.log(std::string(range != nullptr ? range->found : "Stream ") + "0x" +
-                 analysers::Hex(static_cast<std::uint32_t>(found), 2) + " of " + fileName +
-                 " not listed: its slot holds 0x" +
-                 analysers::Hex(static_cast<std::uint32_t>(held), 2));
+        if (const IdRange* range = FindInventoryRange(kind, found))
+            host.log(NotListedLine(*range, found, held, fileName));
     };
     for (int slot = 0; slot < StreamInventory::kVideoSlots; ++slot)
         merge(StreamKind::Video, into.video(slot), from.video(slot), nullptr, false);

@@ -13,6 +13,7 @@
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
 #include "engine/RunError.h"
+#include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
@@ -280,8 +281,7 @@ void Scanner::slotTaken(const IdRange& range, std::int32_t id, std::int32_t hold
         static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
     if (slotTakenSaid_[key]) return;
     slotTakenSaid_[key] = true;
-    host_.log(std::string(range.found) + "0x" + Hex(static_cast<std::uint32_t>(id), 2) +
-              " not listed: its slot holds 0x" + Hex(static_cast<std::uint32_t>(holder), 2));
+    host_.log(NotListedLine(range, id, holder));
 }
 
 bool Scanner::startCode() {

@@ -1,5 +1,6 @@
 #include "engine/StreamCaption.h"
 
+#include "analysers/Analysers.h"
 #include "engine/StreamIdTable.h"
 
 namespace strandis {
@@ -23,6 +24,13 @@ std::string AudioCaption(std::int32_t id, bool plainAc3) {
 }
 std::string SubCaption(std::int32_t id) {
     return Caption(StreamKind::Sub, id);
+}
+
+std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
+                          const std::string& file) {
+    return std::string(range.found) + "0x" + analysers::Hex(static_cast<std::uint32_t>(id), 2) +
+           (file.empty() ? "" : " of " + file) + " not listed: its slot holds 0x" +
+           analysers::Hex(static_cast<std::uint32_t>(holder), 2);
 }
 
 std::string VideoSuffix(int slot) {
