@@ -192,8 +192,8 @@ TEST_F(EncoderTest, DvdAudioMlpDemuxesToTheEncodersStreamAndDecodesCleanly) {
         Bytes data(10 + length, 0x00);
         data[0] = 0xA1, data[1] = counter++, data[3] = 0x06;
         std::copy_n(mlp.begin() + static_cast<std::ptrdiff_t>(at), length, data.begin() + 10);
-        ps.pack().private1(data, {.pts = at == 0 ? std::optional<std::uint64_t>(0x1000)
-                                                 : std::nullopt});
+        ps.pack().private1(data,
+                           {.pts = at == 0 ? std::optional<std::uint64_t>(0x1000) : std::nullopt});
     }
     ps.save(dir.path("ATS_01_1.AOB"));
     TestHost host;

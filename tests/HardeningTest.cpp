@@ -68,7 +68,8 @@ TEST(HardeningTest, FrameCountsGoPastTwoToTheThirtyFirst) {
               "3000000000 frames ([b]4:56:40 s[/b]) count in video stream 0.");
     EXPECT_EQ(DemuxFrameCountLine(3000000000LL, 1).substr(0, 19), "3000000000 frames (");
     // Every count the 32-bit counters could hold reads as before.
-    EXPECT_EQ(FrameCountLine(171000, 0), "171000 frames ([b]1:58:52 s[/b]) count in video stream 0.");
+    EXPECT_EQ(FrameCountLine(171000, 0),
+              "171000 frames ([b]1:58:52 s[/b]) count in video stream 0.");
 }
 
 TEST(HardeningTest, PipesDevicesAndProcFilesAreRefusedAtOnce) {
@@ -109,7 +110,8 @@ TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
         out.put('>');
     }
     EXPECT_EQ(ErrorOf([&] { RunXpl(engine, big, labels); }),
-              "Cannot read file \"" + big + "\". It holds " + std::to_string(kMaxPlaylistBytes + 1) +
+              "Cannot read file \"" + big + "\". It holds " +
+                  std::to_string(kMaxPlaylistBytes + 1) +
                   " bytes, more than a playlist may (16 MiB).");
 
     // Too many tags.

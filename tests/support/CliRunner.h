@@ -15,9 +15,9 @@ struct CliResult {
 };
 
 struct CliLimits {
-    int interruptAfterMs = -1;             // SIGINT after that many milliseconds
-    rlim_t fileSizeLimit = RLIM_INFINITY;  // no file may grow past it (a full disk)
-    bool asNobody = false;                 // run without root's rights (when run as root)
+    int interruptAfterMs = -1;                 // SIGINT after that many milliseconds
+    rlim_t fileSizeLimit = RLIM_INFINITY;      // no file may grow past it (a full disk)
+    bool asNobody = false;                     // run without root's rights (when run as root)
     rlim_t addressSpaceLimit = RLIM_INFINITY;  // bytes of memory the process may map
 };
 

@@ -465,8 +465,8 @@ struct Literal {
 
 }  // namespace
 
-ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host,
-                      FrameCounts frames, std::uint32_t minPts) {
+ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host, FrameCounts frames,
+                      std::uint32_t minPts) {
     Literal m{demuxMode, host, {}};
     m.trace.streamIds.fill(-1);
     m.trace.frames = frames;

@@ -34,7 +34,7 @@ struct ScanTrace {
 // A deliberately literal scanner: one byte at a time through every rule, no bulk steps, the
 // picture counter with its shift register. It is the reference the real scanner is held to.
 // `host` answers the options and ticks; its log receives the lines.
-ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host,
-                      FrameCounts frames, std::uint32_t minPts);
+ScanTrace LiteralScan(const Bytes& file, bool demuxMode, RunHost& host, FrameCounts frames,
+                      std::uint32_t minPts);
 
 }  // namespace strandis::test
