@@ -30,7 +30,7 @@
 #include "app/JpegImage.h"
 #include "engine/Markup.h"
 #include "engine/RebuildRun.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/XplRun.h"
 
 namespace strandis::app {

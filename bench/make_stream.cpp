@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 
 namespace {
 

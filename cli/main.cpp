@@ -14,7 +14,7 @@
 #include "engine/Detection.h"
 #include "engine/PathRules.h"
 #include "engine/RebuildRun.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/XplRun.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "engine/OutputNames.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {

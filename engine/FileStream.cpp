@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/RunError.h"
+#include "common/RunError.h"
 
 namespace strandis {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/RunError.h"
+#include "common/RunError.h"
 
 namespace strandis {
 

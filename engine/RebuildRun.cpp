@@ -10,7 +10,7 @@
 #include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 

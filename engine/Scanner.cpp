@@ -12,7 +12,7 @@
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"

@@ -2,7 +2,7 @@
 
 #include "engine/Detection.h"
 #include "engine/PathRules.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 
 namespace strandis {
 

@@ -1,7 +1,7 @@
 // The playlist reader: tag scanner in chunks of any size, title cut and tree.
 #include <string>
 
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "playlist/Xpl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

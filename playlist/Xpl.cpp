@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/RunError.h"
+#include "common/RunError.h"
 
 namespace strandis::playlist {
 

@@ -3,7 +3,7 @@
 
 #include "analysers/Analysers.h"
 #include "analysers/BitReader.h"
-#include "tests/support/BitWriter.h"
+#include "testkit/BitWriter.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

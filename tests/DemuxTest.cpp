@@ -4,7 +4,7 @@
 
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

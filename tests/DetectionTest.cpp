@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

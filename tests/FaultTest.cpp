@@ -10,7 +10,7 @@
 #include <random>
 
 #include "tests/support/CliRunner.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

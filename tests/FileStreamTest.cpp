@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/FileStream.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

@@ -8,7 +8,7 @@
 
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/XplRun.h"
 #include "tests/support/ScanHelpers.h"
 

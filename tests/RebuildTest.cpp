@@ -5,7 +5,7 @@
 
 #include "engine/Detection.h"
 #include "engine/RebuildRun.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

@@ -7,7 +7,7 @@
 #include "engine/CountPictures.h"
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

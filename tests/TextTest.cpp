@@ -5,7 +5,7 @@
 #include "engine/PathRules.h"
 #include "engine/StreamCaption.h"
 #include "engine/TextFormat.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

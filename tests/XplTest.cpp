@@ -5,7 +5,7 @@
 
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/RunError.h"
+#include "common/RunError.h"
 #include "engine/XplRun.h"
 #include "playlist/Xpl.h"
 #include "tests/support/ScanHelpers.h"

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/BitWriter.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/BitWriter.h"
+#include "testkit/PsBuilder.h"
 
 namespace {
 

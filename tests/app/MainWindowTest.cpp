@@ -20,7 +20,7 @@
 #include <functional>
 
 #include "app/Main.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 
 using strandis::app::TfMain;
 using namespace strandis::test;

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 #include "tests/support/ScanHelpers.h"
 #include "tests/support/TestHost.h"
 

@@ -7,7 +7,7 @@
 
 #include "engine/Engine.h"
 #include "engine/RunHost.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 
 namespace strandis::test {
 

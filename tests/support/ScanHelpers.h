@@ -4,7 +4,7 @@
 
 #include "engine/Engine.h"
 #include "tests/support/LiteralScanner.h"
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

@@ -1,4 +1,4 @@
-#include "tests/support/PsBuilder.h"
+#include "testkit/PsBuilder.h"
 
 #include <fstream>
 #include <iterator>
