@@ -41,7 +41,7 @@ void TfMain::EVOadj() {
     sourcePath_ = eEVOfile->text().toStdString();
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
-    engine_.OutputBase = CutExt(SourceName.toStdString());
+    engine_.disc.OutputBase = CutExt(SourceName.toStdString());
     EVOdir = FolderOf(eEVOfile->text());
     eXPLfile->setText(kPlaylistName);
     if (EVOdir.endsWith("HVDVD_TS/", Qt::CaseSensitive)) {

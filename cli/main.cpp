@@ -205,7 +205,7 @@ int RunXplCommand(const XplFlags& flags) {
     CliHost host(flags.source, flags.colour, true);
     strandis::Engine engine(host);
     host.attach(engine);
-    engine.OutputBase = flags.source.empty()
+    engine.disc.OutputBase = flags.source.empty()
                             ? std::string()
                             : strandis::CutExt(strandis::ExtractFileName(flags.source));
     strandis::playlist::AttributeLabels labels;
@@ -276,7 +276,7 @@ int RunScan(const ScanFlags& flags) {
         const nlohmann::json report{
             {"files", result.files},
             {"size_bytes", result.firstSize},
-            {"streams", StreamList(result, engine.StreamIds)},
+            {"streams", StreamList(result, engine.disc.StreamIds)},
             {"frames", result.frames},
             {"stopped_early", result.stoppedEarly},
             {"log", host.plainLog()},

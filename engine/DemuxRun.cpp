@@ -2,11 +2,11 @@
 
 #include <memory>
 
+#include "common/RunError.h"
 #include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
-#include "common/RunError.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {
@@ -89,7 +89,7 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
     switch (c.kind) {
         case PacketKind::Video:
             if (c.slot >= 0 && c.slot < 2 && video_[c.slot] != nullptr &&
-                wanted(selected_.video(c.slot), engine_.StreamIds.video(c.slot), c.streamId) &&
+                wanted(selected_.video(c.slot), engine_.disc.StreamIds.video(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Video, c.slot)) {
                 video_[c.slot]->write(c.data, c.length);
             }
@@ -98,14 +98,14 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
             // Two sub-streams can share a slot (Dolby Digital 0x80 and DTS 0x88): only the one
             // listed in the slot goes to its file.
             if (c.slot >= 0 && c.slot < 16 && audio_[c.slot] != nullptr &&
-                wanted(selected_.audio(c.slot), engine_.StreamIds.audio(c.slot), c.streamId) &&
+                wanted(selected_.audio(c.slot), engine_.disc.StreamIds.audio(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Audio, c.slot)) {
                 audio_[c.slot]->write(c.data, c.length);
             }
             break;
         case PacketKind::Subpicture: {
             if (c.slot < 0 || c.slot >= 16 || sub_[c.slot] == nullptr ||
-                !wanted(selected_.sub(c.slot), engine_.StreamIds.sub(c.slot), c.streamId) ||
+                !wanted(selected_.sub(c.slot), engine_.disc.StreamIds.sub(c.slot), c.streamId) ||
                 !host.ticked(BoxKind::Sub, c.slot))
                 break;
             // A record holds one whole subpicture unit: its header goes before the first chunk of
@@ -113,7 +113,7 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
             if (c.ownPts) {
                 const std::uint32_t time = ptsReg + offset_;
                 const std::uint32_t pts =
-                    engine_.MinPts == kNoFirstPts ? time : time - engine_.MinPts;
+                    engine_.disc.MinPts == kNoFirstPts ? time : time - engine_.disc.MinPts;
                 std::uint8_t header[10] = {'S', 'P'};
                 PutLittleEndian(header + 2, pts);
                 PutLittleEndian(header + 6, 0);
@@ -140,7 +140,8 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
 
     const std::string sourceName = ExtractFileName(sourcePath);
     const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
-    const std::string prefix = OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase);
+    const std::string prefix =
+        OutputPrefix(host.outputFolder(), sourcePath, engine.disc.OutputBase);
 
     // The boxes ticked now decide which files exist for the whole run.
     struct Planned {
@@ -175,7 +176,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
     WriteBehind behind;  // outlives the outputs, which wait for it when they close
     Outputs outputs;
     // The scans register each file's streams afresh; the detection's inventory is put back after.
-    const StreamInventory selected = engine.StreamIds;
+    const StreamInventory selected = engine.disc.StreamIds;
     struct CloseAll {
         Engine& engine;
         Outputs& outputs;
@@ -183,7 +184,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         ~CloseAll() {
             engine.SourceStream.close();
             outputs.abandonAll();
-            engine.StreamIds = selected;
+            engine.disc.StreamIds = selected;
         }
     } closeAll{engine, outputs, selected};
 

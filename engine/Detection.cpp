@@ -23,10 +23,11 @@ std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator) {
 }
 
 std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath) {
-    engine.OutputBase = CutExt(ExtractFileName(sourcePath));
+    engine.disc.OutputBase = CutExt(ExtractFileName(sourcePath));
     if (!engine.host().option(Option::Continue)) return {};
     std::vector<std::string> following = FollowingFiles(sourcePath);
-    if (!following.empty()) engine.OutputBase += "_" + CutExt(ExtractFileName(following.back()));
+    if (!following.empty())
+        engine.disc.OutputBase += "_" + CutExt(ExtractFileName(following.back()));
     return following;
 }
 
@@ -83,7 +84,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     DetectionResult result;
 
     engine.FrameCount = {0, 0};
-    engine.MinPts = 0xFFFFFFFFu;
+    engine.disc.MinPts = 0xFFFFFFFFu;
     const std::string sourceName = ExtractFileName(sourcePath);
     const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
 
@@ -101,21 +102,21 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
 
     // Each file is scanned with a fresh inventory; the boxes offer every stream of any of them,
     // and the subpicture times stay those of the first file's clock.
-    StreamInventory found = engine.StreamIds;
-    const std::uint32_t firstMinPts = engine.MinPts;
+    StreamInventory found = engine.disc.StreamIds;
+    const std::uint32_t firstMinPts = engine.disc.MinPts;
     for (const std::string& next : following) {
         if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
         ContinueOn(engine, next, "Reading ");
         result.files.push_back(next);
         engine.demux(ScanMode::Check);
-        MergeInventory(found, engine.StreamIds, ExtractFileName(next), host);
+        MergeInventory(found, engine.disc.StreamIds, ExtractFileName(next), host);
     }
-    engine.StreamIds = found;
-    if (firstMinPts != 0xFFFFFFFFu) engine.MinPts = firstMinPts;
+    engine.disc.StreamIds = found;
+    if (firstMinPts != 0xFFFFFFFFu) engine.disc.MinPts = firstMinPts;
     engine.SourceStream.close();
     result.stoppedEarly = engine.StopFlag != 0;
 
-    const StreamInventory& ids = engine.StreamIds;
+    const StreamInventory& ids = engine.disc.StreamIds;
     for (int slot = 0; slot < 2; ++slot) {
         if (ids.video(slot) > -1)
             result.boxes.video[slot] = {true, true,

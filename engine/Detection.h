@@ -40,8 +40,8 @@ struct DetectionResult {
 // opened or read; the source is closed in every case.
 DetectionResult RunDetection(Engine& engine, const std::string& sourcePath);
 
-// Sets engine.OutputBase to the source's name less its extension and, when "Continue with second
-// EVO" is ticked and files follow the source, adds "_" and the last one's base name; returns
+// Sets engine.disc.OutputBase to the source's name less its extension and, when "Continue with
+// second EVO" is ticked and files follow the source, adds "_" and the last one's base name; returns
 // the following files' paths (none without "Continue").
 std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath);
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "engine/DiscState.h"
 #include "engine/FileStream.h"
 #include "engine/PayloadChunk.h"
 #include "engine/RunHost.h"
-#include "engine/StreamIds.h"
 
 namespace strandis {
 
@@ -23,8 +23,9 @@ inline constexpr std::int64_t kProgressStep = 0x400000;  // 4 MiB
 inline constexpr std::int64_t kRepaintStep = 0x4000000;  // 64 MiB
 inline constexpr std::int64_t kFastCheckLimit = 300'000'000;
 
-// The program-wide state that the runs share: one input file, one block buffer, the stream
-// inventory and the counters. One Engine per window or command; nothing is global.
+// The machinery the runs share: one input file, one block buffer, the counters of the pass
+// going on, and what one run leaves for the next (`disc`). One Engine per window or command;
+// nothing is global.
 class Engine {
 public:
     explicit Engine(RunHost& host);
@@ -36,23 +37,19 @@ public:
     // `writer`.
     void demux(ScanMode mode, ChunkSink* writer = nullptr);
 
-    StreamInventory StreamIds;
-    // Detail lines already logged, by slot.
-    std::array<std::uint8_t, 2> DetailsShownVideo{};
-    std::array<std::uint8_t, 16> DetailsShownAudio{};
-    std::array<std::uint8_t, StreamInventory::kSubSlots> DetailsShownSub{};
+    DiscState disc;
+    // Written by the detection and demux runs (cleared at their start) and the scanner (adds,
+    // clears after a stop); read by those runs' closing lines.
     FrameCounts FrameCount{};
-    std::uint32_t MinPts = 0;
+    // Written by the scanner and the rebuild pass (cleared at a pass's start, set by the fast
+    // check) and by the front end's Cancel; read by the passes at every block and by the runs
+    // after a pass.
     std::uint8_t StopFlag = 0;
+    // Written by the scanner and the rebuild pass: 1 while a demux or rebuild pass goes on, 0
+    // otherwise. Read by the front end's Cancel, which asks before it stops such a pass.
     std::uint8_t DemuxActive = 0;
+    // Opened and closed by each run.
     InputFile SourceStream;
-    std::string OutputBase;
-    // The rebuild run's renumbering: the new id of each old id (0xFF: none yet), and the number
-    // of streams of each kind that have one.
-    std::array<std::uint8_t, 256> IdMap{};
-    std::uint8_t NextVideoNumber = 0;
-    std::uint8_t NextAudioNumber = 0;
-    std::uint8_t NextSubNumber = 0;
 
     std::uint8_t* ReadBuffer() { return readBuffer_.get(); }
 

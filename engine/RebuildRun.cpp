@@ -7,10 +7,10 @@
 #include <cstring>
 #include <memory>
 
+#include "common/RunError.h"
 #include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
-#include "common/RunError.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
@@ -26,24 +26,25 @@ constexpr std::uint8_t kNoNumber = 0xFF;
 // ticked; on keep, give it its new number the first time.
 class Selection {
 public:
-    explicit Selection(Engine& engine) : e_(engine), host_(engine.host()) {}
+    Selection(Engine& engine, Renumbering& numbers)
+        : e_(engine), n_(numbers), host_(engine.host()) {}
 
     // Whether the packs of stream `x` of `range` leave the copy.
     bool drop(const IdRange& range, std::uint8_t x) {
         if (listedUnticked(range.kind, x)) return true;
-        if (e_.IdMap[x] == kNoNumber) {
-            std::uint8_t& counter = range.kind == StreamKind::Video   ? e_.NextVideoNumber
-                                    : range.kind == StreamKind::Audio ? e_.NextAudioNumber
-                                                                      : e_.NextSubNumber;
+        if (n_.IdMap[x] == kNoNumber) {
+            std::uint8_t& counter = range.kind == StreamKind::Video   ? n_.NextVideoNumber
+                                    : range.kind == StreamKind::Audio ? n_.NextAudioNumber
+                                                                      : n_.NextSubNumber;
             // A codec with no id for that number keeps its own, so that it stays what it is.
             const int renumbered = RenumberedId(range, counter);
-            e_.IdMap[x] = static_cast<std::uint8_t>(renumbered >= 0 ? renumbered : x);
+            n_.IdMap[x] = static_cast<std::uint8_t>(renumbered >= 0 ? renumbered : x);
             ++counter;
         }
         return false;
     }
 
-    std::uint8_t newId(std::uint8_t x) const { return e_.IdMap[x]; }
+    std::uint8_t newId(std::uint8_t x) const { return n_.IdMap[x]; }
 
 private:
     bool listedUnticked(StreamKind kind, std::uint8_t x) const {
@@ -52,15 +53,16 @@ private:
                                                         : BoxKind::Sub;
         const int slots = kind == StreamKind::Video ? 2 : 16;
         for (int slot = 0; slot < slots; ++slot) {
-            const std::int32_t id = kind == StreamKind::Video   ? e_.StreamIds.video(slot)
-                                    : kind == StreamKind::Audio ? e_.StreamIds.audio(slot)
-                                                                : e_.StreamIds.sub(slot);
+            const std::int32_t id = kind == StreamKind::Video   ? e_.disc.StreamIds.video(slot)
+                                    : kind == StreamKind::Audio ? e_.disc.StreamIds.audio(slot)
+                                                                : e_.disc.StreamIds.sub(slot);
             if (id == x) return !host_.ticked(box, slot);
         }
         return false;  // a stream the inventory does not list is kept
     }
 
     Engine& e_;
+    Renumbering& n_;
     RunHost& host_;
 };
 
@@ -170,17 +172,16 @@ private:
 
 }  // namespace
 
-void Rebuild(Engine& engine, OutputFile& out) {
+void Rebuild(Engine& engine, OutputFile& out, Renumbering& numbers) {
     RunHost& host = engine.host();
-    const ScanActive active(host);
-    engine.DemuxActive = 1;
+    const ScanActive active(host, engine.DemuxActive, true);
     engine.StopFlag = 0;
     const auto started = std::chrono::steady_clock::now();
 
     InputFile& source = engine.SourceStream;
     const std::int64_t size = source.size();
     const std::string name = ExtractFileName(source.path());
-    Selection select(engine);
+    Selection select(engine, numbers);
     KeptUnits kept(out);
     // Large blocks; the 2,048-byte units are walked inside them.
     while (source.position() < size && engine.StopFlag == 0) {
@@ -212,13 +213,12 @@ void Rebuild(Engine& engine, OutputFile& out) {
 RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     RunHost& host = engine.host();
     RunOutcome outcome;
-    engine.NextVideoNumber = engine.NextAudioNumber = engine.NextSubNumber = 0;
-    engine.IdMap.fill(kNoNumber);
+    Renumbering numbers;
 
     const std::string sourceName = ExtractFileName(sourcePath);
     const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
     const std::string target =
-        OutputPrefix(host.outputFolder(), sourcePath, engine.OutputBase) + ".rebuilt.EVO";
+        OutputPrefix(host.outputFolder(), sourcePath, engine.disc.OutputBase) + ".rebuilt.EVO";
     std::vector<std::string> inputs = following;
     inputs.push_back(sourcePath);
     for (const std::string& input : inputs) {
@@ -243,11 +243,11 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
         created = true;
         host.log("Creating " + target);
         host.slog("Rebuilding " + sourceName, 0);
-        Rebuild(engine, out);
+        Rebuild(engine, out, numbers);
         for (const std::string& next : following) {
             if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
             ContinueOn(engine, next, "Rebuilding ");
-            Rebuild(engine, out);
+            Rebuild(engine, out, numbers);
         }
         engine.SourceStream.close();
         out.close();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "engine/DemuxRun.h"
@@ -14,7 +16,17 @@ namespace strandis {
 // opened, created, read or written; both files are closed in every case.
 RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath);
 
+// The rebuild run's new stream numbers, kept from one file of the run to the next.
+struct Renumbering {
+    std::array<std::uint8_t, 256> IdMap;  // the new id of each old id; 0xFF: none yet
+    std::uint8_t NextVideoNumber = 0;     // streams of each kind that have a new id
+    std::uint8_t NextAudioNumber = 0;
+    std::uint8_t NextSubNumber = 0;
+
+    Renumbering() { IdMap.fill(0xFF); }
+};
+
 // One pass over the open SourceStream, appending the kept packs to `out`.
-void Rebuild(Engine& engine, OutputFile& out);
+void Rebuild(Engine& engine, OutputFile& out, Renumbering& numbers);
 
 }  // namespace strandis

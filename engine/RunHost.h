@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -45,16 +46,25 @@ public:
 };
 
 // Tells the host that a pass over the source is running (Cancel enabled) for as long as it
-// lives, whichever way the pass ends.
+// lives, whichever way the pass ends, and holds `demuxActive` at 1 meanwhile for a pass that
+// writes (Cancel then asks first).
 class ScanActive {
 public:
-    explicit ScanActive(RunHost& host) : host_(host) { host_.scanActive(true); }
-    ~ScanActive() { host_.scanActive(false); }
+    ScanActive(RunHost& host, std::uint8_t& demuxActive, bool writes)
+        : host_(host), demuxActive_(demuxActive) {
+        demuxActive_ = writes ? 1 : 0;
+        host_.scanActive(true);
+    }
+    ~ScanActive() {
+        host_.scanActive(false);
+        demuxActive_ = 0;
+    }
     ScanActive(const ScanActive&) = delete;
     ScanActive& operator=(const ScanActive&) = delete;
 
 private:
     RunHost& host_;
+    std::uint8_t& demuxActive_;
 };
 
 }  // namespace strandis

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "analysers/Analysers.h"
+#include "common/RunError.h"
 #include "engine/CountPictures.h"
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
-#include "common/RunError.h"
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
@@ -158,21 +158,21 @@ private:
     Registers r_;
     std::array<bool, 2> timeBaseVideo_{};
     std::array<bool, 16> timeBaseAudio_{};
+    // Slots whose detail lines were logged in this scan.
+    std::array<std::uint8_t, 2> shownVideo_{};
+    std::array<std::uint8_t, 16> shownAudio_{};
+    std::array<std::uint8_t, StreamInventory::kSubSlots> shownSub_{};
     std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
     bool aob_ = false;
     std::chrono::steady_clock::time_point startTime_;
 };
 
 void Scanner::run() {
-    const ScanActive active(host_);
+    const ScanActive active(host_, e_.DemuxActive, !check_);
 
     e_.StopFlag = 0;
-    e_.DemuxActive = check_ ? 0 : 1;
     startTime_ = std::chrono::steady_clock::now();
-    e_.StreamIds.clear();
-    e_.DetailsShownVideo.fill(0);
-    e_.DetailsShownAudio.fill(0);
-    e_.DetailsShownSub.fill(0);
+    e_.disc.StreamIds.clear();
     aob_ = IsAobPath(host_.sourcePath());
 
     InputFile& source = e_.SourceStream;
@@ -263,9 +263,9 @@ void Scanner::registerVideo(const IdRange& range, std::int32_t id, bool setPts) 
     const int slot = range.slotOf(static_cast<std::uint32_t>(id));
     r_.VideoId = id;
     r_.VideoSlot = slot;
-    const std::int32_t holder = e_.StreamIds.video(slot);
+    const std::int32_t holder = e_.disc.StreamIds.video(slot);
     if (holder == -1) {
-        e_.StreamIds.video(slot) = id;
+        e_.disc.StreamIds.video(slot) = id;
         if (check_) host_.log(std::string(range.found) + std::to_string(slot) + " found!");
         // PtsReg still holds the time stamp of an earlier packet here.
         if (setPts) r_.VideoPts = r_.PtsReg;
@@ -379,9 +379,9 @@ void Scanner::subpictureId(std::uint8_t b) {
     r_.SubSlot = range->slotOf(b);
     r_.SubId = b;
     r_.PacketSubId = b;
-    const std::int32_t holder = e_.StreamIds.sub(r_.SubSlot);
+    const std::int32_t holder = e_.disc.StreamIds.sub(r_.SubSlot);
     if (holder == -1) {
-        e_.StreamIds.sub(r_.SubSlot) = b;
+        e_.disc.StreamIds.sub(r_.SubSlot) = b;
         if (check_) {
             host_.log(std::string(range->found) + std::to_string(r_.SubSlot) + " found!");
             r_.FirstSubPts = r_.PtsReg;
@@ -404,9 +404,9 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
         r_.AudioSlot = slot;
         r_.AudioType = AudioTypeOf(range->codec);
         r_.AudioSubId = id;
-        const std::int32_t holder = e_.StreamIds.audio(slot);
+        const std::int32_t holder = e_.disc.StreamIds.audio(slot);
         if (holder < 0) {
-            e_.StreamIds.audio(slot) = id;
+            e_.disc.StreamIds.audio(slot) = id;
             std::string found(range->found);
             if (range->codec == Codec::Eac3) {
                 // The Dolby Digital Plus ids also carry plain Dolby Digital: the packet's first
@@ -414,7 +414,7 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
                 const std::size_t length = std::min<std::size_t>(
                     static_cast<std::size_t>(std::max(r_.LengthLeft, 0)), valid_ - (i + 1));
                 if (analysers::StartsWithPlainAc3(buf_ + i + 1, length)) {
-                    e_.StreamIds.plainAc3[static_cast<std::size_t>(slot)] = true;
+                    e_.disc.StreamIds.plainAc3[static_cast<std::size_t>(slot)] = true;
                     found = "[b]Dolby Digital[/b] audio stream ";
                 }
             }
@@ -639,12 +639,12 @@ void Scanner::timeBase() {
     if (r_.PacketKind == PacketKind::Video) {
         taken = &timeBaseVideo_[static_cast<std::size_t>(r_.VideoSlot)];
     } else if (r_.PacketKind == PacketKind::Audio && r_.AudioSlot >= 0 &&
-               r_.PacketSubId == e_.StreamIds.audio(r_.AudioSlot)) {
+               r_.PacketSubId == e_.disc.StreamIds.audio(r_.AudioSlot)) {
         taken = &timeBaseAudio_[static_cast<std::size_t>(r_.AudioSlot)];
     }
     if (taken == nullptr || *taken) return;
     *taken = true;
-    if (r_.PacketPts < e_.MinPts) e_.MinPts = r_.PacketPts;
+    if (r_.PacketPts < e_.disc.MinPts) e_.disc.MinPts = r_.PacketPts;
 }
 
 void Scanner::details(std::size_t i, std::uint32_t len) {
@@ -653,10 +653,9 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
     payload.headerLength = r_.SubHeaderLength;
     switch (r_.PacketKind) {
         case PacketKind::Audio: {
-            if (r_.AudioSlot < 0 ||
-                e_.DetailsShownAudio[static_cast<std::size_t>(r_.AudioSlot)] != 0)
+            if (r_.AudioSlot < 0 || shownAudio_[static_cast<std::size_t>(r_.AudioSlot)] != 0)
                 return;
-            e_.DetailsShownAudio[static_cast<std::size_t>(r_.AudioSlot)] = 1;
+            shownAudio_[static_cast<std::size_t>(r_.AudioSlot)] = 1;
             host_.log("   First PTS = " + Hex(r_.FirstAudioPts, 8));
             host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.AudioSubId), 2));
             switch (r_.AudioType) {
@@ -686,8 +685,8 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
             break;
         }
         case PacketKind::Video: {
-            if (e_.DetailsShownVideo[static_cast<std::size_t>(r_.VideoSlot)] != 0) return;
-            e_.DetailsShownVideo[static_cast<std::size_t>(r_.VideoSlot)] = 1;
+            if (shownVideo_[static_cast<std::size_t>(r_.VideoSlot)] != 0) return;
+            shownVideo_[static_cast<std::size_t>(r_.VideoSlot)] = 1;
             host_.log("   First PTS = " + Hex(r_.VideoPts, 8));
             host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.VideoId), 2));
             switch (r_.VideoType) {
@@ -704,8 +703,8 @@ void Scanner::details(std::size_t i, std::uint32_t len) {
             break;
         }
         case PacketKind::Subpicture: {
-            if (e_.DetailsShownSub[static_cast<std::size_t>(r_.SubSlot)] != 0) return;
-            e_.DetailsShownSub[static_cast<std::size_t>(r_.SubSlot)] = 1;
+            if (shownSub_[static_cast<std::size_t>(r_.SubSlot)] != 0) return;
+            shownSub_[static_cast<std::size_t>(r_.SubSlot)] = 1;
             host_.log("   First PTS = " + Hex(r_.FirstSubPts, 8));
             host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.SubId), 2));
             analysers::SUBdetails(payload, sink_);

@@ -1,8 +1,8 @@
 #include "engine/XplRun.h"
 
+#include "common/RunError.h"
 #include "engine/Detection.h"
 #include "engine/PathRules.h"
-#include "common/RunError.h"
 
 namespace strandis {
 
@@ -32,23 +32,23 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
         scanner.feed(engine.ReadBuffer(), n);
     }
     file.close();
-    engine.StreamIds.clear();
+    engine.disc.StreamIds.clear();
 
     outcome.lines = std::move(scanner.lines());
-    outcome.titleFound =
-        !engine.OutputBase.empty() && playlist::CutToTitle(outcome.lines, engine.OutputBase);
+    outcome.titleFound = !engine.disc.OutputBase.empty() &&
+                         playlist::CutToTitle(outcome.lines, engine.disc.OutputBase);
     if (outcome.titleFound) {
         outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
         for (const playlist::Track& track : outcome.tree.tracks) {
             switch (track.kind) {
                 case playlist::TrackKind::Video:
-                    engine.StreamIds.video(track.slot) = kListedByPlaylist;
+                    engine.disc.StreamIds.video(track.slot) = kListedByPlaylist;
                     break;
                 case playlist::TrackKind::Audio:
-                    engine.StreamIds.audio(track.slot) = kListedByPlaylist;
+                    engine.disc.StreamIds.audio(track.slot) = kListedByPlaylist;
                     break;
                 default:
-                    engine.StreamIds.sub(track.slot) = kListedByPlaylist;
+                    engine.disc.StreamIds.sub(track.slot) = kListedByPlaylist;
                     break;
             }
             host.log(track.label + " found!");

@@ -18,8 +18,8 @@ struct XplOutcome {
 };
 
 // "Read XPL": reads the playlist into tag lines, takes the attribute labels, cuts the lines to
-// the title that plays the file named by engine.OutputBase, and lists its tracks, marking their
-// slots in the stream inventory. Raises RunError when the file cannot be opened or read, or
+// the title that plays the file named by engine.disc.OutputBase, and lists its tracks, marking
+// their slots in the stream inventory. Raises RunError when the file cannot be opened or read, or
 // when an attribute item's index is not a whole number, or when the file is larger than
 // kMaxPlaylistBytes or holds more tags than any playlist; the file is closed in every case.
 XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,

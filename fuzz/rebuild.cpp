@@ -11,18 +11,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int k = 0; k < 34; ++k) {
         const std::int32_t id = data[k] == 0xFF ? -1 : data[k];
         if (k < 2)
-            engine.StreamIds.video(k) = id;
+            engine.disc.StreamIds.video(k) = id;
         else if (k < 18)
-            engine.StreamIds.audio(k - 2) = id;
+            engine.disc.StreamIds.audio(k - 2) = id;
         else
-            engine.StreamIds.sub(k - 18) = id;
+            engine.disc.StreamIds.sub(k - 18) = id;
     }
-    engine.IdMap.fill(0xFF);
-    engine.NextVideoNumber = engine.NextAudioNumber = engine.NextSubNumber = 0;
+    strandis::Renumbering numbers;
     strandis::fuzz::MemoryFile file(data + 34, size - 34);
     static strandis::OutputFile out;
     if (!out.isOpen()) out.create("/dev/null");
     engine.SourceStream.open(file.path());
-    strandis::Rebuild(engine, out);
+    strandis::Rebuild(engine, out, numbers);
     return 0;
 }

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::QuietHost host(kNames[data[0] % 3]);
     strandis::fuzz::MemoryFile file(data + 2, size - 2, strandis::fuzz::Lead(data[1]));
     strandis::Engine engine(host);
-    engine.MinPts = 0xFFFFFFFFu;
+    engine.disc.MinPts = 0xFFFFFFFFu;
     engine.SourceStream.open(file.path());
     engine.demux(strandis::ScanMode::Check);
     return 0;

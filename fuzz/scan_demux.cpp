@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::QuietHost host("/disc/FEATURE_1.EVO");
     strandis::fuzz::MemoryFile file(data + 6, size - 6, strandis::fuzz::Lead(data[0]));
     strandis::Engine engine(host);
-    engine.MinPts =
+    engine.disc.MinPts =
         static_cast<std::uint32_t>(data[1] | data[2] << 8 | data[3] << 16 | data[4] << 24);
     static std::array<strandis::OutputFile, 34> outputs;
     std::array<strandis::OutputFile*, 2> video{};

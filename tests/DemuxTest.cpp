@@ -157,7 +157,7 @@ TEST_F(DemuxTest, SubpictureRecordsCarryTimesFromTheFirstAudioOrVideoTimeStamp) 
         .subpicture(0x20, unitC, 0x10001);  // across two blocks
     useOutputFolder();
     detectAndDemux(save(ps));
-    EXPECT_EQ(engine.MinPts, 0x10000u);
+    EXPECT_EQ(engine.disc.MinPts, 0x10000u);
     const Bytes sup = out("FEATURE_1.Subpicture.00.sup");
     const Bytes first(sup.begin(), sup.begin() + 10);
     EXPECT_EQ(first, (Bytes{0x53, 0x50, 0x45, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
@@ -206,7 +206,7 @@ TEST_F(DemuxTest, SupReadersFindEveryUnitWholeWithItsOwnTime) {
     }
     useOutputFolder();
     detectAndDemux(save(ps));
-    EXPECT_EQ(engine.MinPts, 0x18000u);
+    EXPECT_EQ(engine.disc.MinPts, 0x18000u);
     const auto relative = [](std::vector<std::pair<std::uint32_t, Bytes>> units) {
         for (auto& unit : units)
             unit.first -= 0x18000;
@@ -229,7 +229,7 @@ TEST_F(DemuxTest, TheSecondFeatureFileIsAppendedFirstFileFirst) {
     save(second, "FEATURE_2.EVO");
     useOutputFolder();
     const RunOutcome outcome = detectAndDemux(save(first));
-    EXPECT_EQ(engine.OutputBase, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
     EXPECT_EQ(outcome.files.size(), 3u);
     EXPECT_EQ(out("FEATURE_1_FEATURE_2.MPEG-2.stream.0.mpv"),
               Cat({Counting(100, 1), Counting(80, 4)}));

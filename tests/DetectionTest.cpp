@@ -51,7 +51,7 @@ TEST_F(DetectionTest, BoxesAreEnabledTickedAndCaptionedFromTheInventory) {
         EXPECT_EQ(result.boxes.sub[k].ticked, expected.sub[k].ticked) << k;
         EXPECT_EQ(result.boxes.sub[k].caption, expected.sub[k].caption) << k;
     }
-    EXPECT_EQ(engine.OutputBase, "VTS_01_1");  // VTS_11_1.VOB does not exist
+    EXPECT_EQ(engine.disc.OutputBase, "VTS_01_1");  // VTS_11_1.VOB does not exist
     EXPECT_FALSE(engine.SourceStream.isOpen());
 
     const std::vector<std::string> log{
@@ -84,7 +84,7 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     second.save(dir.path("FEATURE_2.EVO"));
 
     const DetectionResult result = run("FEATURE_1.EVO");
-    EXPECT_EQ(engine.OutputBase, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
     EXPECT_EQ(result.files,
               (std::vector<std::string>{dir.path("FEATURE_1.EVO"), dir.path("FEATURE_2.EVO")}));
     // The boxes offer the streams of both files; the frames are counted over both.
@@ -99,7 +99,7 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     host.lines.clear();
     host.set(Option::Continue, false);
     const DetectionResult alone = run("FEATURE_1.EVO");
-    EXPECT_EQ(engine.OutputBase, "FEATURE_1");
+    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1");
     EXPECT_EQ(alone.files.size(), 1u);
     EXPECT_EQ(alone.frames, (FrameCounts{1, 0}));
 }

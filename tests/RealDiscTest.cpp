@@ -266,7 +266,7 @@ TEST_F(RealDiscTest, ADvdTitleSetIsReadPartAfterPartIntoOneSetOfOutputs) {
     host.folder = dir.path("");
     const DetectionResult result = detect(dir.path("VTS_01_1.VOB"));
     EXPECT_EQ(result.files.size(), 3u);
-    EXPECT_EQ(engine.OutputBase, "VTS_01_1_VTS_01_3");
+    EXPECT_EQ(engine.disc.OutputBase, "VTS_01_1_VTS_01_3");
     RunDemux(engine, dir.path("VTS_01_1.VOB"));
     EXPECT_EQ(demuxed("VTS_01_1_VTS_01_3.MPEG-2.stream.0.mpv"), Cat({a, b, c}));
 }

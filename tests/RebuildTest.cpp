@@ -138,7 +138,7 @@ TEST_F(RebuildTest, VideoNumbersAreSharedByVc1AndMpegVideo) {
     const std::vector<Pack> packs{
         {'s', 0, 1}, {'x', 0x56, 2}, {'v', 0xE0, 3}, {'m', 0xC3, 4}, {'x', 0x56, 5}};
     detect(save(Disc(packs, 2, 0)));
-    EXPECT_EQ(engine.StreamIds.video(1), 0x56);
+    EXPECT_EQ(engine.disc.StreamIds.video(1), 0x56);
     RunRebuild(engine, dir.path("FEATURE_1.EVO"));
     // MPEG audio is not listed in the inventory: kept, and numbered in the audio sequence.
     EXPECT_EQ(rebuilt(), Disc(Expect(packs, {{0x56, 0x55}, {0xE0, 0xE1}, {0xC3, 0xC0}}, {}), 2, 0));

@@ -366,7 +366,7 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesAndStopOnCancel) {
     EXPECT_EQ(engine.StopFlag, 1);
     EXPECT_EQ(engine.SourceStream.position(), 4 * 1048576);
     EXPECT_EQ(engine.FrameCount, (FrameCounts{0, 0}));
-    EXPECT_EQ(engine.StreamIds.audio(0), -1);
+    EXPECT_EQ(engine.disc.StreamIds.audio(0), -1);
 }
 
 TEST_F(ScannerTest, ASourceDeletedWhileReadIsReadToItsEnd) {
@@ -378,7 +378,7 @@ TEST_F(ScannerTest, ASourceDeletedWhileReadIsReadToItsEnd) {
     std::filesystem::remove(path);  // the open file keeps its data
     host.set(Option::Details, false);
     engine.demux(ScanMode::Check);
-    EXPECT_EQ(engine.StreamIds.audio(0), 0x80);
+    EXPECT_EQ(engine.disc.StreamIds.audio(0), 0x80);
     EXPECT_EQ(engine.SourceStream.position(), static_cast<std::int64_t>(ps.size()));
 }
 

@@ -58,7 +58,7 @@ protected:
         const bool boxed =
             range != nullptr && range->hasSlot() && range->slotOf(probe.id) < (video ? 2 : 16);
         int registered = 0;
-        for (std::int32_t id : engine.StreamIds.ids)
+        for (std::int32_t id : engine.disc.StreamIds.ids)
             registered += id >= 0 ? 1 : 0;
         ASSERT_EQ(registered, range != nullptr && range->hasSlot() ? 1 : 0);
 

@@ -122,7 +122,7 @@ protected:
 };
 
 TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
-    engine.OutputBase = "FEATURE_1";
+    engine.disc.OutputBase = "FEATURE_1";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
     ASSERT_TRUE(outcome.titleFound);
     EXPECT_EQ(outcome.lines.front(),
@@ -143,7 +143,7 @@ TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
     marks.video(0) = marks.video(1) = 1;
     marks.audio(0) = marks.audio(1) = 1;
     marks.sub(2) = 1;
-    EXPECT_EQ(engine.StreamIds.ids, marks.ids);
+    EXPECT_EQ(engine.disc.StreamIds.ids, marks.ids);
     const Lines log{"Open VPLST000.XPL",
                     "Filesize: " + std::to_string(std::string(kPlaylist).size()) + " bytes",
                     "VC-1.stream.0 found!",
@@ -158,22 +158,22 @@ TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
 }
 
 TEST_F(XplRunTest, NoMatchingTitleKeepsTheWholePlaylist) {
-    engine.OutputBase = "FEATURE_9";
-    engine.StreamIds.audio(3) = 0x83;
+    engine.disc.OutputBase = "FEATURE_9";
+    engine.disc.StreamIds.audio(3) = 0x83;
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
     EXPECT_FALSE(outcome.titleFound);
     EXPECT_EQ(outcome.lines.size(), 32u);
     EXPECT_EQ(outcome.lines[1], "<Playlist displayName=\"My Disc\">");
-    EXPECT_EQ(engine.StreamIds.ids, StreamInventory().ids);
+    EXPECT_EQ(engine.disc.StreamIds.ids, StreamInventory().ids);
     EXPECT_EQ(labels.video[1], "VC-1");  // the labels are taken all the same
 
     // A base name found only on line 0 counts as not found.
-    engine.OutputBase = "xml";
+    engine.disc.OutputBase = "xml";
     EXPECT_FALSE(RunXpl(engine, save(kPlaylist), labels).titleFound);
 }
 
 TEST_F(XplRunTest, LabelsOutliveTheRunThatReadThem) {
-    engine.OutputBase = "FEATURE_1";
+    engine.disc.OutputBase = "FEATURE_1";
     RunXpl(engine, save(kPlaylist), labels);
     const std::string other =
         R"(<Playlist><AudioAttributeItem index="2" codec="DTS-HD" channels="8"/>
@@ -229,7 +229,7 @@ TEST_F(XplRunTest, APlaylistLargerThanOneBlockReadsWholeAndFast) {
     }
     text += "</TitleSet>\n</Playlist>\n";
     ASSERT_GT(text.size(), 262144u * 1);
-    engine.OutputBase = "FEATURE_11";
+    engine.disc.OutputBase = "FEATURE_11";
     const auto started = std::chrono::steady_clock::now();
     const XplOutcome outcome = RunXpl(engine, save(text), labels);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
@@ -244,7 +244,7 @@ TEST_F(XplRunTest, ALabelWithAPathStillDemuxesIntoTheOutputFolder) {
     PsBuilder ps;
     ps.pack().audio(0x80, Counting(300), 0x100);
     ps.save(dir.path("FEATURE_1.EVO"));
-    engine.OutputBase = "FEATURE_1";
+    engine.disc.OutputBase = "FEATURE_1";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
     // Tick the boxes as the window does, with the labels as captions.
     host.untickAll();

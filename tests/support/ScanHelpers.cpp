@@ -10,7 +10,7 @@ ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, Reco
     RecordingSink own;
     RecordingSink& chunks = sink != nullptr ? *sink : own;
     engine.FrameCount = frames;
-    engine.MinPts = minPts;
+    engine.disc.MinPts = minPts;
     if (host.source.empty()) host.source = path;
     const std::size_t logBefore = host.lines.size();
     engine.SourceStream.open(path);
@@ -21,9 +21,9 @@ ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, Reco
     for (const auto& [panel, text] : host.status) {
         if (panel == 1) trace.progress.push_back(text.substr(0, text.find(", Remaining time")));
     }
-    trace.streamIds = engine.StreamIds.ids;
+    trace.streamIds = engine.disc.StreamIds.ids;
     trace.frames = engine.FrameCount;
-    trace.minPts = engine.MinPts;
+    trace.minPts = engine.disc.MinPts;
     trace.stopFlag = engine.StopFlag;
     trace.chunks = chunks.chunks;
     return trace;

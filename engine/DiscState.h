@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/StreamIds.h"
+
+namespace strandis {
+
+// What one run leaves for the next. The box ticks are the front end's, read through RunHost.
+struct DiscState {
+    // Written by the scanner (each file afresh), the detection (then every file's streams, the
+    // first file's id where two differ), the demux (put back after its scans) and the playlist
+    // run (kListedByPlaylist marks). Read by the demux writer (which stream a box's file takes),
+    // the rebuild's selection and the front ends' stream lists.
+    StreamInventory StreamIds;
+    // Written by the detection: all ones, then lowered by its scans to the first file's
+    // earliest audio or video time stamp. Read by the demux writer: subpicture record times
+    // count from it.
+    std::uint32_t MinPts = 0;
+    // Written by every run from the source's name and the last file it goes on into. Read by
+    // the playlist run, which finds the title by it, and by the front ends.
+    std::string OutputBase;
+};
+
+}  // namespace strandis
