@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "common/RunError.h"
-#include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
+#include "engine/RunScope.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {
@@ -138,8 +138,8 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
     RunOutcome outcome;
     engine.FrameCount = {0, 0};
 
+    RunScope scope(engine, sourcePath);
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
     const std::string prefix =
         OutputPrefix(host.outputFolder(), sourcePath, engine.disc.OutputBase);
 
@@ -162,68 +162,43 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         plan(BoxKind::Audio, slot);
     for (int slot = 0; slot < 16; ++slot)
         plan(BoxKind::Sub, slot);
-    std::vector<std::string> inputs = following;
-    inputs.push_back(sourcePath);
-    for (const Planned& p : planned) {
-        for (const std::string& input : inputs) {
-            if (SameFile(input, p.path)) {
-                throw RunError("Cannot create file \"" + p.path +
-                               "\". It is the source file, which is never overwritten.");
-            }
-        }
-    }
+    for (const Planned& p : planned)
+        scope.refuseToOverwrite(p.path);
 
     WriteBehind behind;  // outlives the outputs, which wait for it when they close
     Outputs outputs;
     // The scans register each file's streams afresh; the detection's inventory is put back after.
     const StreamInventory selected = engine.disc.StreamIds;
-    struct CloseAll {
+    struct PutBack {
         Engine& engine;
         Outputs& outputs;
         const StreamInventory& selected;
-        ~CloseAll() {
-            engine.SourceStream.close();
+        ~PutBack() {
             outputs.abandonAll();
             engine.disc.StreamIds = selected;
         }
-    } closeAll{engine, outputs, selected};
+    } putBack{engine, outputs, selected};
 
-    try {
-        host.log("Opening file " + sourceName);
-        host.slog("Opening", 0);
-        engine.SourceStream.open(sourcePath);
-        host.log("File size: " + std::to_string(engine.SourceStream.size() / 1048576) + " Mbytes.");
+    scope.guard([&] {
+        scope.openSource("Opening file " + sourceName, "Opening");
         for (const Planned& p : planned) {
             outputs.files.push_back(std::make_unique<OutputFile>());
             OutputFile* file = outputs.files.back().get();
             file->create(p.path, &behind);
+            scope.output(*file);
             if (p.kind == BoxKind::Video) outputs.video[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Audio) outputs.audio[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Sub) outputs.sub[static_cast<std::size_t>(p.slot)] = file;
             host.log("Creating " + p.path);
         }
-
         DemuxWriter writer(engine, outputs.video, outputs.audio, outputs.sub, selected);
         host.slog("Demuxing " + sourceName, 0);
-        engine.demux(ScanMode::Demux, &writer);
-        for (const std::string& next : following) {
-            if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
-            ContinueOn(engine, next, "Demuxing ");
-            writer.nextFile(ExtractFileName(next));
+        scope.eachFile("Demuxing ", [&](const std::string& path, bool first) {
+            if (!first) writer.nextFile(ExtractFileName(path));
             engine.demux(ScanMode::Demux, &writer);
-        }
-        engine.SourceStream.close();
-        for (auto& file : outputs.files) {
-            file->close();
-            outcome.files.push_back({file->path(), file->size()});
-        }
-    } catch (const RunError&) {
-        // The files closed before the failure are whole; the others are not.
-        for (std::size_t k = outcome.files.size(); k < outputs.files.size(); ++k) {
-            host.log("Incomplete: " + outputs.files[k]->path());
-        }
-        throw;
-    }
+        });
+        outcome.files = scope.closeOutputs();
+    });
 
     outcome.stoppedEarly = engine.StopFlag != 0;
     outcome.frames = engine.FrameCount;

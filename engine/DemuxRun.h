@@ -7,20 +7,9 @@
 
 #include "engine/Engine.h"
 #include "engine/OutputFile.h"
+#include "engine/RunScope.h"
 
 namespace strandis {
-
-// A file a run wrote, with its size in bytes.
-struct WrittenFile {
-    std::string path;
-    std::int64_t size = 0;
-};
-
-struct RunOutcome {
-    std::vector<WrittenFile> files;
-    bool stoppedEarly = false;
-    FrameCounts frames{};
-};
 
 // Appends the payload chunks of a demux-mode scan to the files of the ticked boxes: video and
 // audio as raw elementary streams, subpictures as "SP" records.

@@ -1,6 +1,7 @@
 #include "engine/Detection.h"
 
 #include "engine/PathRules.h"
+#include "engine/RunScope.h"
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
@@ -20,15 +21,6 @@ std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator) {
     const double seconds = static_cast<double>(count) * 1001.0 / 24000.0;
     return std::to_string(count) + " frames ([b]" + FormatHms(seconds, timeSeparator) +
            " s[/b]) count in video stream " + std::to_string(slot) + ".";
-}
-
-std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath) {
-    engine.disc.OutputBase = CutExt(ExtractFileName(sourcePath));
-    if (!engine.host().option(Option::Continue)) return {};
-    std::vector<std::string> following = FollowingFiles(sourcePath);
-    if (!following.empty())
-        engine.disc.OutputBase += "_" + CutExt(ExtractFileName(following.back()));
-    return following;
 }
 
 void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
@@ -55,62 +47,32 @@ void MergeInventory(StreamInventory& into, const StreamInventory& from, const st
         merge(StreamKind::Sub, into.sub(slot), from.sub(slot), nullptr, false);
 }
 
-void ContinueOn(Engine& engine, const std::string& second, const std::string& activity) {
-    engine.SourceStream.close();
-    engine.SourceStream.open(second);
-    const std::string name = ExtractFileName(second);
-    engine.host().log("Continue on " + name);
-    engine.host().slog(activity + name, 0);
-}
-
-void EndRun(RunHost& host) {
-    host.log("Done.");
-    host.log("");
-    host.slog("Ready", 0);
-    host.slog("", 1);
-}
-
-namespace {
-
-void OpenSource(Engine& engine, const std::string& path, const std::string& status) {
-    engine.SourceStream.open(path);
-    engine.host().slog(status, 0);
-}
-
-}  // namespace
-
 DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
     RunHost& host = engine.host();
     DetectionResult result;
 
     engine.FrameCount = {0, 0};
     engine.disc.MinPts = 0xFFFFFFFFu;
+    RunScope scope(engine, sourcePath);
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
 
-    struct CloseSource {
-        InputFile& file;
-        ~CloseSource() { file.close(); }
-    } closeSource{engine.SourceStream};
-
-    host.log("Opening file [b]" + sourceName + "[/b]");
-    OpenSource(engine, sourcePath, "Reading " + sourceName + " ");
-    result.files.push_back(sourcePath);
+    scope.openSource("Opening file [b]" + sourceName + "[/b]", {});
+    host.slog("Reading " + sourceName + " ", 0);
     result.firstSize = engine.SourceStream.size();
-    host.log("File size: " + std::to_string(result.firstSize / 1048576) + " Mbytes.");
-    engine.demux(ScanMode::Check);
-
     // Each file is scanned with a fresh inventory; the boxes offer every stream of any of them,
     // and the subpicture times stay those of the first file's clock.
-    StreamInventory found = engine.disc.StreamIds;
-    const std::uint32_t firstMinPts = engine.disc.MinPts;
-    for (const std::string& next : following) {
-        if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
-        ContinueOn(engine, next, "Reading ");
-        result.files.push_back(next);
+    StreamInventory found;
+    std::uint32_t firstMinPts = 0;
+    scope.eachFile("Reading ", [&](const std::string& path, bool first) {
+        result.files.push_back(path);
         engine.demux(ScanMode::Check);
-        MergeInventory(found, engine.disc.StreamIds, ExtractFileName(next), host);
-    }
+        if (first) {
+            found = engine.disc.StreamIds;
+            firstMinPts = engine.disc.MinPts;
+        } else {
+            MergeInventory(found, engine.disc.StreamIds, ExtractFileName(path), host);
+        }
+    });
     engine.disc.StreamIds = found;
     if (firstMinPts != 0xFFFFFFFFu) engine.disc.MinPts = firstMinPts;
     engine.SourceStream.close();

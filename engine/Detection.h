@@ -40,22 +40,10 @@ struct DetectionResult {
 // opened or read; the source is closed in every case.
 DetectionResult RunDetection(Engine& engine, const std::string& sourcePath);
 
-// Sets engine.disc.OutputBase to the source's name less its extension and, when "Continue with
-// second EVO" is ticked and files follow the source, adds "_" and the last one's base name; returns
-// the following files' paths (none without "Continue").
-std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath);
-
 // Adds the streams of a later file's inventory to `into`: an empty slot takes the later file's
 // stream; a slot that both fill with different ids keeps the first, and the log says so.
 void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
                     RunHost& host);
-
-// Goes on into the second feature file: the source closed, `second` opened in its place,
-// "Continue on <name>" logged and status panel 0 set to `activity` + the name.
-void ContinueOn(Engine& engine, const std::string& second, const std::string& activity);
-
-// The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
-void EndRun(RunHost& host);
 
 // The frame-count line of the detection run: count at 24000/1001 pictures per second.
 std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator = ':');

@@ -3,14 +3,13 @@
 #include <sys/uio.h>
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <memory>
 
 #include "common/RunError.h"
-#include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
+#include "engine/RunScope.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
@@ -176,11 +175,10 @@ void Rebuild(Engine& engine, OutputFile& out, Renumbering& numbers) {
     RunHost& host = engine.host();
     const ScanActive active(host, engine.DemuxActive, true);
     engine.StopFlag = 0;
-    const auto started = std::chrono::steady_clock::now();
 
     InputFile& source = engine.SourceStream;
     const std::int64_t size = source.size();
-    const std::string name = ExtractFileName(source.path());
+    Progress progress(host, "Rebuilding " + ExtractFileName(source.path()) + " ");
     Selection select(engine, numbers);
     KeptUnits kept(out);
     // Large blocks; the 2,048-byte units are walked inside them.
@@ -190,16 +188,7 @@ void Rebuild(Engine& engine, OutputFile& out, Renumbering& numbers) {
         const std::size_t n = block.size;
         for (std::size_t offset = 0; offset < n && engine.StopFlag == 0; offset += kUnit) {
             const std::size_t length = std::min(kUnit, n - offset);
-            const std::int64_t position = blockStart + static_cast<std::int64_t>(offset + length);
-            if (position % kProgressStep == 0) {
-                const double elapsed =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                        .count();
-                host.slog("Rebuilding " + name + " " +
-                              ProgressText(position, size, elapsed, host.timeSeparator()),
-                          1);
-                host.processPendingEvents();
-            }
+            progress.at(blockStart + static_cast<std::int64_t>(offset + length), size);
             const std::uint8_t* unit = block.data + offset;
             __builtin_prefetch(unit + kUnitsAhead * kUnit);  // so that its header is at hand
             UnitEdit edit;
@@ -215,47 +204,23 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     RunOutcome outcome;
     Renumbering numbers;
 
+    RunScope scope(engine, sourcePath);
     const std::string sourceName = ExtractFileName(sourcePath);
-    const std::vector<std::string> following = TakeOutputBase(engine, sourcePath);
     const std::string target =
         OutputPrefix(host.outputFolder(), sourcePath, engine.disc.OutputBase) + ".rebuilt.EVO";
-    std::vector<std::string> inputs = following;
-    inputs.push_back(sourcePath);
-    for (const std::string& input : inputs) {
-        if (SameFile(input, target)) {
-            throw RunError("Cannot create file \"" + target +
-                           "\". It is the source file, which is never overwritten.");
-        }
-    }
+    scope.refuseToOverwrite(target);
 
     OutputFile out;
-    bool created = false;
-    struct CloseSource {
-        InputFile& file;
-        ~CloseSource() { file.close(); }
-    } closeSource{engine.SourceStream};
-    try {
-        host.log("Opening file " + sourceName);
-        host.slog("Opening", 0);
-        engine.SourceStream.open(sourcePath);
-        host.log("File size: " + std::to_string(engine.SourceStream.size() / 1048576) + " Mbytes.");
+    scope.guard([&] {
+        scope.openSource("Opening file " + sourceName, "Opening");
         out.create(target);
-        created = true;
+        scope.output(out);
         host.log("Creating " + target);
         host.slog("Rebuilding " + sourceName, 0);
-        Rebuild(engine, out, numbers);
-        for (const std::string& next : following) {
-            if (!host.option(Option::Continue) || engine.StopFlag != 0) break;
-            ContinueOn(engine, next, "Rebuilding ");
-            Rebuild(engine, out, numbers);
-        }
-        engine.SourceStream.close();
-        out.close();
-    } catch (const RunError&) {
-        if (created) host.log("Incomplete: " + target);
-        throw;
-    }
-    outcome.files.push_back({target, out.size()});
+        scope.eachFile("Rebuilding ",
+                       [&](const std::string&, bool) { Rebuild(engine, out, numbers); });
+        outcome.files = scope.closeOutputs();
+    });
     outcome.stoppedEarly = engine.StopFlag != 0;
     EndRun(host);
     return outcome;

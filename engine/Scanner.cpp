@@ -13,6 +13,7 @@
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
+#include "engine/RunScope.h"
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
@@ -145,7 +146,6 @@ private:
     void consume(std::size_t i, std::uint32_t len);
     void timeBase();
     void details(std::size_t i, std::uint32_t len);
-    void progress(std::int64_t position, std::int64_t size);
 
     Engine& e_;
     RunHost& host_;
@@ -164,29 +164,25 @@ private:
     std::array<std::uint8_t, StreamInventory::kSubSlots> shownSub_{};
     std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
     bool aob_ = false;
-    std::chrono::steady_clock::time_point startTime_;
 };
 
 void Scanner::run() {
     const ScanActive active(host_, e_.DemuxActive, !check_);
 
     e_.StopFlag = 0;
-    startTime_ = std::chrono::steady_clock::now();
     e_.disc.StreamIds.clear();
     aob_ = IsAobPath(host_.sourcePath());
 
     InputFile& source = e_.SourceStream;
     const std::int64_t size = source.size();
+    Progress progress(host_);
     while (source.position() < size && e_.StopFlag == 0) {
         const InputFile::Block block = source.nextBlock(buffer_, kBlockSize);
         const std::size_t n = block.size;
         buf_ = block.data;
         valid_ = n;
         const std::int64_t position = source.position();
-        if (position % kProgressStep == 0) {
-            progress(position, size);
-            host_.processPendingEvents();
-        }
+        progress.at(position, size);
         if (check_ && position > kFastCheckLimit && host_.option(Option::FastCheck))
             e_.StopFlag = 1;
         if (position % kRepaintStep == 0) host_.repaint();
@@ -203,12 +199,6 @@ void Scanner::run() {
     }
     source.checkIntact();
     if (e_.StopFlag != 0) e_.FrameCount = {0, 0};
-}
-
-void Scanner::progress(std::int64_t position, std::int64_t size) {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime_).count();
-    host_.slog(ProgressText(position, size, elapsed, host_.timeSeparator()), 1);
 }
 
 void Scanner::scanBlock(std::size_t n) {

@@ -1,8 +1,8 @@
 #include "engine/XplRun.h"
 
 #include "common/RunError.h"
-#include "engine/Detection.h"
 #include "engine/PathRules.h"
+#include "engine/RunScope.h"
 
 namespace strandis {
 

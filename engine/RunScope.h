@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "engine/OutputFile.h"
+
+namespace strandis {
+
+// A file a run wrote, with its size in bytes.
+struct WrittenFile {
+    std::string path;
+    std::int64_t size = 0;
+};
+
+struct RunOutcome {
+    std::vector<WrittenFile> files;
+    bool stoppedEarly = false;
+    FrameCounts frames{};
+};
+
+// The progress line of a pass, shown in status panel 1 every 4 MiB of input, when the front end
+// also gets to handle its events (the only moment a Cancel can arrive).
+class Progress {
+public:
+    // `prefix` comes before the line ("Rebuilding FEATURE_1.EVO "); the clock starts now.
+    explicit Progress(RunHost& host, std::string prefix = {});
+    // Called after each read with the position reached.
+    void at(std::int64_t position, std::int64_t size) {
+        if (position % kProgressStep == 0) show(position, size);
+    }
+
+private:
+    void show(std::int64_t position, std::int64_t size);
+
+    RunHost& host_;
+    std::string prefix_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+// The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
+void EndRun(RunHost& host);
+
+// The frame of a run over a source and the files it goes on into (the second feature file, a
+// title set's later parts): the output base, the refusal to write over an input, opening the
+// source, the step from file to file, closing the source on every way out, and naming the
+// outputs a failure leaves incomplete.
+class RunScope {
+public:
+    // Sets the output base (disc.OutputBase) and finds the files that follow the source.
+    RunScope(Engine& engine, const std::string& sourcePath);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+    // The files the run goes on into after the source, when "Continue" is ticked.
+    const std::vector<std::string>& following() const { return following_; }
+    // Raises RunError when `output` names the source or a following file.
+    void refuseToOverwrite(const std::string& output) const;
+    // Logs `opening`, shows `status` in panel 0 unless it is empty, opens the source and logs
+    // its size.
+    void openSource(const std::string& opening, const std::string& status);
+    // Runs `pass` over the open source, then over each following file while "Continue" is
+    // ticked and nothing stopped the run: the source closed, the next opened, "Continue on
+    // <name>" logged and panel 0 set to `activity` + name. `pass` gets the file's path and
+    // whether it is the first.
+    void eachFile(const std::string& activity,
+                  const std::function<void(const std::string& path, bool first)>& pass);
+    // An output of the run, once created: if the run fails before closeOutputs() has closed it,
+    // it is named incomplete.
+    void output(OutputFile& file) { outputs_.push_back(&file); }
+    // Closes the source and then the outputs, in order; each one closed is whole. Returns them
+    // with their sizes.
+    std::vector<WrittenFile> closeOutputs();
+    // Runs `body`; when it raises RunError, logs "Incomplete: " for each output not closed
+    // whole and raises it again.
+    void guard(const std::function<void()>& body);
+
+private:
+    Engine& engine_;
+    std::string sourcePath_;
+    std::vector<std::string> following_;
+    std::vector<OutputFile*> outputs_;
+    std::size_t closed_ = 0;  // outputs closed whole
+};
+
+}  // namespace strandis
