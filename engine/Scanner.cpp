@@ -10,6 +10,7 @@
 #include "analysers/Analysers.h"
 #include "common/RunError.h"
 #include "engine/CountPictures.h"
+#include "engine/Describer.h"
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
@@ -17,8 +18,6 @@
 #include "engine/StreamCaption.h"
 #include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
-
-using strandis::analysers::Hex;
 
 namespace strandis {
 
@@ -28,16 +27,6 @@ namespace {
 // the cache lines a few packs further on are asked for (the pack's start, and the end of the
 // pack in front of it, which ShiftReg takes in), so that header bytes rarely wait.
 constexpr std::size_t kPrefetchAhead = 8192;
-
-class HostSink final : public analysers::LogSink {
-public:
-    explicit HostSink(RunHost& host) : host_(host) {}
-    void log(std::string_view line) override { host_.log(line); }
-    char decimalSeparator() const override { return host_.decimalSeparator(); }
-
-private:
-    RunHost& host_;
-};
 
 // The machine's registers, all fresh at every scan.
 struct Registers {
@@ -113,7 +102,7 @@ public:
     Scanner(Engine& engine, ScanMode mode, ChunkSink* writer)
         : e_(engine),
           host_(engine.host()),
-          sink_(engine.host()),
+          describer_(engine),
           check_(mode == ScanMode::Check),
           writer_(writer),
           buffer_(engine.ReadBuffer()) {}
@@ -133,7 +122,13 @@ private:
     bool startCode();
     bool headerRules(std::uint8_t b, std::size_t i);
     void headerEnd();
-    void timeStampByte(std::uint32_t step, std::uint8_t b);
+    void lengthField();
+    void fixedHeaderByte(std::uint8_t b);
+    void timeStampByte(std::uint8_t b);
+    void timeStampStep(std::uint32_t step, std::uint8_t b);
+    void extensionByte(std::uint8_t b);
+    void subStreamHeaderByte(std::uint8_t b, std::size_t i);
+    void codecHeaderByte(std::uint8_t b);
     void timeStampDone();
     void extension2(std::uint8_t b);
     void subpictureId(std::uint8_t b);
@@ -144,24 +139,16 @@ private:
     }
     void slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder);
     void consume(std::size_t i, std::uint32_t len);
-    void timeBase();
-    void details(std::size_t i, std::uint32_t len);
 
     Engine& e_;
     RunHost& host_;
-    HostSink sink_;
+    Describer describer_;  // check mode's consumer
     const bool check_;
     ChunkSink* writer_;
     std::uint8_t* buffer_;               // for a file that is read rather than mapped
     const std::uint8_t* buf_ = nullptr;  // the block being scanned
     std::size_t valid_ = 0;
     Registers r_;
-    std::array<bool, 2> timeBaseVideo_{};
-    std::array<bool, 16> timeBaseAudio_{};
-    // Slots whose detail lines were logged in this scan.
-    std::array<std::uint8_t, 2> shownVideo_{};
-    std::array<std::uint8_t, 16> shownAudio_{};
-    std::array<std::uint8_t, StreamInventory::kSubSlots> shownSub_{};
     std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
     bool aob_ = false;
 };
@@ -320,7 +307,7 @@ void Scanner::headerEnd() {
 }
 
 // One byte of a 5-byte time stamp field; `step` counts down 4..0. Bit 32 is dropped.
-void Scanner::timeStampByte(std::uint32_t step, std::uint8_t b) {
+void Scanner::timeStampStep(std::uint32_t step, std::uint8_t b) {
     switch (step) {
         case 4:
             r_.TimeAcc = std::uint32_t{b & 0x06u} << 29;
@@ -455,118 +442,143 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
     }
 }
 
-// The countdowns over PES and sub-stream header bytes, in their order of precedence. Returns
-// false when no countdown is running (the byte has no effect).
+// The countdowns over PES and sub-stream header bytes, in their order of precedence; at most one
+// runs at a time. Returns false when none is running (the byte has no effect).
 bool Scanner::headerRules(std::uint8_t b, std::size_t i) {
-    Registers& r = r_;
-    if (r.LengthBytes == 2) {
-        r.LengthBytes = 1;
-    } else if (r.LengthBytes == 1) {
-        r.LengthBytes = 0;
-        r.LengthLeft = static_cast<std::int32_t>(r.ShiftReg & 0xFFFF);  // PES_packet_length
-        if (r.PacketKind == PacketKind::SkipPacket) {
-            r.SkipBytes = static_cast<std::uint32_t>(r.LengthLeft);
-        } else {
-            r.FixedHeaderLeft = 3;
-        }
+    const Registers& r = r_;
+    if (r.LengthBytes > 0) {
+        lengthField();
     } else if (r.FixedHeaderLeft > 0) {
-        --r.FixedHeaderLeft;
-        --r.LengthLeft;
-        if (r.FixedHeaderLeft == 1) {
-            r.HeaderFlags = b;
-        } else if (r.FixedHeaderLeft == 0) {
-            r.HeaderLeft = b;
-            if ((r.HeaderFlags & 0xC0) == 0x80) r.PtsBytes = 5;
-            if ((r.HeaderFlags & 0xC0) == 0xC0) r.PtsDtsBytes = 10;
-            if ((r.HeaderFlags & 0xC1) == 0x01) r.ExtFlagsBytes = 1;
-            if (r.HeaderLeft == 0) headerEnd();
-        }
-    } else if (r.PtsBytes > 0) {
+        fixedHeaderByte(b);
+    } else if (r.PtsBytes > 0 || r.PtsDtsBytes > 0) {
+        timeStampByte(b);
+    } else if (r.ExtFlagsBytes > 0 || r.PstdBytes > 0 || r.Ext2Bytes > 0) {
+        extensionByte(b);
+    } else if (r.HeaderLeft > 0) {
+        --r_.HeaderLeft;
+        --r_.LengthLeft;
+        if (r_.HeaderLeft == 0) headerEnd();
+    } else if (r.SubHeaderBytes > 0) {
+        subStreamHeaderByte(b, i);
+    } else if (r.LpcmHeaderBytes > 0 || r.TrueHdHeaderBytes > 0) {
+        codecHeaderByte(b);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The two bytes of PES_packet_length; a packet skipped whole then runs as SkipBytes.
+void Scanner::lengthField() {
+    Registers& r = r_;
+    if (--r.LengthBytes > 0) return;
+    r.LengthLeft = static_cast<std::int32_t>(r.ShiftReg & 0xFFFF);
+    if (r.PacketKind == PacketKind::SkipPacket) {
+        r.SkipBytes = static_cast<std::uint32_t>(r.LengthLeft);
+    } else {
+        r.FixedHeaderLeft = 3;
+    }
+}
+
+// The three fixed PES header bytes: the '10' marker byte (not examined), the flags, and
+// PES_header_data_length, which starts the countdowns of the fields the flags announce.
+void Scanner::fixedHeaderByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.FixedHeaderLeft;
+    --r.LengthLeft;
+    if (r.FixedHeaderLeft == 1) {
+        r.HeaderFlags = b;
+    } else if (r.FixedHeaderLeft == 0) {
+        r.HeaderLeft = b;
+        if ((r.HeaderFlags & 0xC0) == 0x80) r.PtsBytes = 5;
+        if ((r.HeaderFlags & 0xC0) == 0xC0) r.PtsDtsBytes = 10;
+        if ((r.HeaderFlags & 0xC1) == 0x01) r.ExtFlagsBytes = 1;
+        if (r.HeaderLeft == 0) headerEnd();
+    }
+}
+
+// A byte of the PTS field, or of the PTS and DTS fields. PtsReg keeps the PTS until the next
+// header with one (or an audio sub-stream header, or a written subpicture record) replaces it;
+// VideoPts takes the PTS of every header that carries both, whatever its stream.
+void Scanner::timeStampByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    --r.HeaderLeft;
+    if (r.PtsBytes > 0) {
         --r.PtsBytes;
-        --r.LengthLeft;
-        --r.HeaderLeft;
-        timeStampByte(r.PtsBytes, b);
+        timeStampStep(r.PtsBytes, b);
         if (r.PtsBytes == 0) {
             r.PtsReg = r.TimeAcc;
             r.OwnPts = true;
             r.PacketPts = r.TimeAcc;
             timeStampDone();
         }
-    } else if (r.PtsDtsBytes > 0) {
-        --r.PtsDtsBytes;
-        --r.LengthLeft;
-        --r.HeaderLeft;
-        timeStampByte(r.PtsDtsBytes >= 5 ? r.PtsDtsBytes - 5 : r.PtsDtsBytes, b);
-        if (r.PtsDtsBytes == 5) {
-            r.PtsReg = r.TimeAcc;
-            r.VideoPts = r.TimeAcc;
-            r.OwnPts = true;
-            r.PacketPts = r.TimeAcc;
-        } else if (r.PtsDtsBytes == 0) {
-            r.DtsReg = r.TimeAcc;
-            timeStampDone();
-        }
-    } else if (r.ExtFlagsBytes > 0) {
-        --r.ExtFlagsBytes;
-        --r.LengthLeft;
-        --r.HeaderLeft;
-        if (r.ExtFlagsBytes == 0) {
-            r.ExtFlags = b;
-            if ((r.ExtFlags & 0x10) != 0) {  // P-STD_buffer_flag
-                r.PstdBytes = 2;
-            } else if ((r.ExtFlags & 0x01) != 0) {  // PES_extension_flag_2
-                r.Ext2Bytes = 2;
-            }
+        return;
+    }
+    --r.PtsDtsBytes;
+    timeStampStep(r.PtsDtsBytes >= 5 ? r.PtsDtsBytes - 5 : r.PtsDtsBytes, b);
+    if (r.PtsDtsBytes == 5) {
+        r.PtsReg = r.TimeAcc;
+        r.VideoPts = r.TimeAcc;
+        r.OwnPts = true;
+        r.PacketPts = r.TimeAcc;
+    } else if (r.PtsDtsBytes == 0) {
+        r.DtsReg = r.TimeAcc;
+        timeStampDone();
+    }
+}
+
+// The PES extension: its flags byte, the P-STD buffer field, and PES extension 2 with the
+// stream_id_extension that tells VC-1.
+void Scanner::extensionByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    --r.HeaderLeft;
+    if (r.ExtFlagsBytes > 0) {
+        if (--r.ExtFlagsBytes > 0) return;
+        r.ExtFlags = b;
+        if ((r.ExtFlags & 0x10) != 0) {  // P-STD_buffer_flag
+            r.PstdBytes = 2;
+        } else if ((r.ExtFlags & 0x01) != 0) {  // PES_extension_flag_2
+            r.Ext2Bytes = 2;
         }
     } else if (r.PstdBytes > 0) {
-        --r.PstdBytes;
-        --r.LengthLeft;
-        --r.HeaderLeft;
-        if (r.PstdBytes == 0) {
-            if ((r.ExtFlags & 0x01) != 0) {
-                r.Ext2Bytes = 2;
-            } else if (r.HeaderLeft == 0) {
-                headerEnd();
-            }
+        if (--r.PstdBytes > 0) return;
+        if ((r.ExtFlags & 0x01) != 0) {
+            r.Ext2Bytes = 2;
+        } else if (r.HeaderLeft == 0) {
+            headerEnd();
         }
-    } else if (r.Ext2Bytes > 0) {
-        --r.Ext2Bytes;
-        --r.LengthLeft;
-        --r.HeaderLeft;
-        if (r.Ext2Bytes == 0) extension2(b);
-    } else if (r.HeaderLeft > 0) {
-        --r.HeaderLeft;
-        --r.LengthLeft;
-        if (r.HeaderLeft == 0) headerEnd();
-    } else if (r.SubHeaderBytes > 0) {
-        --r.SubHeaderBytes;
-        --r.LengthLeft;
-        keepSubHeader(b);
-        if (r.SubHeaderBytes == 3) {
-            subpictureId(b);
-        } else if (r.SubHeaderBytes == 0) {
-            classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24), i);
-        }
-    } else if (r.LpcmHeaderBytes > 0) {
-        --r.LpcmHeaderBytes;
-        --r.LengthLeft;
-        keepSubHeader(b);
-        if (r.LpcmHeaderBytes == 0) {
-            r.InPayload = 1;
-            r.PacketKind = PacketKind::Audio;
-        }
-    } else if (r.TrueHdHeaderBytes > 0) {
-        --r.TrueHdHeaderBytes;
-        --r.LengthLeft;
-        keepSubHeader(b);
-        if (r.TrueHdHeaderBytes == 0) {
-            r.InPayload = 1;
-            r.PacketKind = PacketKind::Audio;
-        }
-    } else {
-        return false;
+    } else if (--r.Ext2Bytes == 0) {
+        extension2(b);
     }
-    return true;
+}
+
+// The four bytes behind a private-stream-1 PES header: a subpicture is known by the first (its
+// id), audio by the fourth. AudioType and AudioSubId keep the last recognised audio sub-stream
+// across packets, so a packet of an id of no range is judged by that one (the rules after the
+// classification).
+void Scanner::subStreamHeaderByte(std::uint8_t b, std::size_t i) {
+    Registers& r = r_;
+    --r.SubHeaderBytes;
+    --r.LengthLeft;
+    keepSubHeader(b);
+    if (r.SubHeaderBytes == 3) {
+        subpictureId(b);
+    } else if (r.SubHeaderBytes == 0) {
+        classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24), i);
+    }
+}
+
+// The LPCM codes (or a DVD-Audio header's rest) and TrueHD's extra byte, before the payload.
+void Scanner::codecHeaderByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    keepSubHeader(b);
+    std::uint32_t& left = r.LpcmHeaderBytes > 0 ? r.LpcmHeaderBytes : r.TrueHdHeaderBytes;
+    if (--left > 0) return;
+    r.InPayload = 1;
+    r.PacketKind = PacketKind::Audio;
 }
 
 // A payload chunk at byte i: the rest of the packet or of the block, whichever ends first.
@@ -596,20 +608,17 @@ std::size_t Scanner::payloadChunk(std::size_t i, std::size_t n) {
     return len;
 }
 
+// Hands a chunk on: pictures counted, then to the describer (check mode) or the writer.
 void Scanner::consume(std::size_t i, std::uint32_t len) {
     // A 0xFD packet without a VC-1 extension before any VC-1 packet has no video slot.
     if (r_.PacketKind == PacketKind::Video && r_.VideoSlot < 0) return;
+    // "Count frames" and the video boxes may change while a scan goes on: read at every chunk.
     if (r_.PacketKind == PacketKind::Video && host_.option(Option::CountFrames) &&
         (check_ || host_.ticked(BoxKind::Video, r_.VideoSlot))) {
         e_.FrameCount[static_cast<std::size_t>(r_.VideoSlot)] +=
             CountPictures(buf_ + i, len, r_.VideoType);
     }
-    if (check_) {
-        if (r_.OwnPts) timeBase();
-        if (host_.option(Option::Details)) details(i, len);
-        return;
-    }
-    if (writer_ == nullptr) return;
+    if (!check_ && writer_ == nullptr) return;
     std::int32_t slot = r_.AudioSlot, id = r_.PacketSubId;
     if (r_.PacketKind == PacketKind::Video) {
         slot = r_.VideoSlot, id = r_.VideoId;
@@ -619,90 +628,23 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     const PayloadChunk chunk{r_.PacketKind, buf_ + i,    static_cast<std::uint32_t>(i),
                              len,           slot,        id,
                              r_.OwnPts,     r_.PacketPts};
-    writer_->chunk(chunk, r_.PtsReg);
-}
-
-// The subpicture time base: the lowest first PTS of the audio and video streams, each taken
-// from the first packet of the stream that carries one, whatever the options.
-void Scanner::timeBase() {
-    bool* taken = nullptr;
-    if (r_.PacketKind == PacketKind::Video) {
-        taken = &timeBaseVideo_[static_cast<std::size_t>(r_.VideoSlot)];
-    } else if (r_.PacketKind == PacketKind::Audio && r_.AudioSlot >= 0 &&
-               r_.PacketSubId == e_.disc.StreamIds.audio(r_.AudioSlot)) {
-        taken = &timeBaseAudio_[static_cast<std::size_t>(r_.AudioSlot)];
+    if (!check_) {
+        writer_->chunk(chunk, r_.PtsReg);
+        return;
     }
-    if (taken == nullptr || *taken) return;
-    *taken = true;
-    if (r_.PacketPts < e_.disc.MinPts) e_.disc.MinPts = r_.PacketPts;
-}
-
-void Scanner::details(std::size_t i, std::uint32_t len) {
-    analysers::Payload payload{{buf_, valid_}, i, len};
-    payload.header = r_.SubHeader;
-    payload.headerLength = r_.SubHeaderLength;
-    switch (r_.PacketKind) {
-        case PacketKind::Audio: {
-            if (r_.AudioSlot < 0 || shownAudio_[static_cast<std::size_t>(r_.AudioSlot)] != 0)
-                return;
-            shownAudio_[static_cast<std::size_t>(r_.AudioSlot)] = 1;
-            host_.log("   First PTS = " + Hex(r_.FirstAudioPts, 8));
-            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.AudioSubId), 2));
-            switch (r_.AudioType) {
-                case AudioType::DolbyDigital:
-                case AudioType::DolbyDigitalPlus:
-                    analysers::AC3details(payload, r_.AudioSlot, sink_);
-                    break;
-                case AudioType::Dts:
-                    analysers::DTSdetails(payload, sink_);
-                    break;
-                case AudioType::TrueHd:
-                    analysers::MLPdetails(payload, sink_);
-                    break;
-                default:
-                    if (r_.AudioSubId == 0xA1 && aob_) {
-                        analysers::MLPdetails(payload, sink_);
-                    } else {
-                        analysers::LPCMdetails(payload,
-                                               aob_ ? analysers::LpcmLayout::DvdAudio
-                                               : IsVobPath(host_.sourcePath())
-                                                   ? analysers::LpcmLayout::DvdVideo
-                                                   : analysers::LpcmLayout::HdDvd,
-                                               sink_);
-                    }
-                    break;
-            }
-            break;
-        }
-        case PacketKind::Video: {
-            if (shownVideo_[static_cast<std::size_t>(r_.VideoSlot)] != 0) return;
-            shownVideo_[static_cast<std::size_t>(r_.VideoSlot)] = 1;
-            host_.log("   First PTS = " + Hex(r_.VideoPts, 8));
-            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.VideoId), 2));
-            switch (r_.VideoType) {
-                case VideoType::Vc1:
-                    analysers::VC1details(payload, r_.VideoPts, sink_);
-                    break;
-                case VideoType::H264:
-                    analysers::H264details(payload, r_.VideoPts, sink_);
-                    break;
-                default:
-                    analysers::MPEG2details(payload, r_.VideoPts, r_.DtsReg, sink_);
-                    break;
-            }
-            break;
-        }
-        case PacketKind::Subpicture: {
-            if (shownSub_[static_cast<std::size_t>(r_.SubSlot)] != 0) return;
-            shownSub_[static_cast<std::size_t>(r_.SubSlot)] = 1;
-            host_.log("   First PTS = " + Hex(r_.FirstSubPts, 8));
-            host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(r_.SubId), 2));
-            analysers::SUBdetails(payload, sink_);
-            break;
-        }
-        default:
-            break;  // MPEG audio is never described
-    }
+    if (!describer_.wants(chunk)) return;
+    StreamFacts facts;
+    facts.block = {buf_, valid_};
+    facts.videoType = r_.VideoType;
+    facts.audioType = r_.AudioType;
+    facts.audioSubId = r_.AudioSubId;
+    facts.videoPts = r_.VideoPts;
+    facts.dts = r_.DtsReg;
+    facts.firstAudioPts = r_.FirstAudioPts;
+    facts.firstSubPts = r_.FirstSubPts;
+    facts.subHeader = &r_.SubHeader;
+    facts.subHeaderLength = r_.SubHeaderLength;
+    describer_.chunk(chunk, facts);
 }
 
 }  // namespace
