@@ -28,9 +28,9 @@
 #include <QTreeWidget>
 
 #include "app/JpegImage.h"
+#include "common/RunError.h"
 #include "engine/Markup.h"
 #include "engine/RebuildRun.h"
-#include "common/RunError.h"
 #include "engine/XplRun.h"
 
 namespace strandis::app {

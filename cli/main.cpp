@@ -10,11 +10,11 @@
 #include <string>
 
 #include "cli/CliHost.h"
+#include "common/RunError.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/PathRules.h"
 #include "engine/RebuildRun.h"
-#include "common/RunError.h"
 #include "engine/XplRun.h"
 
 namespace {
@@ -206,8 +206,8 @@ int RunXplCommand(const XplFlags& flags) {
     strandis::Engine engine(host);
     host.attach(engine);
     engine.disc.OutputBase = flags.source.empty()
-                            ? std::string()
-                            : strandis::CutExt(strandis::ExtractFileName(flags.source));
+                                 ? std::string()
+                                 : strandis::CutExt(strandis::ExtractFileName(flags.source));
     strandis::playlist::AttributeLabels labels;
     strandis::XplOutcome outcome;
     try {

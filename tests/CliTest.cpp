@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
-#include "tests/support/CliRunner.h"
 #include "testkit/PsBuilder.h"
+#include "tests/support/CliRunner.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "common/RunError.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

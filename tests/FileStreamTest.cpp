@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileStream.h"
 #include "common/RunError.h"
+#include "engine/FileStream.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <fstream>
 
+#include "common/RunError.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "common/RunError.h"
 #include "engine/XplRun.h"
 #include "tests/support/ScanHelpers.h"
 

@@ -3,9 +3,9 @@
 #include <map>
 #include <set>
 
+#include "common/RunError.h"
 #include "engine/Detection.h"
 #include "engine/RebuildRun.h"
-#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <random>
 
+#include "common/RunError.h"
 #include "engine/CountPictures.h"
 #include "engine/Engine.h"
 #include "engine/PacketKind.h"
-#include "common/RunError.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {

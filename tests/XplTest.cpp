@@ -3,9 +3,9 @@
 #include <chrono>
 #include <filesystem>
 
+#include "common/RunError.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "common/RunError.h"
 #include "engine/XplRun.h"
 #include "playlist/Xpl.h"
 #include "tests/support/ScanHelpers.h"

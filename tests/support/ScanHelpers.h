@@ -3,8 +3,8 @@
 #include <string>
 
 #include "engine/Engine.h"
-#include "tests/support/LiteralScanner.h"
 #include "testkit/PsBuilder.h"
+#include "tests/support/LiteralScanner.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {
