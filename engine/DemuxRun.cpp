@@ -83,6 +83,8 @@ void DemuxWriter::clock(const PayloadChunk& c) {
     }
 }
 
+// The boxes stay clickable during the run: a file takes a chunk only while its box is ticked,
+// read at every chunk (files exist only for the boxes ticked when the run began).
 void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
     RunHost& host = engine_.host();
     clock(c);

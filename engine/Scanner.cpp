@@ -170,6 +170,8 @@ void Scanner::run() {
         valid_ = n;
         const std::int64_t position = source.position();
         progress.at(position, size);
+        // "Fast EVO checking" may be ticked while the scan goes on: read at every block past
+        // the limit.
         if (check_ && position > kFastCheckLimit && host_.option(Option::FastCheck))
             e_.StopFlag = 1;
         if (position % kRepaintStep == 0) host_.repaint();
