@@ -661,16 +661,16 @@ void TfMain::bReadXPLClick() {
     endRun();
 }
 
+// A pass that writes asks before it stops: its outputs would be left incomplete.
+bool TfMain::stopConfirmed() {
+    return engine_.DemuxActive == 0 ||
+           QMessageBox::question(this, windowTitle(), "Are you sure to stop demuxing?",
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 void TfMain::bCancelClick() {
-    if (engine_.DemuxActive != 0) {
-        if (QMessageBox::question(this, windowTitle(), "Are you sure to stop demuxing?",
-                                  QMessageBox::Yes | QMessageBox::No,
-                                  QMessageBox::No) == QMessageBox::Yes) {
-            engine_.StopFlag = 1;
-        }
-        return;
-    }
-    engine_.StopFlag = 1;
+    if (stopConfirmed()) engine_.StopFlag = 1;
 }
 
 // ---- The stream boxes ----
@@ -727,7 +727,10 @@ void TfMain::FormActivate() {
 
 void TfMain::closeEvent(QCloseEvent* event) {
     if (running_) {
-        // Stop the run as Cancel would, let it close its files, then close.
+        // Stop the run as Cancel would (a demux or rebuild asks first, and "No" lets it go on),
+        // let it close its files, then close.
+        event->ignore();
+        if (!stopConfirmed()) return;
         engine_.StopFlag = 1;
         closePending_ = true;
         event->ignore();

@@ -62,6 +62,7 @@ public:
     void bRebuildClick();
     void bReadXPLClick();
     void bCancelClick();
+    bool stopConfirmed();
     void bClearClick();
     void bbEVOClick();
     void bbXPLClick();

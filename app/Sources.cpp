@@ -42,6 +42,7 @@ void TfMain::EVOadj() {
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
     engine_.disc.OutputBase = CutExt(SourceName.toStdString());
+    engine_.disc.SourceBase = engine_.disc.OutputBase;
     EVOdir = FolderOf(eEVOfile->text());
     eXPLfile->setText(kPlaylistName);
     if (EVOdir.endsWith("HVDVD_TS/", Qt::CaseSensitive)) {
@@ -65,8 +66,11 @@ void TfMain::WMDropFiles(const QStringList& files) {
     const QString& path = files.first();
     const QString ext = ExtensionUpper(path);
     if (ext == ".EVO" || ext == ".VOB") {
+        const bool changed = path != eEVOfile->text();
         setSourceText(path);
         EVOadj();
+        // The boxes of another source would name this one's outputs: they wait for "Read EVO".
+        if (changed) Resetcbs();
     } else if (ext == ".XPL") {
         eXPLfile->setText(path);
         XPLadj();

@@ -208,6 +208,7 @@ int RunXplCommand(const XplFlags& flags) {
     engine.disc.OutputBase = flags.source.empty()
                                  ? std::string()
                                  : strandis::CutExt(strandis::ExtractFileName(flags.source));
+    engine.disc.SourceBase = engine.disc.OutputBase;
     strandis::playlist::AttributeLabels labels;
     strandis::XplOutcome outcome;
     try {

@@ -21,6 +21,10 @@ struct DiscState {
     // Written by every run from the source's name and the last file it goes on into. Read by
     // the playlist run, which finds the title by it, and by the front ends.
     std::string OutputBase;
+    // Written by every run and by the front ends when a source is chosen: the source's name less
+    // its extension. Read by the playlist run: the title that plays the source names its first
+    // clip so, also when the run went on into a second feature file.
+    std::string SourceBase;
 };
 
 }  // namespace strandis

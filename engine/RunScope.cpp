@@ -25,6 +25,7 @@ namespace {
 // following files' paths (none without "Continue").
 std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath) {
     engine.disc.OutputBase = CutExt(ExtractFileName(sourcePath));
+    engine.disc.SourceBase = engine.disc.OutputBase;
     if (!engine.host().option(Option::Continue)) return {};
     std::vector<std::string> following = FollowingFiles(sourcePath);
     if (!following.empty())

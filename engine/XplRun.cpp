@@ -35,8 +35,16 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
     engine.disc.StreamIds.clear();
 
     outcome.lines = std::move(scanner.lines());
-    outcome.titleFound = !engine.disc.OutputBase.empty() &&
-                         playlist::CutToTitle(outcome.lines, engine.disc.OutputBase);
+    const std::string& base = engine.disc.SourceBase;
+    outcome.titleFound = !base.empty() && playlist::CutToTitle(outcome.lines, base);
+    if (!outcome.titleFound && !base.empty()) {
+        // No title plays the source: the first title of the playlist stands in for it. With no
+        // source chosen the whole playlist is shown.
+        if (playlist::CutToFirstTitle(outcome.lines)) {
+            host.log("No title plays \"" + base + "\": the first title is shown.");
+            outcome.titleFound = true;
+        }
+    }
     if (outcome.titleFound) {
         outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
         for (const playlist::Track& track : outcome.tree.tracks) {

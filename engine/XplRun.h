@@ -13,7 +13,7 @@ inline constexpr std::int64_t kMaxPlaylistBytes = 16 << 20;
 
 struct XplOutcome {
     std::vector<std::string> lines;  // the memo: the title's tags, or every tag
-    bool titleFound = false;         // when false the tree stays as it was
+    bool titleFound = false;         // a title was cut out; when false the tree stays as it was
     playlist::TitleTree tree;
 };
 

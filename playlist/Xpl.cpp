@@ -172,6 +172,20 @@ bool CutToTitle(std::vector<std::string>& lines, std::string_view outputBase) {
     return true;
 }
 
+bool CutToFirstTitle(std::vector<std::string>& lines) {
+    for (std::size_t top = 0; top < lines.size(); ++top) {
+        if (!Contains(Upper(lines[top]), "<TITLE ")) continue;
+        std::size_t end = top + 1;
+        while (end < lines.size() && !Contains(Upper(lines[end]), "</TITLE"))
+            ++end;
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(std::min(end + 1, lines.size())),
+                    lines.end());
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(top));
+        return true;
+    }
+    return false;
+}
+
 TitleTree BuildTree(const std::vector<std::string>& lines, const AttributeLabels& labels,
                     const std::string& playlistTitle) {
     TitleTree tree;

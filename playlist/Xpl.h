@@ -60,6 +60,10 @@ private:
 // leaves the lines whole, when no line but line 0 holds it.
 bool CutToTitle(std::vector<std::string>& lines, std::string_view outputBase);
 
+// Cuts `lines` down to the first Title element: its "<Title " line to its "</Title" line.
+// Returns false, and leaves the lines whole, when there is no title.
+bool CutToFirstTitle(std::vector<std::string>& lines);
+
 enum class TrackKind { Video, Audio, Subtitle };
 
 // One track the title lists, with its stream slot (its number less one) and its label.

@@ -122,7 +122,7 @@ protected:
 };
 
 TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
-    engine.disc.OutputBase = "FEATURE_1";
+    engine.disc.SourceBase = "FEATURE_1";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
     ASSERT_TRUE(outcome.titleFound);
     EXPECT_EQ(outcome.lines.front(),
@@ -157,23 +157,47 @@ TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
     EXPECT_FALSE(engine.SourceStream.isOpen());
 }
 
-TEST_F(XplRunTest, NoMatchingTitleKeepsTheWholePlaylist) {
-    engine.disc.OutputBase = "FEATURE_9";
-    engine.disc.StreamIds.audio(3) = 0x83;
+TEST_F(XplRunTest, NoMatchingTitleShowsTheFirstTitleAndSaysSo) {
+    engine.disc.SourceBase = "FEATURE_9";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
-    EXPECT_FALSE(outcome.titleFound);
-    EXPECT_EQ(outcome.lines.size(), 32u);
-    EXPECT_EQ(outcome.lines[1], "<Playlist displayName=\"My Disc\">");
-    EXPECT_EQ(engine.disc.StreamIds.ids, StreamInventory().ids);
+    EXPECT_TRUE(outcome.titleFound);
+    ASSERT_EQ(outcome.lines.size(), 3u);
+    EXPECT_EQ(outcome.lines[0],
+              "    <Title id=\"Trailer\" displayName=\"Trailer\" titleDuration=\"00:01:00:00\">");
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
+                        "No title plays \"FEATURE_9\": the first title is shown."),
+              host.lines.end());
     EXPECT_EQ(labels.video[1], "VC-1");  // the labels are taken all the same
 
     // A base name found only on line 0 counts as not found.
-    engine.disc.OutputBase = "xml";
-    EXPECT_FALSE(RunXpl(engine, save(kPlaylist), labels).titleFound);
+    engine.disc.SourceBase = "xml";
+    EXPECT_EQ(RunXpl(engine, save(kPlaylist), labels).lines.size(), 3u);
+    // With no title at all, the whole playlist stays.
+    engine.disc.SourceBase = "FEATURE_9";
+    const XplOutcome none = RunXpl(engine, save("<Playlist>\n<a/>\n</Playlist>"), labels);
+    EXPECT_FALSE(none.titleFound);
+    EXPECT_EQ(none.lines.size(), 3u);
+}
+
+TEST_F(XplRunTest, AfterAFeaturePairTheTitleIsFoundByItsFirstFile) {
+    PsBuilder first, second;
+    first.pack().audio(0x80, Counting(100), 0x100);
+    second.pack().audio(0x80, Counting(100), 0x100);
+    first.save(dir.path("FEATURE_1.EVO"));
+    second.save(dir.path("FEATURE_2.EVO"));
+    host.source = dir.path("FEATURE_1.EVO");
+    RunDetection(engine, host.source);
+    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
+    host.lines.clear();
+    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
+    ASSERT_TRUE(outcome.titleFound);
+    EXPECT_EQ(outcome.tree.info[1], "Name: The Film");
+    for (const std::string& line : host.lines)
+        EXPECT_EQ(line.find("No title"), std::string::npos) << line;
 }
 
 TEST_F(XplRunTest, LabelsOutliveTheRunThatReadThem) {
-    engine.disc.OutputBase = "FEATURE_1";
+    engine.disc.SourceBase = "FEATURE_1";
     RunXpl(engine, save(kPlaylist), labels);
     const std::string other =
         R"(<Playlist><AudioAttributeItem index="2" codec="DTS-HD" channels="8"/>
@@ -229,7 +253,7 @@ TEST_F(XplRunTest, APlaylistLargerThanOneBlockReadsWholeAndFast) {
     }
     text += "</TitleSet>\n</Playlist>\n";
     ASSERT_GT(text.size(), 262144u * 1);
-    engine.disc.OutputBase = "FEATURE_11";
+    engine.disc.SourceBase = "FEATURE_11";
     const auto started = std::chrono::steady_clock::now();
     const XplOutcome outcome = RunXpl(engine, save(text), labels);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
@@ -244,7 +268,7 @@ TEST_F(XplRunTest, ALabelWithAPathStillDemuxesIntoTheOutputFolder) {
     PsBuilder ps;
     ps.pack().audio(0x80, Counting(300), 0x100);
     ps.save(dir.path("FEATURE_1.EVO"));
-    engine.disc.OutputBase = "FEATURE_1";
+    engine.disc.SourceBase = "FEATURE_1";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
     // Tick the boxes as the window does, with the labels as captions.
     host.untickAll();

@@ -401,6 +401,63 @@ private slots:
         delete w;
     }
 
+    void closingDuringADemuxAsksAndNoLetsItFinish() {
+        auto* w = new TfMain;
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        startUp(*w);
+        w->WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
+        w->bCheck->click();
+        w->eWorkdir->setText(files_.path());
+        QString question;
+        DuringRun([&] {
+            AnswerNextBox(QMessageBox::No, &question);
+            w->close();
+        });
+        w->bDemux->click();
+        QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+        QCOMPARE(w->engine().StopFlag, std::uint8_t{0});
+        QVERIFY(w->isVisible());
+        QVERIFY(LogLines(*w).contains("Done."));
+        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.DD.stream.00.mpa")).size(), qint64{100});
+        delete w;
+    }
+
+    void aNewSourceWaitsForItsOwnReadEvo() {
+        TfMain w;
+        startUp(w);
+        w.WMDropFiles({file("FEATURE_1.EVO", FourStreams())});
+        w.bCheck->click();
+        QVERIFY(w.cbAudio[0]->isChecked() && w.bDemux->isEnabled());
+        w.WMDropFiles({file("OTHER_1.EVO", FourStreams())});
+        for (const QCheckBox* b : w.cbAudio)
+            QVERIFY(!b->isChecked() && !b->isEnabled());
+        QVERIFY(!w.cbVideo[0]->isChecked());
+        QVERIFY(!w.bDemux->isEnabled() && !w.bRebuild->isEnabled());
+        // The same source dropped again keeps what its "Read EVO" found.
+        w.bCheck->click();
+        w.WMDropFiles({w.eEVOfile->text()});
+        QVERIFY(w.cbAudio[0]->isChecked() && w.bDemux->isEnabled());
+    }
+
+    void readXplAfterAFeaturePairFindsTheTitle() {
+        TfMain w;
+        startUp(w);
+        const QString first = file("HVDVD_TS/FEATURE_1.EVO", FourStreams());
+        file("HVDVD_TS/FEATURE_2.EVO", FourStreams());
+        const std::string playlist = R"(<Playlist displayName="Disc">
+<AudioAttributeItem index="1" codec="DD" channels="6"/>
+<Title displayName="Other"><Clip src="TRAILER.MAP"/></Title>
+<Title displayName="Film"><Clip src="FEATURE_1.MAP"/>
+<Audio streamNumber="1" mediaAttr="1" description="English"/></Title></Playlist>)";
+        file("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        w.WMDropFiles({first});
+        w.bCheck->click();
+        w.bReadXPL->click();
+        QCOMPARE(w.cbAudio[0]->text(), QString("DD.6ch.stream.00.English"));
+        QVERIFY(w.cbAudio[0]->isChecked());
+        QVERIFY(!LogLines(w).join('\n').contains("No title plays"));
+    }
+
     void dropsAndTheDiscFolders() {
         TfMain w;
         startUp(w);
