@@ -553,6 +553,9 @@ void TfMain::endRun() {
 
 void TfMain::runFailed(const QString& message) {
     log(message.toStdString());
+    // Not "Opening" or the last progress line: nothing is going on any more.
+    slog("Ready", 0);
+    slog("", 1);
     QMessageBox::critical(this, windowTitle(), message);
 }
 

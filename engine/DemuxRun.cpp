@@ -186,8 +186,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         for (const Planned& p : planned) {
             outputs.files.push_back(std::make_unique<OutputFile>());
             OutputFile* file = outputs.files.back().get();
-            file->create(p.path, &behind);
-            scope.output(*file);
+            scope.createOutput(*file, p.path, &behind);
             if (p.kind == BoxKind::Video) outputs.video[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Audio) outputs.audio[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Sub) outputs.sub[static_cast<std::size_t>(p.slot)] = file;

@@ -213,8 +213,7 @@ RunOutcome RunRebuild(Engine& engine, const std::string& sourcePath) {
     OutputFile out;
     scope.guard([&] {
         scope.openSource("Opening file " + sourceName, "Opening");
-        out.create(target);
-        scope.output(out);
+        scope.createOutput(out, target);
         host.log("Creating " + target);
         host.slog("Rebuilding " + sourceName, 0);
         scope.eachFile("Rebuilding ",

@@ -87,12 +87,30 @@ void RunScope::eachFile(const std::string& activity,
     }
 }
 
+void RunScope::createOutput(OutputFile& file, const std::string& path, WriteBehind* behind) {
+    try {
+        file.create(path, behind);
+    } catch (const RunError& error) {
+        if (!engine_.host().outputFolder().empty()) throw;
+        throw RunError(std::string(error.what()) + " The outputs go beside the source, in \"" +
+                       ExtractFilePath(path) +
+                       "\": an output folder can be chosen on the Options page.");
+    }
+    outputs_.push_back(&file);
+}
+
 std::vector<WrittenFile> RunScope::closeOutputs() {
     engine_.SourceStream.close();
     std::vector<WrittenFile> written;
     for (; closed_ < outputs_.size(); ++closed_) {
         outputs_[closed_]->close();
         written.push_back({outputs_[closed_]->path(), outputs_[closed_]->size()});
+    }
+    if (engine_.StopFlag != 0 && !written.empty()) {
+        std::string names;
+        for (const WrittenFile& file : written)
+            names += (names.empty() ? "" : ", ") + file.path;
+        engine_.host().log("Stopped before the end; these outputs are incomplete: " + names);
     }
     return written;
 }

@@ -70,11 +70,14 @@ public:
     // whether it is the first.
     void eachFile(const std::string& activity,
                   const std::function<void(const std::string& path, bool first)>& pass);
-    // An output of the run, once created: if the run fails before closeOutputs() has closed it,
-    // it is named incomplete.
-    void output(OutputFile& file) { outputs_.push_back(&file); }
+    // Creates an output of the run (written through `behind` when given): if the run fails
+    // before closeOutputs() has closed it, it is named incomplete. When the outputs go beside
+    // the source (no output folder chosen) and that folder cannot be written, the message says
+    // an output folder can be chosen.
+    void createOutput(OutputFile& file, const std::string& path, WriteBehind* behind = nullptr);
     // Closes the source and then the outputs, in order; each one closed is whole. Returns them
-    // with their sizes.
+    // with their sizes. After a pass that was stopped (Cancel), one line names them as
+    // incomplete.
     std::vector<WrittenFile> closeOutputs();
     // Runs `body`; when it raises RunError, logs "Incomplete: " for each output not closed
     // whole and raises it again.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "common/RunError.h"
@@ -131,6 +132,48 @@ TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
     ASSERT_EQ(outcome.lines.size(), 50001u);
     EXPECT_EQ(outcome.lines[0].size(), 16384u);
     EXPECT_EQ(outcome.lines.back(), std::string(64, ' ') + "<a>");
+}
+
+TEST(HardeningTest, AStoppedOrFailedRunNeverEndsLikeAWholeOne) {
+    TempDir dir;
+    PsBuilder ps;
+    while (ps.size() < (9u << 20))
+        ps.pack().audio(0x80, Counting(2000, 1), 0x9000).padTo(2048);
+    const std::string path = dir.path("FEATURE_1.EVO");
+    ps.save(path);
+    TestHost host;
+    host.source = path;
+    Engine engine(host);
+    host.takeBoxes(RunDetection(engine, path).boxes);
+
+    // Cancelled: one line names the outputs as incomplete before "Done.".
+    host.lines.clear();
+    host.onPendingEvents = [&] { engine.StopFlag = 1; };
+    const RunOutcome stopped = RunDemux(engine, path);
+    EXPECT_TRUE(stopped.stoppedEarly);
+    ASSERT_GE(host.lines.size(), 3u);
+    EXPECT_EQ(host.lines[host.lines.size() - 3],
+              "Stopped before the end; these outputs are incomplete: " +
+                  dir.path("FEATURE_1.DD.stream.00.mpa"));
+    EXPECT_EQ(host.lines[host.lines.size() - 2], "Done.");
+
+    // Beside the source, where the output cannot be made (here a folder has its name; on a
+    // mounted disc the file system is read-only): the message says what to do.
+    host.onPendingEvents = nullptr;
+    std::filesystem::remove(dir.path("FEATURE_1.DD.stream.00.mpa"));
+    std::filesystem::create_directory(dir.path("FEATURE_1.DD.stream.00.mpa"));
+    const std::string error = ErrorOf([&] { RunDemux(engine, path); });
+    EXPECT_EQ(
+        error.rfind("Cannot create file \"" + dir.path("FEATURE_1.DD.stream.00.mpa") + "\".", 0),
+        0u)
+        << error;
+    EXPECT_NE(error.find("The outputs go beside the source, in \"" + dir.path("") +
+                         "\": an output folder can be chosen on the Options page."),
+              std::string::npos)
+        << error;
+    // With an output folder chosen, the message is the file system's alone.
+    host.folder = dir.root().string();
+    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, path); }).find("Options page"), std::string::npos);
 }
 
 }  // namespace

@@ -362,6 +362,8 @@ private slots:
         QVERIFY(LogLines(w).contains(message));
         QVERIFY(w.bCheck->isEnabled() && w.bbEVO->isEnabled());
         QVERIFY(!w.bCancel->isEnabled() && !w.bDemux->isEnabled());
+        QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));  // not " Reading ..."
+        QCOMPARE(w.StatusPanels[1]->text(), QString());
     }
 
     void aDemuxIntoAMissingFolderFailsCleanly() {
