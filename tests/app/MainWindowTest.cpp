@@ -363,7 +363,7 @@ private slots:
         QVERIFY(w.bCheck->isEnabled() && w.bbEVO->isEnabled());
         QVERIFY(!w.bCancel->isEnabled() && !w.bDemux->isEnabled());
         QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));  // not " Reading ..."
-        QCOMPARE(w.StatusPanels[1]->text(), QString());
+        QCOMPARE(w.StatusPanels[1]->text(), QString(" "));
     }
 
     void aDemuxIntoAMissingFolderFailsCleanly() {
