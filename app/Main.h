@@ -63,6 +63,7 @@ public:
     void bReadXPLClick();
     void bCancelClick();
     bool stopConfirmed();
+    void placeFrame();
     void bClearClick();
     void bbEVOClick();
     void bbXPLClick();
@@ -172,6 +173,9 @@ private:
     bool running_ = false;
     bool activated_ = false;
     bool closePending_ = false;
+    QRect storedFrame_;  // the stored frame geometry, until the window manager has framed us
+    int framingTries_ = 0;
+    QRect placed_;  // the inside geometry placeFrame set last
     bool firstLine_ = true;
     char timeSeparator_ = ':';
 };

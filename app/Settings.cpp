@@ -2,8 +2,10 @@
 // value per setting, read once when the window first becomes active and written when it closes.
 #include <QCheckBox>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QTimer>
@@ -54,11 +56,17 @@ void TfMain::RegRead() {
         }
         apply(value.toString());
     };
-    const QSize frame = frameGeometry().size() - size();
-    integer("Width", [&](int v) { resize(v - frame.width(), height()); });
-    integer("Height", [&](int v) { resize(width(), v - frame.height()); });
-    integer("Top", [&](int v) { move(x(), v); });
-    integer("Left", [&](int v) { move(v, y()); });
+    // The stored place and size are the frame's. The frame's own width is known only once the
+    // window manager has framed the window, which may be after this: storedFrame_ is applied
+    // again then (placeFrame).
+    QRect stored = frameGeometry();
+    integer("Width", [&](int v) { stored.setWidth(v); });
+    integer("Height", [&](int v) { stored.setHeight(v); });
+    integer("Top", [&](int v) { stored.moveTop(v); });
+    integer("Left", [&](int v) { stored.moveLeft(v); });
+    storedFrame_ = stored;
+    framingTries_ = 0;
+    placeFrame();
     integer("WindowState", [&](int v) {
         if (v == 2) setWindowState(windowState() | Qt::WindowMaximized);
         if (v == 1) setWindowState(windowState() | Qt::WindowMinimized);
@@ -84,6 +92,39 @@ void TfMain::RegRead() {
         QTimer::singleShot(
             0, this, [this, failure] { QMessageBox::critical(this, windowTitle(), failure); });
     }
+}
+
+void TfMain::placeFrame() {
+    if (storedFrame_.isNull()) return;
+    // Moved or resized by someone else meanwhile, still without a frame: left where it is.
+    if (framingTries_ > 0 && geometry() != placed_ && frameGeometry() == geometry()) {
+        storedFrame_ = QRect();
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const QMargins margins(geometry().left() - frame.left(), geometry().top() - frame.top(),
+                           frame.right() - geometry().right(),
+                           frame.bottom() - geometry().bottom());
+    QRect wanted = storedFrame_;
+    // A title bar off every screen (a screen unplugged since) comes back on the primary one.
+    const QRect titleBar(wanted.left(), wanted.top(), wanted.width(), 24);
+    bool visible = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        visible = visible || screen->availableGeometry().intersects(titleBar);
+    if (!visible && QGuiApplication::primaryScreen() != nullptr) {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        wanted.setSize(wanted.size().boundedTo(area.size()));
+        wanted.moveTopLeft(area.topLeft());
+    }
+    placed_ = wanted.marginsRemoved(margins);
+    setGeometry(placed_);
+    // Framed: the place is final. Not yet: tried again for a while, since the window manager
+    // says how wide its frame is only some time after the window is shown.
+    if (!margins.isNull() || ++framingTries_ > 40) {
+        storedFrame_ = QRect();
+        return;
+    }
+    QTimer::singleShot(50, this, &TfMain::placeFrame);
 }
 
 void TfMain::RegWrite() {

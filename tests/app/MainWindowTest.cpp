@@ -1,11 +1,13 @@
 // The real window on the offscreen platform, driven as a user would.
 #include <QApplication>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -551,6 +553,39 @@ private slots:
         QCOMPARE(w.reMessage->toPlainText(), QString());
         w.log("again");
         QCOMPARE(LogLines(w), QStringList({"again"}));
+    }
+
+    void tenStartsLeaveTheWindowWhereItWas() {
+        {
+            TfMain w;
+            startUp(w);
+            w.move(120, 90);
+            w.resize(640, 480);
+            w.close();
+        }
+        QSettings first(settingsFile(), QSettings::IniFormat);
+        const QRect stored(first.value("Left").toInt(), first.value("Top").toInt(),
+                           first.value("Width").toInt(), first.value("Height").toInt());
+        for (int start = 0; start < 10; ++start) {
+            TfMain w;
+            startUp(w);
+            QCOMPARE(w.frameGeometry(), stored);
+            w.close();
+        }
+        QSettings last(settingsFile(), QSettings::IniFormat);
+        QCOMPARE(QRect(last.value("Left").toInt(), last.value("Top").toInt(),
+                       last.value("Width").toInt(), last.value("Height").toInt()),
+                 stored);
+
+        // A place off every screen comes back on the primary screen.
+        last.setValue("Left", 50000);
+        last.setValue("Top", -40000);
+        last.sync();
+        TfMain w;
+        startUp(w);
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(
+            w.frameGeometry().topLeft()));
+        QCOMPARE(w.frameGeometry().size(), stored.size());
     }
 
     void settingsRoundTrip() {
