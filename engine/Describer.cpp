@@ -13,8 +13,7 @@ Describer::Describer(Engine& engine)
       sink_(engine.host()),
       lpcm_(IsAobPath(host_.sourcePath())   ? analysers::LpcmLayout::DvdAudio
             : IsVobPath(host_.sourcePath()) ? analysers::LpcmLayout::DvdVideo
-                                            : analysers::LpcmLayout::HdDvd),
-      aob_(IsAobPath(host_.sourcePath())) {}
+                                            : analysers::LpcmLayout::HdDvd) {}
 
 // The time base takes the first packet with a time stamp of each registered audio and video
 // stream.
@@ -86,7 +85,7 @@ void Describer::describe(const PayloadChunk& c, const StreamFacts& f) {
                     analysers::MLPdetails(payload, sink_);
                     break;
                 default:  // LPCM, and MLP as sub-stream 0xA1 of a DVD-Audio object
-                    if (f.audioSubId == 0xA1 && aob_) {
+                    if (f.audioSubId == 0xA1 && lpcm_ == analysers::LpcmLayout::DvdAudio) {
                         analysers::MLPdetails(payload, sink_);
                     } else {
                         analysers::LPCMdetails(payload, lpcm_, sink_);

@@ -58,8 +58,7 @@ private:
     Engine& e_;
     RunHost& host_;
     HostSink sink_;
-    analysers::LpcmLayout lpcm_;
-    bool aob_;
+    analysers::LpcmLayout lpcm_;  // by the source's extension; DvdAudio: 0xA1 is MLP
     // Streams whose first time stamp has gone into the time base, by slot.
     std::array<bool, 2> baseVideo_{};
     std::array<bool, 16> baseAudio_{};

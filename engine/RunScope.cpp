@@ -1,7 +1,6 @@
 #include "engine/RunScope.h"
 
 #include "common/RunError.h"
-#include "engine/Detection.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
 #include "engine/TextFormat.h"
