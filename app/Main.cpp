@@ -27,7 +27,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "app/JpegImage.h"
+#include "app/StreamCheckBox.h"
 #include "common/RunError.h"
 #include "engine/Markup.h"
 #include "engine/RebuildRun.h"
@@ -36,11 +36,6 @@
 namespace strandis::app {
 
 namespace {
-
-constexpr QSize kClientDesign{362, 325};  // above the 21-pixel status bar
-constexpr QSize kPageDesign{338, 191};
-constexpr int kStatusBarHeight = 21;
-constexpr int kBoxTops[8] = {9, 31, 53, 75, 98, 120, 142, 165};
 
 // `family` at 8 points where it is installed, else the desktop's font of that kind.
 QFont EightPoint(const char* family, QFontDatabase::SystemFont fallback) {
@@ -53,39 +48,6 @@ QFont EightPoint(const char* family, QFontDatabase::SystemFont fallback) {
 QFont ControlFont() {
     return EightPoint("Tahoma", QFontDatabase::GeneralFont);
 }
-QFont MemoFont() {
-    return EightPoint("Courier New", QFontDatabase::FixedFont);
-}
-
-// A small yellow folder for the browse buttons.
-QIcon FolderIcon() {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QColor(150, 110, 20));
-    painter.setBrush(QColor(235, 190, 70));
-    painter.drawRoundedRect(QRectF(1.5, 3.5, 6, 3), 1, 1);
-    painter.setBrush(QColor(250, 210, 90));
-    painter.drawRoundedRect(QRectF(1.5, 5.5, 13, 8), 1, 1);
-    return QIcon(pixmap);
-}
-
-// A path box of the top rows: filled by drops and browse dialogs, never typed into.
-QLineEdit* PathBox(QLineEdit* box, const char* name, const char* tip) {
-    box->setObjectName(name);
-    box->setReadOnly(true);
-    box->setFocusPolicy(Qt::NoFocus);
-    box->setToolTip(tip);
-    return box;
-}
-
-QToolButton* BrowseButton(QToolButton* button, const char* name) {
-    button->setObjectName(name);
-    button->setIcon(FolderIcon());
-    return button;
-}
-
 QString FileExtensionUpper(const QString& path) {
     const QString name = path.mid(path.lastIndexOf('/') + 1);
     const int dot = name.lastIndexOf('.');
@@ -111,276 +73,11 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent), engine_(*this) {
     setWindowTitle(QStringLiteral("Strandis ") + QStringLiteral(STRANDIS_VERSION));
     setFont(ControlFont());
     buildControls();
-    buildPages();
-    setMinimumSize(kClientDesign.width(), kClientDesign.height() + kStatusBarHeight);
-    resize(kClientDesign.width(), kClientDesign.height() + kStatusBarHeight);
     move(0, 0);
     Resetcbs();
 }
 
 TfMain::~TfMain() = default;
-
-template <typename T>
-T* TfMain::place(Container& container, T* widget, QRect design, unsigned anchors) {
-    widget->setParent(container.widget);
-    widget->setGeometry(design);
-    container.children.push_back({widget, design, anchors});
-    return widget;
-}
-
-void TfMain::applyAnchors(const Container& container) {
-    const int dw = container.widget->width() - container.design.width();
-    const int dh = container.widget->height() - container.design.height();
-    for (const Placement& p : container.children) {
-        QRect r = p.design;
-        if (p.anchors & AnchorRight) {
-            if (p.anchors & AnchorLeft) {
-                r.setWidth(r.width() + dw);
-            } else {
-                r.moveLeft(r.left() + dw);
-            }
-        }
-        if (p.anchors & AnchorBottom) {
-            if (p.anchors & AnchorTop) {
-                r.setHeight(r.height() + dh);
-            } else {
-                r.moveTop(r.top() + dh);
-            }
-        }
-        if (p.widget == imLogo) r.moveLeft(imLogo->x());  // FormResize places the logo across
-        p.widget->setGeometry(r);
-    }
-}
-
-void TfMain::buildControls() {
-    auto* central = new QWidget(this);
-    central->setObjectName("client");
-    setCentralWidget(central);
-    Container client{central, kClientDesign, {}};
-
-    eEVOfile =
-        PathBox(place(client, new QLineEdit, {8, 8, 249, 21}, AnchorLeft | AnchorTop | AnchorRight),
-                "eEVOfile", "Drop here the source EVO file");
-    bbEVO = BrowseButton(place(client, new QToolButton, {263, 6, 25, 25}, AnchorTop | AnchorRight),
-                         "bbEVO");
-    bbEVO->setToolTip("Browse an EVO file");
-    bCheck = place(client, new QPushButton("Read EVO"), {294, 7, 60, 25}, AnchorTop | AnchorRight);
-    bCheck->setObjectName("bCheck");
-    bCheck->setToolTip("Read the source EVO file to detect streams");
-    bCheck->setDefault(true);
-    bCheck->setEnabled(false);
-
-    eXPLfile = PathBox(place(client, new QLineEdit("VPLST000.XPL"), {8, 40, 249, 21},
-                             AnchorLeft | AnchorTop | AnchorRight),
-                       "eXPLfile", "Drop here the VPLST000.XPL");
-    bbXPL = BrowseButton(place(client, new QToolButton, {263, 38, 25, 25}, AnchorTop | AnchorRight),
-                         "bbXPL");
-    bbXPL->setToolTip("Browse the HD DVD disc's VPLST000.XPL");
-    bReadXPL =
-        place(client, new QPushButton("Read XPL"), {294, 38, 60, 25}, AnchorTop | AnchorRight);
-    bReadXPL->setObjectName("bReadXPL");
-    bReadXPL->setToolTip("Read the XPL file to detect stream infos");
-    bReadXPL->setEnabled(false);
-
-    PageControl = place(client, new QTabWidget, {8, 69, 346, 219},
-                        AnchorLeft | AnchorTop | AnchorRight | AnchorBottom);
-    PageControl->setObjectName("PageControl");
-    PageControl->setStyleSheet(
-        "QTabBar::tab { padding: 2px 6px; }");  // all six tabs in the designed width
-
-    bDemux = place(client, new QPushButton("Demux"), {8, 294, 60, 25}, AnchorLeft | AnchorBottom);
-    bDemux->setObjectName("bDemux");
-    QFont bold = bDemux->font();
-    bold.setBold(true);
-    bDemux->setFont(bold);
-    bDemux->setToolTip("Demux the source EVO to streams");
-    bDemux->setEnabled(false);
-    bRebuild =
-        place(client, new QPushButton("Rebuild"), {74, 294, 60, 25}, AnchorLeft | AnchorBottom);
-    bRebuild->setObjectName("bRebuild");
-    bRebuild->setEnabled(false);
-
-    imLogo = place(client, new QLabel, {153, 292, 125, 31}, AnchorBottom);
-    imLogo->setObjectName("imLogo");
-    QFile logo(":/strandis/logo.jpg");
-    if (logo.open(QIODevice::ReadOnly))
-        imLogo->setPixmap(QPixmap::fromImage(DecodeJpeg(logo.readAll())));
-    imLogo->setToolTip("HD DVD logo :-)");
-
-    bCancel =
-        place(client, new QPushButton("Cancel"), {294, 294, 60, 25}, AnchorRight | AnchorBottom);
-    bCancel->setObjectName("bCancel");
-    bCancel->setToolTip("You can stop the actual process");
-    bCancel->setEnabled(false);
-
-    StatusBar = new QStatusBar(this);
-    StatusBar->setObjectName("StatusBar");
-    StatusBar->setSizeGripEnabled(false);
-    StatusBar->setFixedHeight(kStatusBarHeight);
-    for (std::size_t k = 0; k < 2; ++k) {
-        StatusPanels[k] = new QLabel(StatusBar);
-        StatusPanels[k]->setObjectName(QString("StatusPanel%1").arg(k));
-        StatusBar->addWidget(StatusPanels[k], k == 1 ? 1 : 0);
-    }
-    StatusPanels[0]->setText(" Ready");
-    StatusPanels[0]->setFixedWidth(40);
-    StatusPanels[1]->setText(" Select or drop an EVO file to demux");
-    StatusBar->setToolTip(" Select or drop an EVO file to demux");
-    setStatusBar(StatusBar);
-
-    central->installEventFilter(this);
-    containers_.push_back(std::move(client));
-
-    connect(bCheck, &QPushButton::clicked, this, &TfMain::bCheckClick);
-    connect(bCancel, &QPushButton::clicked, this, &TfMain::bCancelClick);
-    connect(bDemux, &QPushButton::clicked, this, &TfMain::bDemuxClick);
-    connect(bRebuild, &QPushButton::clicked, this, &TfMain::bRebuildClick);
-    connect(bReadXPL, &QPushButton::clicked, this, &TfMain::bReadXPLClick);
-    connect(bbEVO, &QToolButton::clicked, this, &TfMain::bbEVOClick);
-    connect(bbXPL, &QToolButton::clicked, this, &TfMain::bbXPLClick);
-    // Enter anywhere in the window presses "Read EVO".
-    for (QKeySequence key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(key, this);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (bCheck->isEnabled()) bCheck->click();
-        });
-    }
-}
-
-void TfMain::buildPages() {
-    tsStatus = new QWidget;
-    tsStatus->setObjectName("tsStatus");
-    Container status{tsStatus, kPageDesign, {}};
-    bClear = place(status, new QPushButton("Clear"), {299, 3, 36, 18}, AnchorTop | AnchorRight);
-    bClear->setObjectName("bClear");
-    reMessage = place(status, new QTextEdit, {0, 27, 336, 161},
-                      AnchorLeft | AnchorTop | AnchorRight | AnchorBottom);
-    reMessage->setObjectName("reMessage");
-    reMessage->setReadOnly(true);
-    reMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    reMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    reMessage->setLineWrapMode(QTextEdit::WidgetWidth);
-    tsStatus->installEventFilter(this);
-    containers_.push_back(std::move(status));
-    PageControl->addTab(tsStatus, "Status");
-    connect(bClear, &QPushButton::clicked, this, &TfMain::bClearClick);
-
-    const auto boxPage = [this](const char* name, const char* caption, const QString& tip) {
-        auto* page = new QWidget;
-        page->setObjectName(name);
-        page->setToolTip(tip);
-        PageControl->addTab(page, caption);
-        return page;
-    };
-    const auto makeBox = [this](QWidget* page, const QString& name, int column, int row) {
-        auto* boxWidget = new QCheckBox(page);
-        boxWidget->setObjectName(name);
-        boxWidget->setGeometry(column == 0 ? 9 : 165, kBoxTops[row], 140, 17);
-        connect(boxWidget, &QCheckBox::toggled, this, &TfMain::cbVideoClick);
-        return boxWidget;
-    };
-    tsVideo = boxPage("tsVideo", "Video", "Check the desired video stream");
-    for (int k = 0; k < 8; ++k)
-        cbVideo[k] = makeBox(tsVideo, QString("cbVideo%1").arg(k), 0, k);
-    tsAudio = boxPage("tsAudio", "Audio", "Check the desired audio streams");
-    for (int k = 0; k < 16; ++k)
-        cbAudio[k] = makeBox(tsAudio, QString("cbAudio%1").arg(k, 2, 10, QChar('0')), k / 8, k % 8);
-    tsSubpicture = boxPage("tsSubpicture", "Subpicture", "Check the desired subpicture streams");
-    for (int k = 0; k < 16; ++k) {
-        cbSub[k] =
-            makeBox(tsSubpicture, QString("cbSub%1").arg(k, 2, 10, QChar('0')), k / 8, k % 8);
-        if (k > 0) cbSub[k]->setToolTip("Check the desired subpicture streams");
-    }
-
-    tsXPL = new QWidget;
-    tsXPL->setObjectName("tsXPL");
-    auto* xplLayout = new QHBoxLayout(tsXPL);
-    xplLayout->setContentsMargins(0, 0, 0, 0);
-    splXPL = new QSplitter(Qt::Horizontal, tsXPL);
-    splXPL->setObjectName("splXPL");
-    splXPL->setChildrenCollapsible(false);
-    tvXPL = new QTreeWidget(splXPL);
-    tvXPL->setObjectName("tvXPL");
-    tvXPL->setHeaderHidden(true);
-    tvXPL->setIndentation(19);
-    tvXPL->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    tvXPL->setToolTip("Infos from your XPL file");
-    tvXPL->setMinimumWidth(50);
-    for (const char* node : {"Video", "Audio", "Subpicture", "Chapter"})
-        tvXPL->addTopLevelItem(new QTreeWidgetItem({node}));
-    mXPL = new QPlainTextEdit(splXPL);
-    mXPL->setObjectName("mXPL");
-    mXPL->setFont(MemoFont());
-    mXPL->setLineWrapMode(QPlainTextEdit::NoWrap);
-    mXPL->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    mXPL->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    mXPL->setToolTip("This is your XPL file (part of it)");
-    mXPL->setMinimumWidth(50);
-    splXPL->setSizes({96, kPageDesign.width() - 96});
-    splXPL->setStretchFactor(1, 1);
-    xplLayout->addWidget(splXPL);
-    PageControl->addTab(tsXPL, "XPL");
-
-    tsOption = new QWidget;
-    tsOption->setObjectName("tsOption");
-    PageControl->addTab(tsOption, "Options");
-    gbFile = new QGroupBox(tsOption);
-    gbFile->setObjectName("gbFile");
-    gbFile->setGeometry(3, 0, 320, 78);
-    const auto label = [this](const char* name, const char* text, QPoint at) {
-        auto* l = new QLabel(text, gbFile);
-        l->setObjectName(name);
-        l->move(at);
-        l->adjustSize();
-        return l;
-    };
-    const auto edit = [this](const char* name, const char* text, QRect at) {
-        auto* e = new QLineEdit(text, gbFile);
-        e->setObjectName(name);
-        e->setGeometry(at);
-        return e;
-    };
-    lVideoExt = label("lVideoExt", "Extensions (video, audio, subtitle)", {13, 19});
-    eVideoExt = edit("eVideoExt", "mpv", {182, 16, 38, 21});
-    eAudioExt = edit("eAudioExt", "mpa", {226, 16, 38, 21});
-    eSubExt = edit("eSubExt", "sup", {270, 16, 38, 21});
-    for (QLineEdit* e : {eVideoExt, eAudioExt, eSubExt})
-        e->setMaxLength(5);
-    eSubExt->setToolTip("This is real .sup format, don't change!");
-    lWorkdir = label("lWorkdir", "Output folder", {12, 48});
-    eWorkdir = edit("eWorkdir", "", {84, 45, 193, 21});
-    eWorkdir->setToolTip("Destination directory for the demuxed streams");
-    bbWorkdir = BrowseButton(new QToolButton(gbFile), "bbWorkdir");
-    bbWorkdir->setGeometry(283, 43, 25, 25);
-    connect(bbWorkdir, &QToolButton::clicked, this, &TfMain::bbWorkdirClick);
-
-    const auto option = [this](const char* name, const char* text, int top, const char* tip) {
-        auto* c = new QCheckBox(text, tsOption);
-        c->setObjectName(name);
-        c->move(3, top);
-        c->adjustSize();
-        c->setChecked(true);
-        c->setToolTip(tip);
-        return c;
-    };
-    cbContinue =
-        option("cbContinue", "Continue with second  EVO", 84,
-               "Demux continues with FEATURE_2.EVO (if it exists) after finishing FEATURE_1.EVO");
-    cbFastCheck = option("cbFastCheck", "Fast EVO checking", 107,
-                         "Read EVO checks only the first ~300 MB of the file");
-    cbCountFr = option("cbCountFr", "Count frames", 130,
-                       "Works only if the process hasn't cancelled by Fast EVO checking");
-    cbDetails = option("cbDetails", "Detailed info", 153, "Detailed information about streams");
-}
-
-bool TfMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize) {
-        for (const Container& container : containers_) {
-            if (container.widget == watched) applyAnchors(container);
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
 
 // ---- The message log and the status bar ----
 
@@ -394,7 +91,10 @@ void TfMain::log(std::string_view markedUpLine) {
     regular.setFontWeight(QFont::Normal);
     regular.setFontItalic(false);
     regular.setFontUnderline(false);
-    regular.setForeground(palette().color(QPalette::WindowText));
+    regular.setForeground(reMessage->palette().color(QPalette::Text));
+    // Pure blue does not read on a dark background; a light blue does.
+    const bool dark = reMessage->palette().color(QPalette::Base).lightness() < 128;
+    const QColor valueBlue = dark ? QColor(0x6C, 0xA8, 0xFF) : QColor(0, 0, 255);
     if (!firstLine_) cursor.insertBlock();
     firstLine_ = false;
 
@@ -431,7 +131,7 @@ void TfMain::log(std::string_view markedUpLine) {
                                             static_cast<int>((segment.colour >> 16) & 0xFF)));
                 break;
             case TagStyle::BoldBlue:
-                format.setForeground(QColor(0, 0, 255));
+                format.setForeground(valueBlue);
                 format.setFontWeight(QFont::Bold);
                 break;
             case TagStyle::Regular:
@@ -448,16 +148,28 @@ void TfMain::log(std::string_view markedUpLine) {
 void TfMain::slog(std::string_view text, int panel) {
     if (panel < 0 || panel > 1) return;
     const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    QLabel* label = StatusPanels[static_cast<std::size_t>(panel)];
-    label->setText(" " + value);
-    const int width = label->fontMetrics().horizontalAdvance(label->text() + "a");
-    if (panel == 0) {
-        label->setFixedWidth(width);
-    } else {
-        label->setMinimumWidth(std::min(width, 50));
-        StatusBar->setToolTip(value);
-    }
+    statusTexts_[static_cast<std::size_t>(panel)] = " " + value;
+    if (panel == 1) StatusBar->setToolTip(value);
+    fitStatus();
     StatusBar->repaint();
+}
+
+// The progress panel gets the room its text needs; the activity panel has the rest, its text
+// shortened in the middle when it must be.
+void TfMain::fitStatus() {
+    const QFontMetrics metrics = StatusPanels[0]->fontMetrics();
+    const auto needs = [&metrics](const QString& text) {
+        return metrics.horizontalAdvance(text + "a");
+    };
+    const int room = StatusBar->contentsRect().width() - 16;
+    const int progress = std::min(needs(statusTexts_[1]), std::max(room - 40, 0));
+    const int activity = std::max(std::min(needs(statusTexts_[0]), room - progress), 8);
+    StatusPanels[0]->setFixedWidth(activity);
+    StatusPanels[0]->setText(metrics.elidedText(statusTexts_[0], Qt::ElideMiddle, activity));
+    StatusPanels[0]->setToolTip(StatusPanels[0]->text() == statusTexts_[0] ? QString()
+                                                                           : statusTexts_[0]);
+    StatusPanels[1]->setMinimumWidth(progress);
+    StatusPanels[1]->setText(statusTexts_[1]);
 }
 
 void TfMain::bClearClick() {
@@ -492,7 +204,7 @@ bool TfMain::option(Option which) const {
     }
 }
 
-QCheckBox* TfMain::box(BoxKind kind, int slot) const {
+StreamCheckBox* TfMain::box(BoxKind kind, int slot) const {
     switch (kind) {
         case BoxKind::Video:
             return slot >= 0 && slot < 8 ? cbVideo[static_cast<std::size_t>(slot)] : nullptr;
@@ -509,8 +221,8 @@ bool TfMain::ticked(BoxKind kind, int slot) const {
 }
 
 std::string TfMain::caption(BoxKind kind, int slot) const {
-    const QCheckBox* b = box(kind, slot);
-    return b != nullptr ? b->text().toStdString() : std::string();
+    const StreamCheckBox* b = box(kind, slot);
+    return b != nullptr ? b->caption().toStdString() : std::string();
 }
 
 std::string TfMain::outputFolder() const {
@@ -560,9 +272,9 @@ void TfMain::runFailed(const QString& message) {
 }
 
 void TfMain::applyBoxes(const StreamBoxes& boxes) {
-    const auto apply = [](QCheckBox* widget, const StreamBox& state) {
+    const auto apply = [](StreamCheckBox* widget, const StreamBox& state) {
         widget->setEnabled(state.enabled);
-        widget->setText(QString::fromStdString(state.caption));
+        widget->setCaption(QString::fromStdString(state.caption));
         widget->setChecked(state.ticked);
     };
     for (std::size_t k = 0; k < 2; ++k)
@@ -641,7 +353,7 @@ void TfMain::bReadXPLClick() {
             node("Chapter", tree.chapter);
             for (const playlist::Track& track : tree.tracks) {
                 const QString label = QString::fromStdString(track.label);
-                QCheckBox* target = nullptr;
+                StreamCheckBox* target = nullptr;
                 if (track.kind == playlist::TrackKind::Video) {
                     target =
                         track.slot == 0 ? cbVideo[0] : nullptr;  // other video tracks change no box
@@ -649,12 +361,12 @@ void TfMain::bReadXPLClick() {
                     target = box(
                         track.kind == playlist::TrackKind::Audio ? BoxKind::Audio : BoxKind::Sub,
                         track.slot);
-                    if (target != nullptr) target->setToolTip(label);
+                    if (target != nullptr) target->setPlainTip(label);
                 }
                 if (target == nullptr) continue;
                 target->setEnabled(true);
                 target->setChecked(true);
-                target->setText(label);
+                target->setCaption(label);
             }
         }
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
@@ -679,17 +391,17 @@ void TfMain::bCancelClick() {
 // ---- The stream boxes ----
 
 void TfMain::Resetcbs() {
-    for (QCheckBox* b : cbVideo) {
+    for (StreamCheckBox* b : cbVideo) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setText("No video stream"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption("No video stream"), b->setChecked(false);
     }
-    for (QCheckBox* b : cbAudio) {
+    for (StreamCheckBox* b : cbAudio) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setText("No audio stream"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption("No audio stream"), b->setChecked(false);
     }
-    for (QCheckBox* b : cbSub) {
+    for (StreamCheckBox* b : cbSub) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setText("No subpicture"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption("No subpicture"), b->setChecked(false);
     }
     cbVideoClick();
 }
@@ -746,11 +458,6 @@ void TfMain::closeEvent(QCloseEvent* event) {
 void TfMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     FormResize();
-}
-
-void TfMain::FormResize() {
-    const int width = frameGeometry().width();
-    imLogo->move(width > 432 ? width / 2 - 63 : 153, imLogo->y());
 }
 
 }  // namespace strandis::app

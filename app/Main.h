@@ -28,8 +28,7 @@ class QTreeWidget;
 
 namespace strandis::app {
 
-// Which edges of its parent a control keeps its distance to.
-enum Anchor : unsigned { AnchorLeft = 1, AnchorTop = 2, AnchorRight = 4, AnchorBottom = 8 };
+class StreamCheckBox;
 
 // The main window: every control, the message log and status bar, and the runs' front end.
 class TfMain : public QMainWindow, public RunHost {
@@ -82,7 +81,24 @@ public:
     bool runGoing() const { return running_; }
     Engine& engine() { return engine_; }
 
-    // The controls, under the names the rest of the program uses.
+    // The path texts of the chosen files ("/" separates folders).
+    QString EVOdir;
+    QString SourceName;
+    QString XPLdir;
+    QString XPLname;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The controls, under the names the rest of the program uses; each has its name as object
+    // name. Built from the table of controls in Layout.cpp.
     QLineEdit* eEVOfile;
     QToolButton* bbEVO;
     QPushButton* bCheck;
@@ -103,9 +119,9 @@ public:
     QWidget* tsVideo;
     QWidget* tsAudio;
     QWidget* tsSubpicture;
-    std::array<QCheckBox*, 8> cbVideo;
-    std::array<QCheckBox*, 16> cbAudio;
-    std::array<QCheckBox*, 16> cbSub;
+    std::array<StreamCheckBox*, 8> cbVideo;
+    std::array<StreamCheckBox*, 16> cbAudio;
+    std::array<StreamCheckBox*, 16> cbSub;
     QWidget* tsXPL;
     QTreeWidget* tvXPL;
     QSplitter* splXPL;
@@ -124,39 +140,15 @@ public:
     QCheckBox* cbCountFr;
     QCheckBox* cbDetails;
 
-    // The path texts of the chosen files ("/" separates folders).
-    QString EVOdir;
-    QString SourceName;
-    QString XPLdir;
-    QString XPLname;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    bool event(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    struct Placement {
-        QWidget* widget;
-        QRect design;
-        unsigned anchors;
-    };
-    struct Container {
-        QWidget* widget;
-        QSize design;
-        std::vector<Placement> children;
-    };
+    QWidget* buttonRow_;  // Demux, Rebuild and Cancel; the logo lies on it
 
     void buildControls();
     void buildPages();
     template <typename T>
-    T* place(Container& container, T* widget, QRect design,
-             unsigned anchors = AnchorLeft | AnchorTop);
-    void applyAnchors(const Container& container);
+    T* control(const char* name) const;
+    void bindControls();
+    void placeLogo();
+    void fitStatus();
     void setSourceText(const QString& path);
     void beginRun();
     void endRun();
@@ -164,18 +156,18 @@ private:
     void writingRun(RunOutcome (*run)(Engine&, const std::string&));
     void runFailed(const QString& message);
     void applyBoxes(const StreamBoxes& boxes);
-    QCheckBox* box(BoxKind kind, int slot) const;
+    StreamCheckBox* box(BoxKind kind, int slot) const;
 
     Engine engine_;
     playlist::AttributeLabels xplLabels_;
     std::string sourcePath_;
-    std::vector<Container> containers_;
     bool running_ = false;
     bool activated_ = false;
     bool closePending_ = false;
     QRect storedFrame_;  // the stored frame geometry, until the window manager has framed us
     int framingTries_ = 0;
     QRect placed_;  // the inside geometry placeFrame set last
+    std::array<QString, 2> statusTexts_{" Ready", " Select or drop an EVO file to demux"};
     bool firstLine_ = true;
     char timeSeparator_ = ':';
 };

@@ -11,6 +11,8 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyleOptionButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -22,12 +24,62 @@
 #include <functional>
 
 #include "app/Main.h"
+#include "app/StreamCheckBox.h"
 #include "testkit/PsBuilder.h"
 
 using strandis::app::TfMain;
 using namespace strandis::test;
 
 namespace {
+
+// The window with its controls found by their object names, as a user's tools would find them.
+class Window : public TfMain {
+public:
+    template <typename T>
+    T* find(const QString& name) const {
+        T* found = findChild<T*>(name);
+        if (found == nullptr) qFatal("no control named %s", qPrintable(name));
+        return found;
+    }
+    template <typename T, std::size_t N>
+    std::array<T*, N> boxes(const char* prefix, int digits) const {
+        std::array<T*, N> all{};
+        for (std::size_t k = 0; k < N; ++k)
+            all[k] = find<T>(QString("%1%2").arg(prefix).arg(k, digits, 10, QChar('0')));
+        return all;
+    }
+
+    QLineEdit* eEVOfile = find<QLineEdit>("eEVOfile");
+    QToolButton* bbEVO = find<QToolButton>("bbEVO");
+    QPushButton* bCheck = find<QPushButton>("bCheck");
+    QLineEdit* eXPLfile = find<QLineEdit>("eXPLfile");
+    QToolButton* bbXPL = find<QToolButton>("bbXPL");
+    QPushButton* bReadXPL = find<QPushButton>("bReadXPL");
+    QTabWidget* PageControl = find<QTabWidget>("PageControl");
+    QPushButton* bDemux = find<QPushButton>("bDemux");
+    QPushButton* bRebuild = find<QPushButton>("bRebuild");
+    QLabel* imLogo = find<QLabel>("imLogo");
+    QPushButton* bCancel = find<QPushButton>("bCancel");
+    QStatusBar* StatusBar = find<QStatusBar>("StatusBar");
+    std::array<QLabel*, 2> StatusPanels{find<QLabel>("StatusPanel0"), find<QLabel>("StatusPanel1")};
+    QPushButton* bClear = find<QPushButton>("bClear");
+    QTextEdit* reMessage = find<QTextEdit>("reMessage");
+    std::array<QCheckBox*, 8> cbVideo = boxes<QCheckBox, 8>("cbVideo", 1);
+    std::array<QCheckBox*, 16> cbAudio = boxes<QCheckBox, 16>("cbAudio", 2);
+    std::array<QCheckBox*, 16> cbSub = boxes<QCheckBox, 16>("cbSub", 2);
+    QTreeWidget* tvXPL = find<QTreeWidget>("tvXPL");
+    QSplitter* splXPL = find<QSplitter>("splXPL");
+    QPlainTextEdit* mXPL = find<QPlainTextEdit>("mXPL");
+    QLineEdit* eVideoExt = find<QLineEdit>("eVideoExt");
+    QLineEdit* eAudioExt = find<QLineEdit>("eAudioExt");
+    QLineEdit* eSubExt = find<QLineEdit>("eSubExt");
+    QLineEdit* eWorkdir = find<QLineEdit>("eWorkdir");
+    QToolButton* bbWorkdir = find<QToolButton>("bbWorkdir");
+    QCheckBox* cbContinue = find<QCheckBox>("cbContinue");
+    QCheckBox* cbFastCheck = find<QCheckBox>("cbFastCheck");
+    QCheckBox* cbCountFr = find<QCheckBox>("cbCountFr");
+    QCheckBox* cbDetails = find<QCheckBox>("cbDetails");
+};
 
 // Answers the next modal message box with `button`; its text goes to `text`.
 void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
@@ -49,7 +101,12 @@ void DuringRun(const std::function<void()>& action) {
     QTimer::singleShot(0, action);
 }
 
-QStringList LogLines(const TfMain& w) {
+// A caption as shown, without its mnemonic marks.
+QString Shown(QString text) {
+    return text.remove(QRegularExpression("&(?!&)"));
+}
+
+QStringList LogLines(const Window& w) {
     return w.reMessage->toPlainText().split('\n');
 }
 
@@ -85,7 +142,7 @@ private:
         return path;
     }
 
-    static void startUp(TfMain& w) {
+    static void startUp(Window& w) {
         w.show();
         QTRY_VERIFY(w.isVisible());
         QCoreApplication::processEvents();  // FormActivate
@@ -103,7 +160,7 @@ private slots:
     void init() { QFile::remove(settingsFile()); }
 
     void firstStartShowsTheDesignedWindow() {
-        TfMain w;
+        Window w;
         startUp(w);
         QCOMPARE(w.windowTitle(), QString("Strandis " STRANDIS_VERSION));
         QCOMPARE(w.PageControl->count(), 6);
@@ -113,7 +170,7 @@ private slots:
         QCOMPARE(w.PageControl->currentIndex(), 0);
         for (QCheckBox* option : {w.cbContinue, w.cbFastCheck, w.cbCountFr, w.cbDetails})
             QVERIFY(option->isChecked());
-        QCOMPARE(w.cbContinue->text(), QString("Continue with second  EVO"));
+        QCOMPARE(Shown(w.cbContinue->text()), QString("Continue with second  EVO"));
         QCOMPARE(w.eVideoExt->text(), QString("mpv"));
         QCOMPARE(w.eAudioExt->text(), QString("mpa"));
         QCOMPARE(w.eSubExt->text(), QString("sup"));
@@ -137,7 +194,7 @@ private slots:
     }
 
     void detectionRunFillsTheBoxesAndRestoresTheButtons() {
-        TfMain w;
+        Window w;
         startUp(w);
         const QString source = file("disc/HVDVD_TS/FEATURE_1.EVO", FourStreams(9 << 20));
         w.WMDropFiles({source});
@@ -189,20 +246,29 @@ private slots:
         QVERIFY(!w.bRebuild->isEnabled());
     }
 
-    void enterStartsReadEvo() {
-        TfMain w;
+    void enterStartsReadEvoButNotFromTheOptionFields() {
+        Window w;
         startUp(w);
         w.WMDropFiles({file("FEATURE_1.EVO", FourStreams())});
         w.activateWindow();
+        // Typing a folder and pressing Enter only ends the typing.
         w.PageControl->setCurrentIndex(5);
         w.eWorkdir->setFocus();
+        QTest::keyClicks(w.eWorkdir, "/tmp");
         QTest::keyClick(w.eWorkdir, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QVERIFY(!LogLines(w).contains("Done."));
+        QCOMPARE(w.eWorkdir->text(), QString("/tmp"));
+        // From the source's path field (read-only, but it takes focus) Enter reads the source.
+        w.eEVOfile->setFocus();
+        QVERIFY(w.eEVOfile->hasFocus());
+        QTest::keyClick(w.eEVOfile, Qt::Key_Return);
         QTRY_VERIFY(LogLines(w).contains("Done."));
         QVERIFY(w.cbAudio[0]->isChecked());
     }
 
     void cancelStopsAScanWithoutAskingButAsksDuringDemux() {
-        TfMain w;
+        Window w;
         startUp(w);
         w.WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
         DuringRun([&] { w.bCancel->click(); });
@@ -236,7 +302,7 @@ private slots:
     }
 
     void demuxAndRebuildRunWithTheirButtonsAndCancelsQuestion() {
-        TfMain w;
+        Window w;
         startUp(w);
         const QString source = file("FEATURE_1.EVO", FourStreams(13 << 20));
         w.WMDropFiles({source});
@@ -283,7 +349,7 @@ private slots:
     }
 
     void readXplFillsTheMemoTheTreeAndTheBoxes() {
-        TfMain w;
+        Window w;
         startUp(w);
         const std::string playlist =
             "<?xml version=\"1.0\"?>\n"
@@ -353,7 +419,7 @@ private slots:
     }
 
     void aRunThatFailsSaysWhyAndLeavesTheWindowUsable() {
-        TfMain w;
+        Window w;
         startUp(w);
         w.WMDropFiles({files_.filePath("gone/FEATURE_1.EVO")});
         QString message;
@@ -369,7 +435,7 @@ private slots:
     }
 
     void aDemuxIntoAMissingFolderFailsCleanly() {
-        TfMain w;
+        Window w;
         startUp(w);
         const QString source = file("FEATURE_1.EVO", FourStreams());
         const QByteArray before = [&] {
@@ -393,7 +459,7 @@ private slots:
     }
 
     void closingDuringARunStopsItThenCloses() {
-        auto* w = new TfMain;
+        auto* w = new Window;
         w->setAttribute(Qt::WA_DeleteOnClose, false);
         startUp(*w);
         w->WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
@@ -406,7 +472,7 @@ private slots:
     }
 
     void closingDuringADemuxAsksAndNoLetsItFinish() {
-        auto* w = new TfMain;
+        auto* w = new Window;
         w->setAttribute(Qt::WA_DeleteOnClose, false);
         startUp(*w);
         w->WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
@@ -427,7 +493,7 @@ private slots:
     }
 
     void aNewSourceWaitsForItsOwnReadEvo() {
-        TfMain w;
+        Window w;
         startUp(w);
         w.WMDropFiles({file("FEATURE_1.EVO", FourStreams())});
         w.bCheck->click();
@@ -444,7 +510,7 @@ private slots:
     }
 
     void readXplAfterAFeaturePairFindsTheTitle() {
-        TfMain w;
+        Window w;
         startUp(w);
         const QString first = file("HVDVD_TS/FEATURE_1.EVO", FourStreams());
         file("HVDVD_TS/FEATURE_2.EVO", FourStreams());
@@ -463,7 +529,7 @@ private slots:
     }
 
     void dropsAndTheDiscFolders() {
-        TfMain w;
+        Window w;
         startUp(w);
         w.WMDropFiles({"/disc/HVDVD_TS/FEATURE_1.EVO", "/other/x.XPL"});
         QCOMPARE(w.eEVOfile->text(), QString("/disc/HVDVD_TS/FEATURE_1.EVO"));
@@ -492,24 +558,28 @@ private slots:
     }
 
     void theLogoStaysCentredOnWideWindows() {
-        TfMain w;
+        Window w;
         startUp(w);
         // The rule reads the outer width, frame included.
         const int frame = w.frameGeometry().width() - w.width();
         w.resize(600 - frame, 400);
+        const auto logoLeft = [&w] { return w.imLogo->mapTo(w.centralWidget(), QPoint()).x(); };
         QCOMPARE(w.frameGeometry().width(), 600);
-        QCOMPARE(w.imLogo->x(), 237);
+        QCOMPARE(logoLeft(), 237);
         w.resize(432 - frame, 400);
-        QCOMPARE(w.imLogo->x(), 153);
+        QCOMPARE(logoLeft(), 153);
         w.resize(433 - frame, 400);
-        QCOMPARE(w.imLogo->x(), 153);  // 433 div 2 - 63
+        QCOMPARE(logoLeft(), 153);  // 433 div 2 - 63
         w.resize(700, 500);
-        QCOMPARE(w.bCancel->geometry().right(), w.centralWidget()->width() - 9);
-        QCOMPARE(w.bDemux->y(), w.centralWidget()->height() - 31);
+        const QRect cancel(w.bCancel->mapTo(w.centralWidget(), QPoint()), w.bCancel->size());
+        QCOMPARE(cancel.right(), w.centralWidget()->width() - 9);
+        QVERIFY(cancel.bottom() >= w.centralWidget()->height() - 9 - 31);
+        QVERIFY(!cancel.intersects(
+            QRect(w.imLogo->mapTo(w.centralWidget(), QPoint()), w.imLogo->size())));
     }
 
     void markUpFormatsExactlyTheTaggedCharacters() {
-        TfMain w;
+        Window w;
         startUp(w);
         w.log("Opening file [b]Movie [1].EVO[/b]");
         w.log("   Sampling frequency = [bl]48[/bl] kHz");
@@ -553,11 +623,140 @@ private slots:
         QCOMPARE(w.reMessage->toPlainText(), QString());
         w.log("again");
         QCOMPARE(LogLines(w), QStringList({"again"}));
+
+        // On a dark theme the value blue is a light blue that reads there.
+        QPalette dark = w.reMessage->palette();
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        w.reMessage->setPalette(dark);
+        w.log("   Sampling frequency = [bl]48[/bl] kHz");
+        const QColor value = formatAt(1, 24).foreground().color();
+        QVERIFY(value.blue() > 200 && value.lightness() > 128);
+        QCOMPARE(formatAt(1, 27).foreground().color(), QColor(230, 230, 230));
+    }
+
+    // Every text of every page fits its control at the default size, in the fonts this machine
+    // has; ctest runs this again at scale factors 1.5 and 2 and in another style.
+    void nothingIsClippedAtTheDefaultSize() {
+        Window w;
+        startUp(w);
+        for (int page = 0; page < w.PageControl->count(); ++page) {
+            w.PageControl->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            const QRect tab = w.PageControl->tabBar()->tabRect(page);
+            QVERIFY2(tab.width() >= w.PageControl->fontMetrics().horizontalAdvance(
+                                        w.PageControl->tabText(page)),
+                     qPrintable(w.PageControl->tabText(page)));
+            for (QWidget* widget : w.findChildren<QWidget*>()) {
+                if (!widget->isVisible() || widget->isWindow()) continue;
+                const QString name = widget->objectName();
+                // Inside its parent: a layout that runs out of room pushes controls out.
+                if (!name.isEmpty() && !name.startsWith("qt_"))
+                    QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()),
+                             qPrintable(name));
+                const QFontMetrics metrics = widget->fontMetrics();
+                if (auto* label = qobject_cast<QLabel*>(widget);
+                    label && !label->text().isEmpty()) {
+                    QVERIFY2(label->width() >= metrics.horizontalAdvance(Shown(label->text())),
+                             qPrintable(name));
+                    QVERIFY2(label->height() >= metrics.height(), qPrintable(name));
+                }
+                if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+                    QStyleOptionButton option;
+                    option.initFrom(check);
+                    const QRect text =
+                        check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
+                    QVERIFY2(text.width() >= metrics.horizontalAdvance(Shown(check->text())),
+                             qPrintable(name));
+                    QVERIFY2(check->height() >= metrics.height(), qPrintable(name));
+                }
+                if (auto* button = qobject_cast<QPushButton*>(widget)) {
+                    QVERIFY2(
+                        button->width() >= metrics.horizontalAdvance(Shown(button->text())) + 8,
+                        qPrintable(name));
+                    QVERIFY2(button->height() >= metrics.height() + 4, qPrintable(name));
+                }
+            }
+        }
+        // The status bar is as high as its text.
+        QVERIFY(w.StatusPanels[1]->height() >= w.StatusPanels[1]->fontMetrics().height());
+    }
+
+    void longCaptionsAreShortenedInTheMiddle() {
+        Window w;
+        startUp(w);
+        auto* box = qobject_cast<strandis::app::StreamCheckBox*>(w.cbAudio[2]);
+        QVERIFY(box != nullptr);
+        const QString caption = "DTS.2ch.stream.02.Italiano - commento del regista & produttore";
+        box->setCaption(caption);
+        w.PageControl->setCurrentIndex(2);
+        QCoreApplication::processEvents();
+        QVERIFY(box->text().contains(QChar(0x2026)));
+        QVERIFY(box->text().startsWith("DTS.2ch"));
+        QVERIFY(box->text().endsWith("produttore"));
+        QCOMPARE(box->toolTip(), caption);
+        QCOMPARE(box->accessibleName(), caption);
+        // The output file is named after the whole caption.
+        QCOMPARE(QString::fromStdString(w.caption(strandis::BoxKind::Audio, 2)), caption);
+        // The boxes grow with the window, and a caption that fits is shown whole, with the
+        // page's tool-tip back.
+        w.resize(1400, w.height());
+        QCoreApplication::processEvents();
+        QCOMPARE(Shown(box->text()), caption);
+        QCOMPARE(box->toolTip(), QString());
+        QCOMPARE(w.cbSub[3]->toolTip(), QString("Check the desired subpicture streams"));
+
+        // The progress panel has the room its text needs beside a long activity.
+        w.resize(400, w.height());
+        QCoreApplication::processEvents();
+        const QString progress = "Remaining time: 0:12:34, 1234/20480 Mbytes";
+        w.slog("Demuxing A_VERY_LONG_FEATURE_NAME_FROM_A_DISC_AUTHORING_TOOL_1.EVO", 0);
+        w.slog(progress.toStdString(), 1);
+        const QLabel* panel = w.StatusPanels[1];
+        QVERIFY(panel->width() >= panel->fontMetrics().horizontalAdvance(" " + progress));
+        QCOMPARE(panel->text(), " " + progress);
+        QVERIFY(w.StatusPanels[0]->text().contains(QChar(0x2026)));
+    }
+
+    void keyboardAndScreenReaders() {
+        Window w;
+        startUp(w);
+        const QList<std::pair<QAbstractButton*, QString>> mnemonics{
+            {w.bCheck, "Read &EVO"},
+            {w.bReadXPL, "Read &XPL"},
+            {w.bDemux, "&Demux"},
+            {w.bRebuild, "&Rebuild"},
+            {w.bCancel, "&Cancel"},
+            {w.bClear, "C&lear"},
+            {w.cbFastCheck, "&Fast EVO checking"}};
+        QSet<QChar> keys;
+        for (const auto& [button, text] : mnemonics) {
+            QCOMPARE(button->text(), text);
+            keys.insert(text[text.indexOf('&') + 1].toLower());
+        }
+        QCOMPARE(keys.size(), mnemonics.size());
+        for (const char* label : {"lVideoExt", "lWorkdir"})
+            QVERIFY(w.find<QLabel>(label)->buddy() != nullptr);
+        for (QToolButton* browse : {w.bbEVO, w.bbXPL, w.bbWorkdir})
+            QVERIFY(!browse->accessibleName().isEmpty());
+        // The path fields can be reached and read, not typed into.
+        for (QLineEdit* path : {w.eEVOfile, w.eXPLfile}) {
+            QVERIFY(path->isReadOnly());
+            QVERIFY(path->focusPolicy() & Qt::TabFocus);
+        }
+        QVERIFY(w.mXPL->isReadOnly());
+        QVERIFY(w.mXPL->tabChangesFocus());
+        // Alt+D presses Demux once a stream is ticked.
+        w.WMDropFiles({file("FEATURE_1.EVO", FourStreams())});
+        w.bCheck->click();
+        QVERIFY(w.bDemux->isEnabled());
+        QTest::keyClick(&w, Qt::Key_D, Qt::AltModifier);
+        QTRY_VERIFY(LogLines(w).count("Done.") == 2);
     }
 
     void tenStartsLeaveTheWindowWhereItWas() {
         {
-            TfMain w;
+            Window w;
             startUp(w);
             w.move(120, 90);
             w.resize(640, 480);
@@ -567,7 +766,7 @@ private slots:
         const QRect stored(first.value("Left").toInt(), first.value("Top").toInt(),
                            first.value("Width").toInt(), first.value("Height").toInt());
         for (int start = 0; start < 10; ++start) {
-            TfMain w;
+            Window w;
             startUp(w);
             QCOMPARE(w.frameGeometry(), stored);
             w.close();
@@ -581,17 +780,17 @@ private slots:
         last.setValue("Left", 50000);
         last.setValue("Top", -40000);
         last.sync();
-        TfMain w;
+        Window w;
         startUp(w);
-        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(
-            w.frameGeometry().topLeft()));
-        QCOMPARE(w.frameGeometry().size(), stored.size());
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(w.frameGeometry().topLeft()));
+        QCOMPARE(w.frameGeometry().size(), stored.size().boundedTo(screen.size()));
     }
 
     void settingsRoundTrip() {
         QByteArray install;
         {
-            TfMain w;
+            Window w;
             startUp(w);
             w.cbFastCheck->setChecked(false);
             w.eVideoExt->setText("");
@@ -613,7 +812,7 @@ private slots:
             QVERIFY(days > 46000 && days < 60000);  // between 2025 and 2064
         }
         {
-            TfMain w;
+            Window w;
             startUp(w);
             QVERIFY(!w.cbFastCheck->isChecked());
             QVERIFY(w.cbDetails->isChecked());
@@ -636,7 +835,7 @@ private slots:
             s.setValue("Details", 0);
         }
         {
-            TfMain w;
+            Window w;
             QString message;
             AnswerNextBox(QMessageBox::Ok, &message);
             startUp(w);
@@ -650,7 +849,7 @@ private slots:
             QSettings s(settingsFile(), QSettings::IniFormat);
             s.remove("Workdir");
         }
-        TfMain w;
+        Window w;
         startUp(w);
         QVERIFY(w.cbFastCheck->isChecked());  // 5 reads as ticked
         QVERIFY(!w.cbDetails->isChecked());
