@@ -1,4 +1,5 @@
 // The real window on the offscreen platform, driven as a user would.
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -456,6 +457,48 @@ private slots:
         QFile f(source);
         f.open(QIODevice::ReadOnly);
         QCOMPARE(f.readAll(), before);
+    }
+
+    void aCancelledDemuxSaysWhichOutputsAreIncomplete() {
+        Window w;
+        startUp(w);
+        w.WMDropFiles({file("FEATURE_1.EVO", FourStreams(13 << 20))});
+        w.cbFastCheck->setChecked(true);
+        w.bCheck->click();
+        w.bClear->click();
+        DuringRun([&] {
+            AnswerNextBox(QMessageBox::Yes);
+            w.bCancel->click();
+        });
+        w.bDemux->click();
+        const QStringList lines = LogLines(w);
+        const qsizetype done = lines.lastIndexOf("Done.");
+        QVERIFY(done > 0);
+        QVERIFY2(
+            lines[done - 1].startsWith("Stopped before the end; these outputs are incomplete: " +
+                                       files_.filePath("FEATURE_1")),
+            qPrintable(lines[done - 1]));
+        QVERIFY(lines[done - 1].contains("DD.stream.00"));
+        QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));
+    }
+
+    void aReadOnlyDiscFolderPointsToTheOptionsPage() {
+        if (geteuid() == 0) QSKIP("root writes into read-only folders");
+        Window w;
+        startUp(w);
+        const QString source = file("disc/FEATURE_1.EVO", FourStreams());
+        w.WMDropFiles({source});
+        w.bCheck->click();
+        QFile::setPermissions(files_.filePath("disc"), QFile::ReadOwner | QFile::ExeOwner);
+        QString message;
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bDemux->click();
+        QFile::setPermissions(files_.filePath("disc"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(message.contains("\"" + files_.filePath("disc/") +
+                                  "\": an output folder can be chosen on the Options page."),
+                 qPrintable(message));
+        QVERIFY(w.bDemux->isEnabled());
     }
 
     void closingDuringARunStopsItThenCloses() {
