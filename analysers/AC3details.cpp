@@ -70,8 +70,8 @@ std::uint32_t AcmodMap(std::uint32_t acmod, std::uint32_t lfe) {
 
 // The dependent substreams that follow an independent frame at `frame` in the same access
 // unit: one line each with the channels it carries, then the layout of them all ("7.1").
-void DependentFrames(const Payload& payload, std::size_t frame, std::size_t frameBytes,
-                     std::uint32_t channels, LogSink& sink) {
+std::uint32_t DependentFrames(const Payload& payload, std::size_t frame, std::size_t frameBytes,
+                              std::uint32_t channels, LogSink& sink) {
     const std::size_t end = payload.start + payload.length;
     int dependents = 0;
     for (std::size_t at = frame + frameBytes; at + 8 <= end;) {
@@ -107,7 +107,7 @@ void DependentFrames(const Payload& payload, std::size_t frame, std::size_t fram
         ++dependents;
         at += (frmsiz + 1) * 2;
     }
-    if (dependents == 0) return;
+    if (dependents == 0) return channels;
     int main = 0, lfe = 0;
     for (int k = 0; k < 16; ++k) {
         if ((channels & Bit(k)) == 0) continue;
@@ -115,11 +115,37 @@ void DependentFrames(const Payload& payload, std::size_t frame, std::size_t fram
     }
     sink.log("   Total channel layout = [bl]" + std::to_string(main) + "." + std::to_string(lfe) +
              "[/bl]");
+    return channels;
+}
+
+// The channel count and names of a chanmap.
+void MapInfo(std::uint32_t map, StreamInfo& info) {
+    info.channels = 0;
+    info.channelLayout.clear();
+    for (int k = 0; k < 16; ++k) {
+        if ((map & Bit(k)) == 0) continue;
+        info.channels += kLocations[static_cast<std::size_t>(k)].channels;
+        if (!info.channelLayout.empty()) info.channelLayout += " + ";
+        info.channelLayout += kLocations[static_cast<std::size_t>(k)].name;
+    }
+    info.lfe = (map & Bit(15)) != 0 ? 1 : 0;
+}
+
+// Whether a Dolby Digital frame's LFE channel is on: lfeon follows acmod and the mix levels
+// that acmod calls for, in `bits` (the byte of acmod and the next, acmod in the top 3 bits).
+std::uint32_t Ac3LfeOn(std::uint32_t bits) {
+    const std::uint32_t acmod = bits >> 13;
+    int at = 3;
+    if ((acmod & 1) != 0 && acmod != 1) at += 2;  // cmixlev
+    if ((acmod & 4) != 0) at += 2;                // surmixlev
+    if (acmod == 2) at += 2;                      // dsurmod
+    return (bits >> (15 - at)) & 1;
 }
 
 }  // namespace
 
-void AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
+StreamInfo AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
+    StreamInfo info;
     std::uint32_t syncReg = 0;
     bool syncSeen = false;
     int headerBytesLeft = 0;
@@ -169,7 +195,7 @@ void AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
                     const std::size_t next =
                         std::max<std::size_t>(syncAt + (frameSizeCode + 1) * 2, here + 1);
                     if (next >= static_cast<std::size_t>(payload.end() - payload.block.data()))
-                        return;
+                        return info;
                     p = payload.block.data() + next - 1;
                     break;
                 }
@@ -181,6 +207,10 @@ void AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
                         bitRate = ((frameSizeCode + 1) * 2 * 8) *
                                   (750 / static_cast<std::uint32_t>(blocks)) / 4;
                     }
+                    info.codec = "eac3";
+                    info.sampleRate = sampleRate;
+                    info.bitRate = bitRate;
+                    MapInfo(AcmodMap(acmod, lfe), info);
                     sink.log(stream + "[b]Dolby Digital Plus[/b]");
                     sink.log("   frame size = " + std::to_string((frameSizeCode + 1) * 2) +
                              " bytes, number of blocks per frame = " + std::to_string(blocks));
@@ -192,11 +222,19 @@ void AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
                     sink.log(std::string("   LFE channel = [bl]") +
                              (lfe == 1 ? "present" : "not present") + "[/bl]");
                     if (syncSeen)
-                        DependentFrames(payload, syncAt, (frameSizeCode + 1) * 2,
-                                        AcmodMap(acmod, lfe), sink);
+                        MapInfo(DependentFrames(payload, syncAt, (frameSizeCode + 1) * 2,
+                                                AcmodMap(acmod, lfe), sink),
+                                info);
                 } else {
                     acmod = b >> 5;
                     if (sampleRate == 0 || bitRate == 0) syncSeen = false;
+                    info.codec = "ac3";
+                    info.sampleRate = sampleRate;
+                    info.bitRate = bitRate;
+                    if (p + 1 != payload.end()) {
+                        MapInfo(AcmodMap(acmod, Ac3LfeOn((std::uint32_t{b} << 8) | p[1])), info);
+                        if (acmod == 0) info.channelLayout = "dual mono";
+                    }
                     sink.log(stream + "[b]Dolby Digital[/b]");
                     sink.log("   Sampling frequency = [bl]" + kHz + "[/bl] kHz");
                     sink.log("   Transmission bitrate = [bl]" + std::to_string(bitRate / 1000) +
@@ -209,6 +247,7 @@ void AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
             }
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

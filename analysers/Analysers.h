@@ -41,6 +41,30 @@ enum class LpcmLayout {
     DvdAudio,  // header length in bytes 2-3; group sizes in byte 7, rates in 8, assignment in 10
 };
 
+// What a header reader read of a stream; a field stays at its zero value when the reader did not
+// come to it. The codec is named as ffprobe names it.
+struct StreamInfo {
+    std::string codec;  // mpeg2video, h264, vc1, ac3, eac3, dts, truehd, mlp, pcm_dvd, ...
+    std::string profile;
+    int level = -1;
+    int width = 0;
+    int height = 0;
+    std::string displayAspect;  // "16:9"
+    int frameRateNum = 0;       // frames per second as a fraction
+    int frameRateDen = 0;
+    int progressive = -1;  // 1 or 0 where the header says
+    int sampleRate = 0;    // Hz
+    int bitsPerSample = 0;
+    int channels = 0;           // LFE included
+    std::string channelLayout;  // the header's own names: "L + R + C + Ls + Rs"
+    int lfe = -1;               // 1 or 0 where the header says
+    std::int64_t bitRate = 0;   // bit/s; 0 when variable or unknown
+    int subpictureBits = 0;     // 2 or 8
+};
+
+// The channels of a layout written as names joined by " + " ("Lc + Rc" counts two).
+int CountChannels(std::string_view layout);
+
 // A real number in the general format (up to 15 significant digits, no trailing zeros) with the
 // user's decimal separator: 48, 44.1, 23.976.
 std::string FormatGeneral(double value, char decimalSeparator);
@@ -48,18 +72,19 @@ std::string FormatGeneral(double value, char decimalSeparator);
 // Upper-case hexadecimal with exactly `digits` digits (time stamps 8 or 16, stream ids 2).
 std::string Hex(std::uint64_t value, int digits);
 
-// The header readers, one per codec. Each describes the stream in the log and reads nothing
-// outside `block`.
-void AC3details(const Payload& payload, int audioSlot, LogSink& sink);
+// The header readers, one per codec. Each describes the stream in the log, returns what it read
+// and reads nothing outside `block`.
+StreamInfo AC3details(const Payload& payload, int audioSlot, LogSink& sink);
 // Whether the first syncframe in [data, data + length) is plain Dolby Digital (bsid 10 or
 // less) rather than Dolby Digital Plus; false when no whole header is there.
 bool StartsWithPlainAc3(const std::uint8_t* data, std::size_t length);
-void DTSdetails(const Payload& payload, LogSink& sink);
-void MLPdetails(const Payload& payload, LogSink& sink);
-void LPCMdetails(const Payload& payload, LpcmLayout layout, LogSink& sink);
-void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink);
-void H264details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
-void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t dts, LogSink& sink);
-void SUBdetails(const Payload& payload, LogSink& sink);
+StreamInfo DTSdetails(const Payload& payload, LogSink& sink);
+StreamInfo MLPdetails(const Payload& payload, LogSink& sink);
+StreamInfo LPCMdetails(const Payload& payload, LpcmLayout layout, LogSink& sink);
+StreamInfo VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink);
+StreamInfo H264details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
+StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t dts,
+                        LogSink& sink);
+StreamInfo SUBdetails(const Payload& payload, LogSink& sink);
 
 }  // namespace strandis::analysers

@@ -66,9 +66,19 @@ constexpr std::array<std::string_view, 8> kResolutions{"[bl]16[/bl] bits",
                                                        "[bl]24[/bl] bits",
                                                        ""};
 
+// The same fields as numbers: channels by AMODE (LFE not counted), Hz by SFREQ, bit/s by RATE
+// (0: open, variable or lossless), bits by PCMR.
+constexpr std::array<int, 16> kAmodeChannels{1, 2, 2, 2, 2, 3, 3, 4, 4, 5, 6, 6, 6, 7, 8, 8};
+constexpr std::array<int, 16> kFrequencyHz{0,     8000, 16000, 32000, 0,     0,     11025, 22050,
+                                           44100, 0,    0,     12000, 24000, 48000, 0,     0};
+constexpr std::array<int, 32> kBitRatesKbit{
+    32,  56,   64,   96,   112,  128,  192,  224,  256,  320,  384,  448,  512,  576, 640, 768,
+    960, 1024, 1152, 1280, 1344, 1408, 1411, 1472, 1536, 1920, 2048, 3072, 3840, 0,   0,   0};
+constexpr std::array<int, 8> kResolutionBits{16, 16, 20, 20, 0, 24, 24, 0};
+
 // The core frame header behind a sync word. A line is logged only when all bits of its field
 // lie in the block's valid data; the description stops at the first that does not.
-void CoreHeader(BitReader& r, LogSink& sink) {
+void CoreHeader(BitReader& r, StreamInfo& info, LogSink& sink) {
     r.bitsStart();
     const auto say = [&](const std::string& line) {
         if (!r.complete()) return false;
@@ -83,21 +93,29 @@ void CoreHeader(BitReader& r, LogSink& sink) {
     if (!say("   PCM sample blocks = " + std::to_string(blocks + 1))) return;
     if (!say("   Primary frame byte size = " + std::to_string(r.bitsGet(14)))) return;
     const std::uint32_t amode = r.bitsGet(6);
+    if (r.complete() && amode < 16) {
+        info.channels = kAmodeChannels[amode];
+        info.lfe = 0;
+    }
     if (!say("   Channel arrangement = [bl]" +
              std::string(amode < 16 ? kArrangements[amode] : "User defined") + "[/bl]"))
         return;
-    if (!say("   Sampling frequency = [bl]" + std::string(kFrequencies[r.bitsGet(4)]) +
-             "[/bl] kHz"))
+    const std::uint32_t frequency = r.bitsGet(4);
+    if (!say("   Sampling frequency = [bl]" + std::string(kFrequencies[frequency]) + "[/bl] kHz"))
         return;
-    if (!say("   Transmission bitrate = [bl]" + std::string(kBitRates[r.bitsGet(5)]) +
-             "[/bl] kbit/s"))
+    info.sampleRate = kFrequencyHz[frequency];
+    const std::uint32_t rate = r.bitsGet(5);
+    if (!say("   Transmission bitrate = [bl]" + std::string(kBitRates[rate]) + "[/bl] kbit/s"))
         return;
+    info.bitRate = std::int64_t{kBitRatesKbit[rate]} * 1000;
     r.bitsSkip(5);  // fixed bit, DYNF, TIMEF, AUXF, HDCD
     const std::uint32_t extensionId = r.bitsGet(3);
     if (r.bitsGet(1) == 1 && !say("   Extension audio = " + std::string(kExtensions[extensionId])))
         return;
     r.bitsSkip(1);  // ASPF
-    if (!say("   LFE channel = " + std::string(kLfe[r.bitsGet(2)]))) return;
+    const std::uint32_t lfe = r.bitsGet(2);
+    if (!say("   LFE channel = " + std::string(kLfe[lfe]))) return;
+    if (lfe == 1 || lfe == 2) info.lfe = 1, ++info.channels;
     r.bitsSkip(1);  // HFLAG
     if (cpf == 1 && !say("   Header CRC = " + Hex(r.bitsGet(16), 4))) return;
     r.bitsSkip(1);  // FILTS
@@ -107,7 +125,10 @@ void CoreHeader(BitReader& r, LogSink& sink) {
                                         : ", Future rev. (incompatible";
     if (!say("   Encoder software rev. = " + std::to_string(version) + suffix)) return;
     r.bitsSkip(2);  // CHIST
-    say("   Source PCM resolution = " + std::string(kResolutions[r.bitsGet(3)]));
+    const std::uint32_t resolution = r.bitsGet(3);
+    if (!say("   Source PCM resolution = " + std::string(kResolutions[resolution]))) return;
+    info.bitsPerSample = kResolutionBits[resolution];
+    if (resolution == 1 || resolution == 3 || resolution == 5) info.profile = "DTS-ES";
 }
 
 // nuMaxSampleRate of an asset, Hz.
@@ -119,12 +140,13 @@ constexpr std::array<std::uint32_t, 16> kAssetRates{8000,  16000, 32000,  64000,
 struct Component {
     std::uint32_t sync;
     std::string_view line;
+    std::string_view profile;  // ffprobe's
 };
 constexpr std::array<Component, 4> kComponents{{
-    {0x41A29547, "   Extension = [bl]Master Audio[/bl] (XLL lossless)"},
-    {0x655E315E, "   Extension = [bl]High Resolution[/bl] (XBR)"},
-    {0x1D95F262, "   Extension = [bl]High Resolution[/bl] (X96)"},
-    {0x0A801921, "   Extension = [bl]Express[/bl] (LBR)"},
+    {0x41A29547, "   Extension = [bl]Master Audio[/bl] (XLL lossless)", "DTS-HD MA"},
+    {0x655E315E, "   Extension = [bl]High Resolution[/bl] (XBR)", "DTS-HD HRA"},
+    {0x1D95F262, "   Extension = [bl]High Resolution[/bl] (X96)", "DTS-HD HRA"},
+    {0x0A801921, "   Extension = [bl]Express[/bl] (LBR)", "DTS Express"},
 }};
 
 std::uint32_t Bits(BitReader& r, unsigned n) {
@@ -140,7 +162,7 @@ void SkipBits(BitReader& r, std::uint32_t n) {
 // The DTS-HD extension substream header behind its sync word at `at` (ETSI TS 102 114, 7.5):
 // its index and sizes, the first asset's sampling rate and channel count when the static fields
 // are there, and the components its assets carry, found by their sync words.
-void ExtensionSubstream(const Payload& payload, std::size_t at, LogSink& sink) {
+void ExtensionSubstream(const Payload& payload, std::size_t at, StreamInfo& info, LogSink& sink) {
     BitReader r(payload.block.data(), payload.block.size(), at);
     r.bitsStart();
     r.bitsSkip(8);  // UserDefinedBits
@@ -180,6 +202,9 @@ void ExtensionSubstream(const Payload& payload, std::size_t at, LogSink& sink) {
         r.bitsSkip(5);                                                // nuBitResolution
         const std::uint32_t rate = kAssetRates[r.bitsGet(4)];
         const std::uint32_t channels = r.bitsGet(8) + 1;
+        // The asset is the whole stream, of which the core is a part: its figures win.
+        if (r.complete()) info.sampleRate = static_cast<int>(rate);
+        if (r.complete()) info.channels = static_cast<int>(channels);
         if (r.complete())
             sink.log("   Asset sampling frequency = [bl]" +
                      FormatGeneral(rate / 1000.0, sink.decimalSeparator()) +
@@ -195,28 +220,34 @@ void ExtensionSubstream(const Payload& payload, std::size_t at, LogSink& sink) {
             if (window != kComponents[c].sync || said[c]) continue;
             said[c] = true;
             sink.log(kComponents[c].line);
+            // Master Audio outranks High Resolution, which outranks the core's own.
+            if (info.profile != "DTS-HD MA") info.profile = kComponents[c].profile;
         }
     }
 }
 
 }  // namespace
 
-void DTSdetails(const Payload& payload, LogSink& sink) {
-    if (payload.length < 2) return;
+StreamInfo DTSdetails(const Payload& payload, LogSink& sink) {
+    StreamInfo info;
+    info.codec = "dts";
+    if (payload.length < 2) return info;
     BitReader r(payload.block.data(), payload.block.size(), payload.start);
     const std::size_t last = payload.start + payload.length - 1;  // never taken in
     while (r.position < last) {
         r.window = (r.window << 8) | payload.block[r.position++];
         if (r.window == 0x7FFE8001) {  // core sync word
-            CoreHeader(r, sink);
+            CoreHeader(r, info, sink);
         } else if (r.window == 0x5A5A5A5A) {  // XCh
             sink.log("   Channel extension found");
         } else if (r.window == 0x1D95F262) {  // X96
             sink.log("   Frequency extensiond found ([bl]96[/bl] kHz)");
+            if (info.profile.empty()) info.profile = "DTS 96/24";
         } else if (r.window == 0x64582025) {  // DTS-HD extension substream
-            ExtensionSubstream(payload, r.position, sink);
+            ExtensionSubstream(payload, r.position, info, sink);
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

@@ -23,3 +23,16 @@ std::string Hex(std::uint64_t value, int digits) {
 }
 
 }  // namespace strandis::analysers
+
+namespace strandis::analysers {
+
+int CountChannels(std::string_view layout) {
+    if (layout.empty()) return 0;
+    int channels = 1;
+    for (std::size_t at = layout.find(" + "); at != std::string_view::npos;
+         at = layout.find(" + ", at + 3))
+        ++channels;
+    return channels;
+}
+
+}  // namespace strandis::analysers

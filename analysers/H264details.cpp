@@ -29,9 +29,33 @@ const char* ProfileLine(std::uint8_t profileIdc) {
     }
 }
 
+// ffprobe's profile names.
+const char* ProfileName(std::uint8_t profileIdc) {
+    switch (profileIdc) {
+        case 66:
+            return "Baseline";
+        case 77:
+            return "Main";
+        case 88:
+            return "Extended";
+        case 100:
+            return "High";
+        case 110:
+            return "High 10";
+        case 122:
+            return "High 4:2:2";
+        case 144:
+            return "High 4:4:4";
+        default:
+            return "";
+    }
+}
+
 }  // namespace
 
-void H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSink& sink) {
+StreamInfo H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSink& sink) {
+    StreamInfo info;
+    info.codec = "h264";
     std::uint32_t w = 0;
     std::int32_t accessUnits = 0;
     bool intraFound = false, constraintSet3 = false;
@@ -54,13 +78,18 @@ void H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSink& si
             parameterSetLeft = 4;
         } else if (parameterSetLeft != 0) {
             const int k = --parameterSetLeft;
-            if (k == 3) sink.log(ProfileLine(b));  // profile_idc
+            if (k == 3) {  // profile_idc
+                info.profile = ProfileName(b);
+                sink.log(ProfileLine(b));
+            }
             if (k == 2) constraintSet3 = (b & 0x10) != 0;
+            if (k == 1) info.level = b;
             if (k == 1)
                 sink.log(b == 11 && constraintSet3 ? std::string("   Level = 1b")
                                                    : "   Level = " + std::to_string(b));
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

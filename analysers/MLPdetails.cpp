@@ -6,8 +6,23 @@
 
 namespace strandis::analysers {
 
-void MLPdetails(const Payload& payload, LogSink& sink) {
-    if (payload.length < 2) return;
+namespace {
+
+// Channels by the bits of a TrueHD channel assignment: L/R, C, LFE, Ls/Rs, Lvh/Rvh, Lc/Rc,
+// Lrs/Rrs, Cs, Ts, Lsd/Rsd, Lw/Rw, Cvh, LFE2.
+int TrueHdChannels(std::uint32_t assignment) {
+    constexpr int kWidths[13] = {2, 1, 1, 2, 2, 2, 2, 1, 1, 2, 2, 1, 1};
+    int channels = 0;
+    for (int k = 0; k < 13; ++k)
+        channels += ((assignment >> k) & 1) != 0 ? kWidths[k] : 0;
+    return channels;
+}
+
+}  // namespace
+
+StreamInfo MLPdetails(const Payload& payload, LogSink& sink) {
+    StreamInfo info;
+    if (payload.length < 2) return info;
     std::uint32_t syncReg = 0;
     int mlpLeft = 0, trueHdLeft = 0;
     std::uint32_t modifier2ch = 0, modifier6ch = 0, modifier8ch = 0, assign6ch = 0;
@@ -17,21 +32,27 @@ void MLPdetails(const Payload& payload, LogSink& sink) {
         syncReg = (syncReg << 8) | b;
         if (syncReg == 0xF8726FBA) {  // Dolby TrueHD format sync
             trueHdLeft = 4;
+            info.codec = "truehd";
             sink.log("   [b]TrueHD[/b] stream (up to 8 channels)");
         } else if (syncReg == 0xF8726FBB) {  // MLP format sync
             mlpLeft = 4;
+            info.codec = "mlp";
             sink.log("   [b]Standard MLP[/b] stream (up to 6 channels) ");
         } else if (mlpLeft > 0) {
             switch (--mlpLeft) {
                 case 3:
+                    info.bitsPerSample = SampleSizeBits[b >> 4];
                     sink.log("   Quantization length = [bl]" +
                              std::string(SampleSizeNames[b >> 4]) + "[/bl] bits");
                     break;
                 case 2:
+                    info.sampleRate = SampleRateHz[b >> 4];
                     sink.log("   Sampling frequency = [bl]" + std::string(SampleRateNames[b >> 4]) +
                              "[/bl] kHz");
                     break;
                 case 0:
+                    info.channelLayout = ChannelNames[b & 0x1F];
+                    info.channels = CountChannels(info.channelLayout);
                     sink.log("   Channel arrangement = [bl]" + std::string(ChannelNames[b & 0x1F]) +
                              "[/bl]");
                     break;
@@ -41,6 +62,7 @@ void MLPdetails(const Payload& payload, LogSink& sink) {
         } else if (trueHdLeft > 0) {
             switch (--trueHdLeft) {
                 case 3:
+                    info.sampleRate = SampleRateHz[b >> 4];
                     sink.log("   Sampling frequency = [bl]" + std::string(SampleRateNames[b >> 4]) +
                              "[/bl] kHz");
                     break;
@@ -51,6 +73,7 @@ void MLPdetails(const Payload& payload, LogSink& sink) {
                     break;
                 case 1:
                     assign6ch += b >> 7;
+                    info.channels = TrueHdChannels(assign6ch);
                     modifier8ch = (b >> 5) & 3;
                     sink.log("   2 ch. decoder channel modifier = " + std::to_string(modifier2ch));
                     sink.log("   6 ch. decoder");
@@ -59,6 +82,7 @@ void MLPdetails(const Payload& payload, LogSink& sink) {
                              std::string(TrueHdChannelNames[assign6ch]) + "[/bl]");
                     break;
                 default:
+                    if ((syncReg & 0x1FFF) != 0) info.channels = TrueHdChannels(syncReg & 0x1FFF);
                     sink.log("   8 ch. decoder");
                     sink.log("      channel modifier = " + std::to_string(modifier8ch));
                     sink.log("      channel arrangement = " + std::to_string(syncReg & 0x1FFF));
@@ -66,6 +90,7 @@ void MLPdetails(const Payload& payload, LogSink& sink) {
             }
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

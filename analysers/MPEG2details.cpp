@@ -22,10 +22,24 @@ constexpr std::array<std::string_view, 9> kFrameRates{
     "   Frame rate = [bl]50[/bl] fps",    "   Frame rate = [bl]59.94[/bl] fps",
     "   Frame rate = [bl]60[/bl] fps"};
 
+// The same codes as numbers.
+constexpr std::array<std::string_view, 5> kAspectNames{"", "1:1", "4:3", "16:9", "2.21:1"};
+constexpr std::array<std::array<int, 2>, 9> kRates{{{0, 0},
+                                                    {24000, 1001},
+                                                    {24, 1},
+                                                    {25, 1},
+                                                    {30000, 1001},
+                                                    {30, 1},
+                                                    {50, 1},
+                                                    {60000, 1001},
+                                                    {60, 1}}};
+
 }  // namespace
 
-void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t /*dts*/,
-                  LogSink& sink) {
+StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t /*dts*/,
+                        LogSink& sink) {
+    StreamInfo info;
+    info.codec = "mpeg2video";
     std::uint32_t w = 0;
     std::int32_t picturesBefore = 0;
     bool sequenceSeen = false, described = false;
@@ -51,14 +65,22 @@ void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t 
             const int k = --sequenceLeft;
             if (described) continue;
             if (k == 4) {  // horizontal_size_value, vertical_size_value
+                info.width = static_cast<int>((w >> 12) & 0xFFF);
+                info.height = static_cast<int>(w & 0xFFF);
                 sink.log("   size = [bl]" + std::to_string((w >> 12) & 0xFFF) + "[/bl]x[bl]" +
                          std::to_string(w & 0xFFF) + "[/bl]");
             } else if (k == 3) {  // aspect_ratio_information, frame_rate_code
+                if ((b >> 4) < kAspectNames.size()) info.displayAspect = kAspectNames[b >> 4];
+                if ((b & 0xF) < kRates.size()) {
+                    info.frameRateNum = kRates[b & 0xF][0];
+                    info.frameRateDen = kRates[b & 0xF][1];
+                }
                 sink.log((b >> 4) < kAspects.size() ? kAspects[b >> 4]
                                                     : "   Aspect ratio = reserved");
                 sink.log((b & 0xF) < kFrameRates.size() ? kFrameRates[b & 0xF]
                                                         : "   Frame rate = reserved");
             } else if (k == 0) {  // bit_rate_value, in units of 400 bit/s
+                info.bitRate = static_cast<std::int64_t>((w >> 6) & 0x3FFFF) * 400;
                 sink.log("  Sequence header bitrate = [bl]" +
                          std::to_string(((w >> 6) & 0x3FFFF) * 400 / 1000) + "[/bl] kbps");
             }
@@ -85,11 +107,13 @@ void MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t 
         } else if (sequenceExtensionLeft != 0) {
             sequenceExtensionLeft = 0;
             if (!described) {
+                info.progressive = (b >> 3) & 1;
                 sink.log("   Progressive Sequence = " + std::to_string((b >> 3) & 1));
                 described = true;
             }
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

@@ -3,12 +3,16 @@
 
 namespace strandis::analysers {
 
-void SUBdetails(const Payload& payload, LogSink& sink) {
-    if (payload.length < 2) return;  // the second byte is not there
+StreamInfo SUBdetails(const Payload& payload, LogSink& sink) {
+    StreamInfo info;
+    if (payload.length < 2) return info;  // the second byte is not there
     const std::uint8_t* p = payload.begin();
     // An HD DVD unit starts with 00 00 and a 4-byte size; a DVD unit with its 2-byte size.
-    sink.log(p[0] == 0 && p[1] == 0 ? "   Format = [bl]8bitRLE[/bl]"
-                                    : "   Format = [bl]2bitRLE[/bl]");
+    const bool hdDvd = p[0] == 0 && p[1] == 0;
+    info.codec = hdDvd ? "hddvd_subtitle" : "dvd_subtitle";
+    info.subpictureBits = hdDvd ? 8 : 2;
+    sink.log(hdDvd ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
+    return info;
 }
 
 }  // namespace strandis::analysers

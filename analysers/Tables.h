@@ -46,6 +46,13 @@ inline constexpr std::array<std::string_view, 32> TrueHdChannelNames{
 // Quantization word length codes.
 inline constexpr std::array<std::string_view, 16> SampleSizeNames{"16", "20", "24"};
 
+// Quantization word length codes, bits.
+inline constexpr std::array<int, 16> SampleSizeBits{16, 20, 24};
+
+// Sampling frequency codes, Hz.
+inline constexpr std::array<int, 16> SampleRateHz{48000, 96000, 192000, 0, 0, 0, 0, 0,
+                                                  44100, 88200, 176400, 0, 0, 0, 0, 0};
+
 // Sampling frequency codes, kHz.
 inline constexpr std::array<std::string_view, 16> SampleRateNames{
     "48", "96", "192", "", "", "", "", "", "44.1", "88.2", "176.4"};

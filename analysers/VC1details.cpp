@@ -1,6 +1,7 @@
 // VC-1 Advanced Profile sequence headers (SMPTE 421M).
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <string>
 
 #include "analysers/Analysers.h"
@@ -29,6 +30,30 @@ constexpr std::array<std::string_view, 16> kAspects{
     "",
 };
 
+// The sample aspect ratios of ASPECT_RATIO 1..13.
+constexpr std::array<std::array<int, 2>, 14> kSampleAspects{{{0, 0},
+                                                             {1, 1},
+                                                             {12, 11},
+                                                             {10, 11},
+                                                             {16, 11},
+                                                             {40, 33},
+                                                             {24, 11},
+                                                             {20, 11},
+                                                             {32, 11},
+                                                             {80, 33},
+                                                             {18, 11},
+                                                             {15, 11},
+                                                             {64, 33},
+                                                             {160, 99}}};
+
+// The display aspect ratio of a picture and its sample aspect ratio, reduced: "16:9".
+std::string DisplayAspect(int width, int height, std::array<int, 2> sample) {
+    std::int64_t x = std::int64_t{width} * sample[0], y = std::int64_t{height} * sample[1];
+    const std::int64_t divisor = std::gcd(x, y);
+    if (divisor == 0) return {};
+    return std::to_string(x / divisor) + ":" + std::to_string(y / divisor);
+}
+
 // FRAMERATENR 1..7 and FRAMERATEDR 1..2.
 constexpr std::array<std::int32_t, 8> kNumerators{0,     24000, 25000, 30000,
                                                   50000, 60000, 48000, 72000};
@@ -36,7 +61,9 @@ constexpr std::array<std::int32_t, 3> kDenominators{0, 1000, 1001};
 
 }  // namespace
 
-void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
+StreamInfo VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
+    StreamInfo info;
+    info.codec = "vc1";
     std::uint32_t w = 0;  // the last four bytes, first byte highest
     std::int32_t framesBefore = 0;
     bool sequenceSeen = false, described = false;
@@ -68,6 +95,8 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
             const int k = --sequenceLeft;
             if (described) continue;
             if (k == 5) {  // PROFILE, LEVEL, COLORDIFF_FORMAT
+                if ((b >> 6) == 3) info.profile = "Advanced";
+                info.level = (b >> 3) & 7;
                 sink.log((b >> 6) == 3 ? "   Advanced Profile" : "   Reserved Profile");
                 const unsigned level = (b >> 3) & 7;
                 sink.log(level > 4 ? std::string("   Level = Reserved")
@@ -75,11 +104,14 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
                 sink.log(((b >> 1) & 3) == 1 ? "   Chroma Format = 4:2:0"
                                              : "   Chroma Format = Reserved");
             } else if (k == 1) {  // MAX_CODED_WIDTH, MAX_CODED_HEIGHT
+                info.width = static_cast<int>(2 * ((w >> 12) & 0xFFF) + 2);
+                info.height = static_cast<int>(2 * (w & 0xFFF) + 2);
                 sink.log("   Size = [bl]" + std::to_string(2 * ((w >> 12) & 0xFFF) + 2) +
                          "[/bl]x[bl]" + std::to_string(2 * (w & 0xFFF) + 2) + "[/bl]");
             } else if (k == 0) {  // PULLDOWN, INTERLACE, DISPLAY_EXT
                 sink.log("   Pulldown = " + std::to_string(b >> 7));
                 sink.log("   Interlace = " + std::to_string((b >> 6) & 1));
+                info.progressive = ((b >> 6) & 1) == 0 ? 1 : 0;
                 if ((b & 0x02) != 0) displayLeft = 4;
             }
         } else if (displayLeft != 0) {
@@ -91,6 +123,9 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
                 sink.log("   Display Vertical size = " + std::to_string(((w >> 5) & 0x3FFF) + 1));
                 if ((w & 0x10) != 0) {
                     aspectLeft = 1;
+                    if ((w & 0xF) != 0 && (w & 0xF) < kSampleAspects.size())
+                        info.displayAspect =
+                            DisplayAspect(info.width, info.height, kSampleAspects[w & 0xF]);
                     sink.log("   Aspect ratio = " + std::string(kAspects[w & 0xF]));
                 }
             }
@@ -101,6 +136,8 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
             if (--frameRateLeft != 0 || described) continue;
             described = true;
             if ((w & (1u << 22)) != 0) {  // FRAMERATEIND: FRAMERATEEXP
+                info.frameRateNum = static_cast<int>(((w >> 6) & 0xFFFF) + 1);
+                info.frameRateDen = 32;
                 sink.log("   Frame Rate =" +
                          FormatGeneral((((w >> 6) & 0xFFFF) + 1) / 32.0, separator));
                 continue;
@@ -111,6 +148,8 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
             if (dr == 0) sink.log("   Forbidden Frame Rate!");
             if (dr >= 3) sink.log("   Reserved Frame Rate!");
             if (nr == 0 || nr >= 8 || dr == 0 || dr >= 3) continue;  // no rate to show
+            info.frameRateNum = kNumerators[nr];
+            info.frameRateDen = kDenominators[dr];
             const double rate = static_cast<double>(kNumerators[nr]) / kDenominators[dr];
             sink.log("   Frame Rate = [bl]" +
                      FormatGeneral(std::nearbyint(rate * 1000.0) / 1000.0, separator) + "[/bl] (" +
@@ -118,6 +157,7 @@ void VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink) {
                      ")");
         }
     }
+    return info;
 }
 
 }  // namespace strandis::analysers

@@ -11,6 +11,7 @@ Describer::Describer(Engine& engine)
     : e_(engine),
       host_(engine.host()),
       sink_(engine.host()),
+      quiet_(engine.host()),
       lpcm_(IsAobPath(host_.sourcePath())   ? analysers::LpcmLayout::DvdAudio
             : IsVobPath(host_.sourcePath()) ? analysers::LpcmLayout::DvdVideo
                                             : analysers::LpcmLayout::HdDvd) {}
@@ -32,19 +33,56 @@ bool* Describer::shownFlag(const PayloadChunk& c) {
     return nullptr;  // MPEG audio is never described
 }
 
+// The report of the stream a chunk belongs to: of an audio slot, only the stream listed there.
+StreamReport* Describer::report(const PayloadChunk& c) {
+    StreamReports& reports = e_.disc.Reports;
+    const auto slot = static_cast<std::size_t>(c.slot);
+    if (c.slot < 0) return nullptr;
+    if (c.kind == PacketKind::Video && slot < reports.video.size()) return &reports.video[slot];
+    if (c.kind == PacketKind::Audio && slot < reports.audio.size() &&
+        c.streamId == e_.disc.StreamIds.audio(c.slot))
+        return &reports.audio[slot];
+    if (c.kind == PacketKind::Subpicture && slot < reports.sub.size()) return &reports.sub[slot];
+    return nullptr;
+}
+
 bool Describer::wants(const PayloadChunk& c) {
+    const StreamReport* r = report(c);
     if (c.ownPts) {
         const bool* base = baseFlag(c);
         if (base != nullptr && !*base) return true;
+        if (r != nullptr && !r->hasPts) return true;
     }
+    if (r != nullptr && !r->described) return true;
     const bool* shown = shownFlag(c);
     // "Detailed info" may be ticked or unticked while a scan goes on: read at every chunk.
     return shown != nullptr && !*shown && host_.option(Option::Details);
 }
 
 void Describer::chunk(const PayloadChunk& chunk, const StreamFacts& facts) {
-    if (chunk.ownPts) timeBase(chunk);
-    if (host_.option(Option::Details)) describe(chunk, facts);
+    if (chunk.ownPts) {
+        timeBase(chunk);
+        firstPts(chunk);
+    }
+    StreamReport* r = report(chunk);
+    bool* shown = shownFlag(chunk);
+    const bool lines = host_.option(Option::Details) && shown != nullptr && !*shown;
+    if (lines) *shown = true;
+    if (!lines && (r == nullptr || r->described)) return;
+    const analysers::StreamInfo info =
+        describe(chunk, facts, lines ? static_cast<analysers::LogSink&>(sink_) : quiet_, lines);
+    if (r != nullptr && !r->described) {
+        r->described = true;
+        r->info = info;
+    }
+}
+
+// The first file with a stream gives its first time stamp.
+void Describer::firstPts(const PayloadChunk& c) {
+    StreamReport* r = report(c);
+    if (r == nullptr || r->hasPts) return;
+    r->hasPts = true;
+    r->firstPts = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
 }
 
 // The subpicture time base: the lowest first PTS of the audio and video streams, each taken
@@ -57,17 +95,18 @@ void Describer::timeBase(const PayloadChunk& c) {
 }
 
 void Describer::firstLines(std::uint32_t pts, std::int32_t id) {
+    if (!linesNow_) return;
     host_.log("   First PTS = " + Hex(pts, 8));
     host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(id), 2));
 }
 
-void Describer::describe(const PayloadChunk& c, const StreamFacts& f) {
+analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFacts& f,
+                                          analysers::LogSink& sink, bool lines) {
     analysers::Payload payload{f.block, c.offset, c.length};
     payload.header = *f.subHeader;
     payload.headerLength = f.subHeaderLength;
-    bool* shown = shownFlag(c);
-    if (shown == nullptr || *shown) return;
-    *shown = true;
+    linesNow_ = lines;
+    analysers::StreamInfo info;
     switch (c.kind) {
         case PacketKind::Audio:
             // The last recognised sub-stream's id and kind: a packet of an id of no range that
@@ -76,19 +115,19 @@ void Describer::describe(const PayloadChunk& c, const StreamFacts& f) {
             switch (f.audioType) {
                 case AudioType::DolbyDigital:
                 case AudioType::DolbyDigitalPlus:
-                    analysers::AC3details(payload, c.slot, sink_);
+                    info = analysers::AC3details(payload, c.slot, sink);
                     break;
                 case AudioType::Dts:
-                    analysers::DTSdetails(payload, sink_);
+                    info = analysers::DTSdetails(payload, sink);
                     break;
                 case AudioType::TrueHd:
-                    analysers::MLPdetails(payload, sink_);
+                    info = analysers::MLPdetails(payload, sink);
                     break;
                 default:  // LPCM, and MLP as sub-stream 0xA1 of a DVD-Audio object
                     if (f.audioSubId == 0xA1 && lpcm_ == analysers::LpcmLayout::DvdAudio) {
-                        analysers::MLPdetails(payload, sink_);
+                        info = analysers::MLPdetails(payload, sink);
                     } else {
-                        analysers::LPCMdetails(payload, lpcm_, sink_);
+                        info = analysers::LPCMdetails(payload, lpcm_, sink);
                     }
                     break;
             }
@@ -97,23 +136,24 @@ void Describer::describe(const PayloadChunk& c, const StreamFacts& f) {
             firstLines(f.videoPts, c.streamId);
             switch (f.videoType) {
                 case VideoType::Vc1:
-                    analysers::VC1details(payload, f.videoPts, sink_);
+                    info = analysers::VC1details(payload, f.videoPts, sink);
                     break;
                 case VideoType::H264:
-                    analysers::H264details(payload, f.videoPts, sink_);
+                    info = analysers::H264details(payload, f.videoPts, sink);
                     break;
                 default:
-                    analysers::MPEG2details(payload, f.videoPts, f.dts, sink_);
+                    info = analysers::MPEG2details(payload, f.videoPts, f.dts, sink);
                     break;
             }
             break;
         case PacketKind::Subpicture:
             firstLines(f.firstSubPts, c.streamId);
-            analysers::SUBdetails(payload, sink_);
+            info = analysers::SUBdetails(payload, sink);
             break;
         default:
             break;  // MPEG audio is never described
     }
+    return info;
 }
 
 }  // namespace strandis

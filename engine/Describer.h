@@ -26,9 +26,9 @@ struct StreamFacts {
     std::uint8_t subHeaderLength = 0;
 };
 
-// The scanner's consumer in check mode: keeps the subpicture time base (disc.MinPts) and, with
-// "Detailed info", logs each stream's first time stamp and id and hands its first payload to
-// the header reader of its codec, once per slot and scan.
+// The scanner's consumer in check mode: keeps the subpicture time base (disc.MinPts), records
+// each stream's first time stamp and what the header reader of its codec reads of its first
+// payload (disc.Reports), and with "Detailed info" logs them, once per slot and scan.
 class Describer {
 public:
     explicit Describer(Engine& engine);
@@ -39,6 +39,15 @@ public:
     void chunk(const PayloadChunk& chunk, const StreamFacts& facts);
 
 private:
+    class NullSink final : public analysers::LogSink {
+    public:
+        explicit NullSink(RunHost& host) : host_(host) {}
+        void log(std::string_view) override {}
+        char decimalSeparator() const override { return host_.decimalSeparator(); }
+
+    private:
+        RunHost& host_;
+    };
     class HostSink final : public analysers::LogSink {
     public:
         explicit HostSink(RunHost& host) : host_(host) {}
@@ -51,13 +60,18 @@ private:
 
     bool* baseFlag(const PayloadChunk& chunk);
     bool* shownFlag(const PayloadChunk& chunk);
+    StreamReport* report(const PayloadChunk& chunk);
     void timeBase(const PayloadChunk& chunk);
-    void describe(const PayloadChunk& chunk, const StreamFacts& facts);
+    void firstPts(const PayloadChunk& chunk);
+    analysers::StreamInfo describe(const PayloadChunk& chunk, const StreamFacts& facts,
+                                   analysers::LogSink& sink, bool lines);
     void firstLines(std::uint32_t pts, std::int32_t id);
 
     Engine& e_;
     RunHost& host_;
     HostSink sink_;
+    NullSink quiet_;
+    bool linesNow_ = false;       // whether describe logs, the first lines included
     analysers::LpcmLayout lpcm_;  // by the source's extension; DvdAudio: 0xA1 is MLP
     // Streams whose first time stamp has gone into the time base, by slot.
     std::array<bool, 2> baseVideo_{};

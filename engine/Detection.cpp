@@ -53,6 +53,7 @@ DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
 
     engine.FrameCount = {0, 0};
     engine.disc.MinPts = 0xFFFFFFFFu;
+    engine.disc.Reports = {};
     RunScope scope(engine, sourcePath);
     const std::string sourceName = ExtractFileName(sourcePath);
 

@@ -14,6 +14,7 @@ struct PayloadChunk {
     std::int32_t streamId;  // video id, sub-stream id of this packet, or the MPEG audio stream id
     bool ownPts;            // first chunk of a packet whose own PES header carried a PTS
     std::uint32_t pts;      // that PTS, when ownPts
+    std::uint8_t ptsHigh;   // and its bit 32, which `pts` leaves out
 };
 
 // Receives the payload chunks of a demux-mode scan. `ptsReg` is the scanner's PTS register,

@@ -51,6 +51,7 @@ struct Registers {
     std::uint32_t SkipBytes = 0;
     std::uint8_t InPayload = 0;
     std::uint32_t TimeAcc = 0;
+    std::uint8_t TimeHigh = 0;  // bit 32 of the time stamp in TimeAcc
     std::uint32_t PtsReg = 0;
     std::uint32_t DtsReg = 0;
     std::uint32_t VideoPts = 0;
@@ -68,6 +69,7 @@ struct Registers {
     // is handed on), and the sub-stream id that opened it.
     bool OwnPts = false;
     std::uint32_t PacketPts = 0;
+    std::uint8_t PacketPtsHigh = 0;  // bit 32 of PacketPts, which the registers leave out
     std::int32_t PacketSubId = -1;
     // The private-stream-1 header bytes of the packet, from the sub-stream id on.
     std::array<std::uint8_t, 16> SubHeader{};
@@ -308,11 +310,12 @@ void Scanner::headerEnd() {
     }
 }
 
-// One byte of a 5-byte time stamp field; `step` counts down 4..0. Bit 32 is dropped.
+// One byte of a 5-byte time stamp field; `step` counts down 4..0. Bit 32 is kept apart.
 void Scanner::timeStampStep(std::uint32_t step, std::uint8_t b) {
     switch (step) {
         case 4:
             r_.TimeAcc = std::uint32_t{b & 0x06u} << 29;
+            r_.TimeHigh = (b >> 3) & 1;
             break;
         case 3:
             r_.TimeAcc |= std::uint32_t{b} << 22;
@@ -513,6 +516,7 @@ void Scanner::timeStampByte(std::uint8_t b) {
             r.PtsReg = r.TimeAcc;
             r.OwnPts = true;
             r.PacketPts = r.TimeAcc;
+            r.PacketPtsHigh = r.TimeHigh;
             timeStampDone();
         }
         return;
@@ -524,6 +528,7 @@ void Scanner::timeStampByte(std::uint8_t b) {
         r.VideoPts = r.TimeAcc;
         r.OwnPts = true;
         r.PacketPts = r.TimeAcc;
+        r.PacketPtsHigh = r.TimeHigh;
     } else if (r.PtsDtsBytes == 0) {
         r.DtsReg = r.TimeAcc;
         timeStampDone();
@@ -627,9 +632,9 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     } else if (r_.PacketKind == PacketKind::Subpicture) {
         slot = r_.SubSlot;
     }
-    const PayloadChunk chunk{r_.PacketKind, buf_ + i,    static_cast<std::uint32_t>(i),
-                             len,           slot,        id,
-                             r_.OwnPts,     r_.PacketPts};
+    const PayloadChunk chunk{r_.PacketKind, buf_ + i,     static_cast<std::uint32_t>(i),
+                             len,           slot,         id,
+                             r_.OwnPts,     r_.PacketPts, r_.PacketPtsHigh};
     if (!check_) {
         writer_->chunk(chunk, r_.PtsReg);
         return;
