@@ -71,9 +71,11 @@ constexpr std::array<std::string_view, 8> kResolutions{"[bl]16[/bl] bits",
 constexpr std::array<int, 16> kAmodeChannels{1, 2, 2, 2, 2, 3, 3, 4, 4, 5, 6, 6, 6, 7, 8, 8};
 constexpr std::array<int, 16> kFrequencyHz{0,     8000, 16000, 32000, 0,     0,     11025, 22050,
                                            44100, 0,    0,     12000, 24000, 48000, 0,     0};
-constexpr std::array<int, 32> kBitRatesKbit{
-    32,  56,   64,   96,   112,  128,  192,  224,  256,  320,  384,  448,  512,  576, 640, 768,
-    960, 1024, 1152, 1280, 1344, 1408, 1411, 1472, 1536, 1920, 2048, 3072, 3840, 0,   0,   0};
+constexpr std::array<int, 32> kBitRatesBits{
+    32000,   56000,   64000,   96000,   112000,  128000,  192000,  224000,
+    256000,  320000,  384000,  448000,  512000,  576000,  640000,  768000,
+    960000,  1024000, 1152000, 1280000, 1344000, 1408000, 1411200, 1472000,
+    1536000, 1920000, 2048000, 3072000, 3840000, 0,       0,       0};
 constexpr std::array<int, 8> kResolutionBits{16, 16, 20, 20, 0, 24, 24, 0};
 
 // The core frame header behind a sync word. A line is logged only when all bits of its field
@@ -107,7 +109,7 @@ void CoreHeader(BitReader& r, StreamInfo& info, LogSink& sink) {
     const std::uint32_t rate = r.bitsGet(5);
     if (!say("   Transmission bitrate = [bl]" + std::string(kBitRates[rate]) + "[/bl] kbit/s"))
         return;
-    info.bitRate = std::int64_t{kBitRatesKbit[rate]} * 1000;
+    info.bitRate = kBitRatesBits[rate];
     r.bitsSkip(5);  // fixed bit, DYNF, TIMEF, AUXF, HDCD
     const std::uint32_t extensionId = r.bitsGet(3);
     if (r.bitsGet(1) == 1 && !say("   Extension audio = " + std::string(kExtensions[extensionId])))

@@ -51,6 +51,118 @@ const char* ProfileName(std::uint8_t profileIdc) {
     }
 }
 
+// Exponential-Golomb and plain fields of a NAL unit's payload with its emulation-prevention
+// bytes taken out. Reading past the end gives zeros and clears ok.
+class RbspReader {
+public:
+    RbspReader(const std::uint8_t* from, const std::uint8_t* end) {
+        int zeros = 0;
+        for (const std::uint8_t* p = from; p != end && size_ < sizeof bytes_; ++p) {
+            if (zeros >= 2 && *p == 3) {
+                zeros = 0;
+                continue;
+            }
+            if (zeros >= 2 && *p <= 1) break;  // the next start code
+            zeros = *p == 0 ? zeros + 1 : 0;
+            bytes_[size_++] = *p;
+        }
+    }
+    std::uint32_t bit() {
+        if (at_ >= size_ * 8) {
+            ok = false;
+            return 0;
+        }
+        const std::uint32_t b = (bytes_[at_ / 8] >> (7 - at_ % 8)) & 1;
+        ++at_;
+        return b;
+    }
+    std::uint32_t bits(int n) {
+        std::uint32_t v = 0;
+        while (n-- > 0)
+            v = (v << 1) | bit();
+        return v;
+    }
+    std::uint32_t ue() {
+        int zeros = 0;
+        while (bit() == 0 && ok && zeros < 32)
+            ++zeros;
+        if (zeros >= 32) ok = false;
+        return zeros == 0 ? 0 : (1u << zeros) - 1 + bits(zeros);
+    }
+    std::int32_t se() {
+        const std::uint32_t k = ue();
+        return (k & 1) != 0 ? static_cast<std::int32_t>((k + 1) / 2)
+                            : -static_cast<std::int32_t>(k / 2);
+    }
+    bool ok = true;
+
+private:
+    std::uint8_t bytes_[512]{};
+    std::size_t size_ = 0;
+    std::size_t at_ = 0;
+};
+
+// The picture size of a sequence parameter set whose payload starts at `from` (profile_idc).
+void PictureSize(const std::uint8_t* from, const std::uint8_t* end, StreamInfo& info) {
+    RbspReader r(from, end);
+    const std::uint32_t profile = r.bits(8);
+    r.bits(16);  // constraint flags, level_idc
+    r.ue();      // seq_parameter_set_id
+    std::uint32_t chroma = 1;
+    if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
+        profile == 83 || profile == 86 || profile == 118 || profile == 128 || profile == 138 ||
+        profile == 139 || profile == 134 || profile == 135) {
+        chroma = r.ue();
+        if (chroma == 3) r.bit();  // separate_colour_plane_flag
+        r.ue();                    // bit_depth_luma_minus8
+        r.ue();                    // bit_depth_chroma_minus8
+        r.bit();                   // qpprime_y_zero_transform_bypass_flag
+        if (r.bit() == 1) {        // seq_scaling_matrix_present_flag
+            for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok; ++list) {
+                if (r.bit() == 0) continue;
+                const int size = list < 6 ? 16 : 64;
+                std::int32_t last = 8, next = 8;
+                for (int k = 0; k < size && r.ok; ++k) {
+                    if (next != 0) next = (last + r.se() + 256) % 256;
+                    last = next == 0 ? last : next;
+                }
+            }
+        }
+    }
+    r.ue();  // log2_max_frame_num_minus4
+    const std::uint32_t orderType = r.ue();
+    if (orderType == 0) {
+        r.ue();  // log2_max_pic_order_cnt_lsb_minus4
+    } else if (orderType == 1) {
+        r.bit();
+        r.se();
+        r.se();
+        const std::uint32_t cycle = r.ue();
+        for (std::uint32_t k = 0; k < cycle && k < 256 && r.ok; ++k)
+            r.se();
+    }
+    r.ue();   // max_num_ref_frames
+    r.bit();  // gaps_in_frame_num_value_allowed_flag
+    const std::uint32_t widthMbs = r.ue() + 1;
+    const std::uint32_t heightUnits = r.ue() + 1;
+    const std::uint32_t frameMbsOnly = r.bit();
+    if (frameMbsOnly == 0) r.bit();  // mb_adaptive_frame_field_flag
+    r.bit();                         // direct_8x8_inference_flag
+    std::uint32_t left = 0, right = 0, top = 0, bottom = 0;
+    if (r.bit() == 1) {  // frame_cropping_flag
+        left = r.ue(), right = r.ue(), top = r.ue(), bottom = r.ue();
+    }
+    if (!r.ok || widthMbs > 1024 || heightUnits > 1024) return;
+    const std::uint32_t unitX = chroma == 1 || chroma == 2 ? 2 : 1;
+    const std::uint32_t unitY = (chroma == 1 ? 2 : 1) * (2 - frameMbsOnly);
+    const std::int64_t width = std::int64_t{widthMbs} * 16 - std::int64_t{unitX} * (left + right);
+    const std::int64_t height =
+        std::int64_t{heightUnits} * 16 * (2 - frameMbsOnly) - std::int64_t{unitY} * (top + bottom);
+    if (width <= 0 || height <= 0) return;
+    info.width = static_cast<int>(width);
+    info.height = static_cast<int>(height);
+}
+
 }  // namespace
 
 StreamInfo H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSink& sink) {
@@ -76,6 +188,7 @@ StreamInfo H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSi
         } else if (w == 0x00000127 ||
                    w == 0x00000167) {  // sequence parameter set, nal_ref_idc 1 or 3
             parameterSetLeft = 4;
+            if (info.width == 0) PictureSize(p + 1, payload.end(), info);
         } else if (parameterSetLeft != 0) {
             const int k = --parameterSetLeft;
             if (k == 3) {  // profile_idc

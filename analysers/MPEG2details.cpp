@@ -1,5 +1,6 @@
 // MPEG-2 video (ISO/IEC 13818-2) sequence headers and extensions.
 #include <array>
+#include <numeric>
 #include <string>
 
 #include "analysers/Analysers.h"
@@ -69,8 +70,15 @@ StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uin
                 info.height = static_cast<int>(w & 0xFFF);
                 sink.log("   size = [bl]" + std::to_string((w >> 12) & 0xFFF) + "[/bl]x[bl]" +
                          std::to_string(w & 0xFFF) + "[/bl]");
-            } else if (k == 3) {  // aspect_ratio_information, frame_rate_code
-                if ((b >> 4) < kAspectNames.size()) info.displayAspect = kAspectNames[b >> 4];
+            } else if (k == 3) {      // aspect_ratio_information, frame_rate_code
+                if ((b >> 4) == 1) {  // square samples: the picture's own shape
+                    const int divisor = std::gcd(info.width, info.height);
+                    if (divisor != 0)
+                        info.displayAspect = std::to_string(info.width / divisor) + ":" +
+                                             std::to_string(info.height / divisor);
+                } else if ((b >> 4) < kAspectNames.size()) {
+                    info.displayAspect = kAspectNames[b >> 4];
+                }
                 if ((b & 0xF) < kRates.size()) {
                     info.frameRateNum = kRates[b & 0xF][0];
                     info.frameRateDen = kRates[b & 0xF][1];
@@ -80,7 +88,9 @@ StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uin
                 sink.log((b & 0xF) < kFrameRates.size() ? kFrameRates[b & 0xF]
                                                         : "   Frame rate = reserved");
             } else if (k == 0) {  // bit_rate_value, in units of 400 bit/s
-                info.bitRate = static_cast<std::int64_t>((w >> 6) & 0x3FFFF) * 400;
+                // All ones: variable, no figure.
+                if (((w >> 6) & 0x3FFFF) != 0x3FFFF)
+                    info.bitRate = static_cast<std::int64_t>((w >> 6) & 0x3FFFF) * 400;
                 sink.log("  Sequence header bitrate = [bl]" +
                          std::to_string(((w >> 6) & 0x3FFFF) * 400 / 1000) + "[/bl] kbps");
             }

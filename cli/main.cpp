@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/CliHost.h"
+#include "cli/StreamList.h"
 #include "common/RunError.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
@@ -60,27 +61,6 @@ void ApplyScanFlags(CliHost& host, const ScanFlags& flags) {
     host.setOption(Option::CountFrames, !flags.noCount);
     host.setOption(Option::FastCheck, !flags.full);
     host.setOption(Option::Continue, !flags.noContinue);
-}
-
-nlohmann::json StreamList(const strandis::DetectionResult& result,
-                          const strandis::StreamInventory& ids) {
-    nlohmann::json streams = nlohmann::json::array();
-    const auto add = [&](const char* key, const char* kind, int slot,
-                         const strandis::StreamBox& box, int id) {
-        if (box.enabled) {
-            streams.push_back({{"box", key + std::to_string(slot)},
-                               {"kind", kind},
-                               {"id", id},
-                               {"caption", box.caption}});
-        }
-    };
-    for (int slot = 0; slot < 2; ++slot)
-        add("v", "video", slot, result.boxes.video[slot], ids.video(slot));
-    for (int slot = 0; slot < 16; ++slot)
-        add("a", "audio", slot, result.boxes.audio[slot], ids.audio(slot));
-    for (int slot = 0; slot < 16; ++slot)
-        add("s", "subpicture", slot, result.boxes.sub[slot], ids.sub(slot));
-    return streams;
 }
 
 struct WriteFlags {
@@ -275,9 +255,10 @@ int RunScan(const ScanFlags& flags) {
     host.finishProgress();
     if (flags.json) {
         const nlohmann::json report{
-            {"files", result.files},
+            {"format_version", strandis::cli::kFormatVersion},
+            {"files", strandis::cli::FileList(result.files)},
             {"size_bytes", result.firstSize},
-            {"streams", StreamList(result, engine.disc.StreamIds)},
+            {"streams", strandis::cli::StreamList(result, engine.disc)},
             {"frames", result.frames},
             {"stopped_early", result.stoppedEarly},
             {"log", host.plainLog()},

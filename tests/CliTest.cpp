@@ -61,25 +61,36 @@ TEST_F(CliTest, ScanPrintsTheLogWithoutMarkUpWhenNotOnATerminal) {
 
 TEST_F(CliTest, JsonReportListsStreamsFramesAndTheLog) {
     PsBuilder first, second;
-    first.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00}).audio(0x80, Counting(20));
+    first.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000).audio(0x80, Counting(20), 0x0F00);
     second.pack()
-        .video(0xE0, {0x00, 0x00, 0x01, 0x00})
-        .audio(0x89, Counting(20))
-        .subpicture(0x61, Counting(5));
+        .video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000)
+        .audio(0x89, Counting(20), 0x100002000)  // bit 32 set
+        .subpicture(0x61, {0x00, 0x00, 0x00, 0x00, 0x00, 0x20}, 0x1000 + 90 * 1234567);
     first.save(dir.path("FEATURE_1.EVO"));
     second.save(dir.path("FEATURE_2.EVO"));
 
     const CliResult result = run({"scan", "--json", dir.path("FEATURE_1.EVO")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["format_version"], 1);
     EXPECT_EQ(report["files"],
-              nlohmann::json({dir.path("FEATURE_1.EVO"), dir.path("FEATURE_2.EVO")}));
+              nlohmann::json::array({
+                  {{"path", dir.path("FEATURE_1.EVO")}, {"size_bytes", first.size()}},
+                  {{"path", dir.path("FEATURE_2.EVO")}, {"size_bytes", second.size()}},
+              }));
     EXPECT_EQ(report["size_bytes"], first.size());
+    // Payloads too short to describe name their codec by their id; delays count from the video's
+    // first time stamp (0x1000), taken from the first file that has the stream.
     EXPECT_EQ(report["streams"], nlohmann::json::parse(R"([
-        {"box": "v0", "kind": "video", "id": 224, "caption": "MPEG-2.stream.0"},
-        {"box": "a0", "kind": "audio", "id": 128, "caption": "DD.stream.00"},
-        {"box": "a1", "kind": "audio", "id": 137, "caption": "DTSHD.stream.01"},
-        {"box": "s1", "kind": "subpicture", "id": 97, "caption": "Ext.Subpicture.01"}])"));
+        {"box": "v0", "kind": "video", "id": 224, "id_hex": "0xE0", "caption": "MPEG-2.stream.0",
+         "codec": "mpeg2video", "first_pts": 4096, "delay_ms": 0.0},
+        {"box": "a0", "kind": "audio", "id": 128, "id_hex": "0x80", "caption": "DD.stream.00",
+         "codec": "ac3", "first_pts": 3840, "delay_ms": -2.844},
+        {"box": "a1", "kind": "audio", "id": 137, "id_hex": "0x89", "caption": "DTSHD.stream.01",
+         "codec": "dts", "first_pts": 4294975488, "delay_ms": 47721904.356},
+        {"box": "s1", "kind": "subpicture", "id": 97, "id_hex": "0x61",
+         "caption": "Ext.Subpicture.01", "codec": "hddvd_subtitle", "subpicture_bits": 8,
+         "first_pts": 111115126, "delay_ms": 1234567.0}])"));
     EXPECT_EQ(report["frames"], nlohmann::json({2, 0}));
     EXPECT_EQ(report["stopped_early"], false);
     EXPECT_EQ(report["log"][0], "Opening file FEATURE_1.EVO");

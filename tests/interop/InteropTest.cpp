@@ -173,6 +173,59 @@ TEST_F(InteropTest, ScanListsTheStreamsFfprobeListsAndCountsItsFrames) {
     }
 }
 
+// The facts of each listed stream are those ffprobe reads, field by field where ffprobe has the
+// field, and each delay is the difference of the streams' start times.
+TEST_F(InteropTest, StreamFactsAgreeWithFfprobe) {
+    needFfmpeg();
+    for (const char* name : {"mix.VOB", "pal.VOB", "avc.VOB", "dts.VOB", "lpcm.VOB"}) {
+        SCOPED_TRACE(name);
+        const nlohmann::json report = cli("scan " + Fixture(name));
+        EXPECT_EQ(report["format_version"], 1);
+        ASSERT_EQ(report["files"].size(), 1u);
+        EXPECT_EQ(report["files"][0]["size_bytes"], std::filesystem::file_size(Fixture(name)));
+        const auto probe = nlohmann::json::parse(
+            Shell("ffprobe -v error -show_streams -of json '" + Fixture(name) + "'").out);
+        std::map<int, nlohmann::json> probed;
+        double videoStart = -1;
+        for (const auto& s : probe["streams"]) {
+            const int id = std::stoi(s["id"].get<std::string>(), nullptr, 16);
+            probed[id] = s;
+            if (s["codec_type"] == "video")
+                videoStart = std::stod(s["start_time"].get<std::string>());
+        }
+        ASSERT_GE(videoStart, 0);
+        for (const auto& ours : report["streams"]) {
+            const int id =
+                ours["kind"] == "video" ? 0x100 | ours["id"].get<int>() : ours["id"].get<int>();
+            SCOPED_TRACE(ours["id_hex"].get<std::string>());
+            ASSERT_TRUE(probed.count(id));
+            const nlohmann::json& theirs = probed[id];
+            EXPECT_EQ(ours["codec"], theirs["codec_name"]);
+            const double start = std::stod(theirs["start_time"].get<std::string>());
+            EXPECT_NEAR(ours["first_pts"].get<double>() / 90.0, start * 1000.0, 0.001);
+            EXPECT_NEAR(ours["delay_ms"].get<double>(), (start - videoStart) * 1000.0, 0.002);
+            if (ours["kind"] == "video") {
+                EXPECT_EQ(ours.value("width", 0), theirs["width"]);
+                EXPECT_EQ(ours.value("height", 0), theirs["height"]);
+                if (ours.contains("display_aspect_ratio"))
+                    EXPECT_EQ(ours["display_aspect_ratio"], theirs["display_aspect_ratio"]);
+                if (ours.contains("frame_rate"))
+                    EXPECT_EQ(ours["frame_rate"], theirs["r_frame_rate"]);
+            }
+            if (ours["kind"] == "audio") {
+                EXPECT_EQ(std::to_string(ours["sample_rate"].get<int>()), theirs["sample_rate"]);
+                EXPECT_EQ(ours["channels"], theirs["channels"]);
+                if (theirs.contains("bits_per_raw_sample"))
+                    EXPECT_EQ(std::to_string(ours["bits_per_sample"].get<int>()),
+                              theirs["bits_per_raw_sample"]);
+                if (ours["codec"] != "pcm_dvd" && ours.contains("bit_rate"))
+                    EXPECT_EQ(std::to_string(ours["bit_rate"].get<std::int64_t>()),
+                              theirs["bit_rate"]);
+            }
+        }
+    }
+}
+
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
     for (const char* name :
          {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block
