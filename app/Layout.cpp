@@ -98,6 +98,8 @@ constexpr Control kControls[] = {
      "Works only if the process hasn't cancelled by Fast EVO checking", On},
     {"cbDetails", Kind::Option, Area::Options, 4, 0, 1, "Detailed &info",
      "Detailed information about streams", On},
+    {"cbLpcmWav", Kind::Option, Area::Options, 5, 0, 1, "LPCM as &WAV",
+     "Demux writes LPCM audio as WAV files, which players and muxers read", 0},
 };
 
 // The labels' buddies: the field a label's mnemonic moves to.
@@ -536,6 +538,7 @@ void TfMain::bindControls() {
     cbFastCheck = control<QCheckBox>("cbFastCheck");
     cbCountFr = control<QCheckBox>("cbCountFr");
     cbDetails = control<QCheckBox>("cbDetails");
+    cbLpcmWav = control<QCheckBox>("cbLpcmWav");
     // A page's tool-tip shows on its boxes too, except on the first subpicture box.
     for (std::size_t k = 1; k < cbSub.size(); ++k)
         cbSub[k]->setPlainTip("Check the desired subpicture streams");

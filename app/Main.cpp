@@ -199,6 +199,8 @@ bool TfMain::option(Option which) const {
             return cbCountFr->isChecked();
         case Option::Details:
             return cbDetails->isChecked();
+        case Option::LpcmWav:
+            return cbLpcmWav->isChecked();
         default:
             return cbContinue->isChecked();
     }

@@ -139,6 +139,7 @@ private:
     QCheckBox* cbFastCheck;
     QCheckBox* cbCountFr;
     QCheckBox* cbDetails;
+    QCheckBox* cbLpcmWav;
 
     QWidget* buttonRow_;  // Demux, Rebuild and Cancel; the logo lies on it
 

@@ -86,6 +86,7 @@ void TfMain::RegRead() {
     integer("FastCheck", [&](int v) { cbFastCheck->setChecked(v != 0); });
     integer("CountFrames", [&](int v) { cbCountFr->setChecked(v != 0); });
     integer("Details", [&](int v) { cbDetails->setChecked(v != 0); });
+    integer("LpcmWav", [&](int v) { cbLpcmWav->setChecked(v != 0); });
 
     if (!failure.isEmpty()) {
         // Start-up goes on with the rest at their defaults.
@@ -151,6 +152,7 @@ void TfMain::RegWrite() {
     settings.setValue("FastCheck", cbFastCheck->isChecked() ? 1 : 0);
     settings.setValue("CountFrames", cbCountFr->isChecked() ? 1 : 0);
     settings.setValue("Details", cbDetails->isChecked() ? 1 : 0);
+    settings.setValue("LpcmWav", cbLpcmWav->isChecked() ? 1 : 0);
     if (!settings.contains("Install")) {
         const double days = LocalDays(QDateTime::currentDateTime());
         quint64 bits = 0;

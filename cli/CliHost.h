@@ -56,7 +56,7 @@ private:
     bool progressTty_;
     char decimal_ = '.';
     Engine* engine_ = nullptr;
-    std::array<bool, 4> options_{true, true, true, true};
+    std::array<bool, kOptionCount> options_{true, true, true, true, false};
     std::array<bool, 2 + 16 + 16> ticks_{};
     std::array<std::string, 2 + 16 + 16> captions_;
     std::string folder_;

@@ -68,6 +68,7 @@ struct WriteFlags {
     std::string outputFolder;
     std::string streams;
     std::array<std::string, 3> extensions{"mpv", "mpa", "sup"};
+    bool lpcmWav = false;
 };
 
 void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
@@ -83,6 +84,8 @@ void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
             ->capture_default_str();
         command.add_option("--sub-ext", flags.extensions[2], "Extension of subpicture files")
             ->capture_default_str();
+        command.add_flag("--lpcm-wav", flags.lpcmWav,
+                         "Write LPCM streams as WAV files (.wav) instead of raw samples");
     }
 }
 
@@ -149,6 +152,7 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
             host.setCaption(key.kind, key.slot, box.caption);
         }
         host.setOutput(flags.outputFolder, flags.extensions);
+        host.setOption(Option::LpcmWav, flags.lpcmWav);
         const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(engine, flags.scan.file)
                                                      : strandis::RunDemux(engine, flags.scan.file);
         host.finishProgress();

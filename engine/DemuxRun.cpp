@@ -1,12 +1,14 @@
 #include "engine/DemuxRun.h"
 
 #include <memory>
+#include <optional>
 
 #include "common/RunError.h"
 #include "engine/OutputNames.h"
 #include "engine/PacketKind.h"
 #include "engine/PathRules.h"
 #include "engine/RunScope.h"
+#include "engine/StreamIdTable.h"
 #include "engine/TextFormat.h"
 
 namespace strandis {
@@ -29,6 +31,7 @@ void PutLittleEndian(std::uint8_t* to, std::uint32_t value) {
 // The outputs of one run, in box order, with the box each belongs to.
 struct Outputs {
     std::vector<std::unique_ptr<OutputFile>> files;
+    std::array<std::unique_ptr<WavOutput>, 16> wav;  // after the files: gone before they are
     std::array<OutputFile*, 2> video{};
     std::array<OutputFile*, 16> audio{};
     std::array<OutputFile*, 16> sub{};
@@ -39,6 +42,29 @@ struct Outputs {
             file->abandon();
     }
 };
+
+// The WAV format of the LPCM stream in an audio slot, from what the detection read of it;
+// nothing for another codec, and a log line for LPCM that cannot be written as WAV.
+std::optional<WavOutput::Format> WavFormat(Engine& engine, int slot) {
+    const std::int32_t id = engine.disc.StreamIds.audio(slot);
+    const IdRange* range = FindInventoryRange(StreamKind::Audio, id);
+    const bool aob = IsAobPath(engine.host().sourcePath());
+    if (range == nullptr || range->codec != Codec::Lpcm || (aob && id == 0xA1)) return {};
+    const StreamReport& report = engine.disc.Reports.audio[static_cast<std::size_t>(slot)];
+    const analysers::StreamInfo& info = report.info;
+    WavOutput::Format format;
+    std::string why = "its header was not read";
+    // A DVD-Audio stream of two channel groups may give them different sizes and rates.
+    if (aob && info.channels > 2) {
+        why = "a DVD-Audio stream of two channel groups has no WAV form";
+    } else if (report.described &&
+               WavOutput::FormatOf(info.channels, info.bitsPerSample, info.sampleRate,
+                                   info.channelLayout, format, why)) {
+        return format;
+    }
+    engine.host().log("LPCM stream " + std::to_string(slot) + " is written as it is: " + why + ".");
+    return {};
+}
 
 }  // namespace
 
@@ -102,7 +128,11 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
             if (c.slot >= 0 && c.slot < 16 && audio_[c.slot] != nullptr &&
                 wanted(selected_.audio(c.slot), engine_.disc.StreamIds.audio(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Audio, c.slot)) {
-                audio_[c.slot]->write(c.data, c.length);
+                if (WavOutput* wav = wav_[static_cast<std::size_t>(c.slot)]) {
+                    wav->write(c.data, c.length);
+                } else {
+                    audio_[c.slot]->write(c.data, c.length);
+                }
             }
             break;
         case PacketKind::Subpicture: {
@@ -150,13 +180,17 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         BoxKind kind;
         int slot;
         std::string path;
+        std::optional<WavOutput::Format> wav;
     };
     std::vector<Planned> planned;
     const auto plan = [&](BoxKind kind, int slot) {
         if (!host.ticked(kind, slot)) return;
-        planned.push_back(
-            {kind, slot,
-             prefix + "." + FileNamePart(host.caption(kind, slot)) + "." + host.extension(kind)});
+        std::optional<WavOutput::Format> wav;
+        if (kind == BoxKind::Audio && host.option(Option::LpcmWav)) wav = WavFormat(engine, slot);
+        planned.push_back({kind, slot,
+                           prefix + "." + FileNamePart(host.caption(kind, slot)) + "." +
+                               (wav ? std::string("wav") : host.extension(kind)),
+                           wav});
     };
     for (int slot = 0; slot < 2; ++slot)
         plan(BoxKind::Video, slot);
@@ -189,10 +223,15 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
             scope.createOutput(*file, p.path, &behind);
             if (p.kind == BoxKind::Video) outputs.video[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Audio) outputs.audio[static_cast<std::size_t>(p.slot)] = file;
+            if (p.wav)
+                outputs.wav[static_cast<std::size_t>(p.slot)] =
+                    std::make_unique<WavOutput>(*file, *p.wav);
             if (p.kind == BoxKind::Sub) outputs.sub[static_cast<std::size_t>(p.slot)] = file;
             host.log("Creating " + p.path);
         }
         DemuxWriter writer(engine, outputs.video, outputs.audio, outputs.sub, selected);
+        for (int slot = 0; slot < 16; ++slot)
+            writer.convertToWav(slot, outputs.wav[static_cast<std::size_t>(slot)].get());
         host.slog("Demuxing " + sourceName, 0);
         scope.eachFile("Demuxing ", [&](const std::string& path, bool first) {
             if (!first) writer.nextFile(ExtractFileName(path));

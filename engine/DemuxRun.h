@@ -8,6 +8,7 @@
 #include "engine/Engine.h"
 #include "engine/OutputFile.h"
 #include "engine/RunScope.h"
+#include "engine/WavOutput.h"
 
 namespace strandis {
 
@@ -20,6 +21,8 @@ public:
     DemuxWriter(Engine& engine, std::array<OutputFile*, 2> video, std::array<OutputFile*, 16> audio,
                 std::array<OutputFile*, 16> sub, const StreamInventory& selected);
     void chunk(const PayloadChunk& chunk, std::uint32_t& ptsReg) override;
+    // The audio slot's stream goes through `wav` (which writes to the slot's file) as WAV.
+    void convertToWav(int slot, WavOutput* wav) { wav_[static_cast<std::size_t>(slot)] = wav; }
     // The scan goes on in the following file `name`: when its clock starts below the end of the
     // files before it, its subpicture times are moved on past that end.
     void nextFile(const std::string& name);
@@ -32,6 +35,7 @@ private:
     std::array<OutputFile*, 2> video_;
     std::array<OutputFile*, 16> audio_;
     std::array<OutputFile*, 16> sub_;
+    std::array<WavOutput*, 16> wav_{};
     StreamInventory selected_;
     // The join of two files: the offset added to the current file's time stamps, the highest
     // time stamp (offset included) of the files before, and the shortest step between two

@@ -103,8 +103,26 @@ void OutputFile::flush() {
     writeOut(buffer_.get(), pending);
 }
 
+void OutputFile::rewrite(std::int64_t offset, const std::uint8_t* data, std::size_t length) {
+    flush();
+    settle();
+    while (length > 0) {
+        const ssize_t done = ::pwrite(fd_, data, length, offset);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) writeFailed(done < 0 ? errno : ENOSPC);
+        data += done;
+        offset += done;
+        length -= static_cast<std::size_t>(done);
+    }
+}
+
 void OutputFile::close() {
     if (fd_ < 0) return;
+    if (closeHook_) {
+        const std::function<void()> hook = std::move(closeHook_);
+        closeHook_ = nullptr;
+        hook();
+    }
     flush();
     settle();
     const int fd = fd_;
@@ -114,6 +132,7 @@ void OutputFile::close() {
 }
 
 void OutputFile::abandon() noexcept {
+    closeHook_ = nullptr;
     if (ticket_ != 0) behind_->wait(ticket_);  // the thread is done with the descriptor
     ticket_ = 0;
     if (fd_ >= 0) ::close(fd_);

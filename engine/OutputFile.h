@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,11 @@ public:
     // used up on the way.
     void writeVector(iovec* parts, int count);
     void flush();
+    // Writes `length` bytes at `offset` over what is there, behind everything written so far.
+    void rewrite(std::int64_t offset, const std::uint8_t* data, std::size_t length);
+    // Called first when the file closes (not when it is abandoned): the last words of a writer
+    // whose header holds sizes.
+    void setCloseHook(std::function<void()> hook) { closeHook_ = std::move(hook); }
     // Flushes and closes; raises RunError when the last bytes cannot be written.
     void close();
     // Closes without writing what is still buffered; for the way out of a failed run.
@@ -57,6 +63,7 @@ private:
     std::uint64_t ticket_ = 0;               // of the buffer with the thread; 0: none
     std::int64_t queued_ = 0;                // bytes handed to the thread
     int behindError_ = 0;                    // set by the thread; read after waiting for it
+    std::function<void()> closeHook_;
 };
 
 }  // namespace strandis

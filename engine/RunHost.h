@@ -1,13 +1,19 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace strandis {
 
-// The options of the "Options" page that the runs read while they go.
-enum class Option { FastCheck, CountFrames, Details, Continue };
+// The options of the "Options" page that the runs read while they go. LpcmWav: LPCM streams are
+// written as WAV files.
+enum class Option { FastCheck, CountFrames, Details, Continue, LpcmWav };
+constexpr std::size_t kOptionCount = 5;
+
+// What the demux writes subpictures as: "SP" records, PGS, or VobSub (DVD units only).
+enum class SubFormat { Sup, Pgs, VobSub };
 
 // The three groups of stream boxes.
 enum class BoxKind { Video, Audio, Sub };
@@ -30,6 +36,7 @@ public:
     virtual void scanActive(bool /*active*/) {}
 
     virtual bool option(Option which) const = 0;
+    virtual SubFormat subFormat() const { return SubFormat::Sup; }
     virtual bool ticked(BoxKind kind, int slot) const = 0;
     // The text of the source field; its extension decides the ".AOB" rule.
     virtual std::string_view sourcePath() const = 0;

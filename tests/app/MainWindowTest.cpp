@@ -80,6 +80,7 @@ public:
     QCheckBox* cbFastCheck = find<QCheckBox>("cbFastCheck");
     QCheckBox* cbCountFr = find<QCheckBox>("cbCountFr");
     QCheckBox* cbDetails = find<QCheckBox>("cbDetails");
+    QCheckBox* cbLpcmWav = find<QCheckBox>("cbLpcmWav");
 };
 
 // Answers the next modal message box with `button`; its text goes to `text`.
@@ -457,6 +458,28 @@ private slots:
         QFile f(source);
         f.open(QIODevice::ReadOnly);
         QCOMPARE(f.readAll(), before);
+    }
+
+    void lpcmAsWavIsAnOptionThatStaysOffUntilTicked() {
+        Window w;
+        startUp(w);
+        QVERIFY(!w.cbLpcmWav->isChecked());
+        PsBuilder ps;
+        ps.pack()
+            .video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000)
+            .audio(0xA0, Counting(96), 0x1000);  // 24-bit stereo: eight groups
+        w.WMDropFiles({file("FEATURE_1.EVO", ps.bytes())});
+        w.bCheck->click();
+        w.bDemux->click();
+        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.mpa")).size(), 96);
+        w.cbLpcmWav->setChecked(true);
+        QFile::remove(files_.filePath("FEATURE_1.MPEG-2.stream.0.mpv"));
+        w.bDemux->click();
+        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.wav")).size(), 104 + 96);
+        w.close();
+        Window again;
+        startUp(again);
+        QVERIFY(again.cbLpcmWav->isChecked());
     }
 
     void aCancelledDemuxSaysWhichOutputsAreIncomplete() {

@@ -226,6 +226,41 @@ TEST_F(InteropTest, StreamFactsAgreeWithFfprobe) {
     }
 }
 
+// LPCM as WAV decodes to exactly the samples ffmpeg decodes from the source, for 16 and 24 bits
+// and 2 and 6 channels, and mkvmerge takes the files.
+TEST_F(InteropTest, LpcmAsWavDecodesToTheSourcesSamples) {
+    needFfmpeg();
+    for (const auto& [channels, format] : std::vector<std::pair<int, std::string>>{
+             {2, "s16"}, {2, "s32"}, {6, "s16"}, {6, "s32"}, {1, "s32"}}) {
+        const std::string name = "lpcm" + std::to_string(channels) + format;
+        SCOPED_TRACE(name);
+        const std::string vob = dir.path(name + ".VOB");
+        Shell(
+            "ffmpeg -nostdin -y -v error -f lavfi -i "
+            "anoisesrc=sample_rate=48000:amplitude=0.8:color=white:seed=7 -t 0.7 -ac " +
+            std::to_string(channels) + " -c:a pcm_dvd -sample_fmt " + format + " -f vob '" + vob +
+            "' 2>&1");
+        const ShellRun run =
+            Shell(std::string(STRANDIS_CLI) + " demux --lpcm-wav '" + vob + "' 2>&1");
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+        const std::string wav = dir.path(name + ".LPCM.stream.00.wav");
+        ASSERT_TRUE(std::filesystem::exists(wav)) << run.out;
+        const auto decode = [](const std::string& file) {
+            return Shell("ffmpeg -nostdin -v error -i '" + file + "' -f s32le - 2>/dev/null").out;
+        };
+        const std::string expected = decode(vob);
+        EXPECT_GT(expected.size(), 48000u * 2);
+        EXPECT_TRUE(decode(wav) == expected);
+        EXPECT_EQ(decodeErrors("-i '" + wav + "'"), "");
+        if (Installed("mkvmerge")) {
+            const auto probe = nlohmann::json::parse(Shell("mkvmerge -J '" + wav + "'").out);
+            EXPECT_TRUE(probe["container"]["recognized"].get<bool>());
+            EXPECT_TRUE(probe["container"]["supported"].get<bool>());
+            EXPECT_EQ(probe["tracks"][0]["properties"]["audio_channels"], channels);
+        }
+    }
+}
+
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
     for (const char* name :
          {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block

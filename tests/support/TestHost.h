@@ -19,7 +19,7 @@ class TestHost : public RunHost {
 public:
     std::vector<std::string> lines;
     std::vector<std::pair<int, std::string>> status;
-    std::array<bool, 4> options{true, true, true, true};
+    std::array<bool, kOptionCount> options{true, true, true, true, false};
     std::array<bool, 34> ticks = Filled();
     std::string source;
     int pendingEventCalls = 0;
