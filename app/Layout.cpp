@@ -100,6 +100,8 @@ constexpr Control kControls[] = {
      "Detailed information about streams", On},
     {"cbLpcmWav", Kind::Option, Area::Options, 5, 0, 1, "LPCM as &WAV",
      "Demux writes LPCM audio as WAV files, which players and muxers read", 0},
+    {"cbSubPgs", Kind::Option, Area::Options, 6, 0, 1, "Subpictures as &PGS",
+     "Demux writes DVD subpictures as PGS (.sup) files, which players and muxers read", 0},
 };
 
 // The labels' buddies: the field a label's mnemonic moves to.
@@ -539,6 +541,7 @@ void TfMain::bindControls() {
     cbCountFr = control<QCheckBox>("cbCountFr");
     cbDetails = control<QCheckBox>("cbDetails");
     cbLpcmWav = control<QCheckBox>("cbLpcmWav");
+    cbSubPgs = control<QCheckBox>("cbSubPgs");
     // A page's tool-tip shows on its boxes too, except on the first subpicture box.
     for (std::size_t k = 1; k < cbSub.size(); ++k)
         cbSub[k]->setPlainTip("Check the desired subpicture streams");

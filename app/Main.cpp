@@ -206,6 +206,10 @@ bool TfMain::option(Option which) const {
     }
 }
 
+SubFormat TfMain::subFormat() const {
+    return cbSubPgs->isChecked() ? SubFormat::Pgs : SubFormat::Sup;
+}
+
 StreamCheckBox* TfMain::box(BoxKind kind, int slot) const {
     switch (kind) {
         case BoxKind::Video:

@@ -47,6 +47,7 @@ public:
     void repaint() override;
     void scanActive(bool active) override;
     bool option(Option which) const override;
+    SubFormat subFormat() const override;
     bool ticked(BoxKind kind, int slot) const override;
     std::string_view sourcePath() const override { return sourcePath_; }
     char decimalSeparator() const override;
@@ -140,6 +141,7 @@ private:
     QCheckBox* cbCountFr;
     QCheckBox* cbDetails;
     QCheckBox* cbLpcmWav;
+    QCheckBox* cbSubPgs;
 
     QWidget* buttonRow_;  // Demux, Rebuild and Cancel; the logo lies on it
 

@@ -87,6 +87,7 @@ void TfMain::RegRead() {
     integer("CountFrames", [&](int v) { cbCountFr->setChecked(v != 0); });
     integer("Details", [&](int v) { cbDetails->setChecked(v != 0); });
     integer("LpcmWav", [&](int v) { cbLpcmWav->setChecked(v != 0); });
+    integer("SubPgs", [&](int v) { cbSubPgs->setChecked(v != 0); });
 
     if (!failure.isEmpty()) {
         // Start-up goes on with the rest at their defaults.
@@ -153,6 +154,7 @@ void TfMain::RegWrite() {
     settings.setValue("CountFrames", cbCountFr->isChecked() ? 1 : 0);
     settings.setValue("Details", cbDetails->isChecked() ? 1 : 0);
     settings.setValue("LpcmWav", cbLpcmWav->isChecked() ? 1 : 0);
+    settings.setValue("SubPgs", cbSubPgs->isChecked() ? 1 : 0);
     if (!settings.contains("Install")) {
         const double days = LocalDays(QDateTime::currentDateTime());
         quint64 bits = 0;

@@ -39,6 +39,8 @@ public:
     void slog(std::string_view text, int panel) override;
     void processPendingEvents() override;
     bool option(Option which) const override { return options_[static_cast<std::size_t>(which)]; }
+    SubFormat subFormat() const override { return subFormat_; }
+    void setSubFormat(SubFormat format) { subFormat_ = format; }
     bool ticked(BoxKind kind, int slot) const override;
     std::string_view sourcePath() const override { return sourcePath_; }
     std::string caption(BoxKind kind, int slot) const override;
@@ -49,6 +51,7 @@ public:
     char decimalSeparator() const override { return decimal_; }
 
 private:
+    SubFormat subFormat_ = SubFormat::Sup;
     std::string sourcePath_;
     bool ansi_;
     bool collect_;

@@ -69,6 +69,7 @@ struct WriteFlags {
     std::string streams;
     std::array<std::string, 3> extensions{"mpv", "mpa", "sup"};
     bool lpcmWav = false;
+    strandis::SubFormat subFormat = strandis::SubFormat::Sup;
 };
 
 void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
@@ -86,6 +87,15 @@ void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
             ->capture_default_str();
         command.add_flag("--lpcm-wav", flags.lpcmWav,
                          "Write LPCM streams as WAV files (.wav) instead of raw samples");
+        const std::map<std::string, strandis::SubFormat> formats{
+            {"sup", strandis::SubFormat::Sup},
+            {"pgs", strandis::SubFormat::Pgs},
+            {"vobsub", strandis::SubFormat::VobSub}};
+        command
+            .add_option("--sub-format", flags.subFormat,
+                        "Subpictures as sup (the disc's units in \"SP\" records), pgs (Blu-ray "
+                        "subtitles, .sup) or vobsub (.idx and .sub); DVD units only")
+            ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
     }
 }
 
@@ -153,6 +163,7 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
         }
         host.setOutput(flags.outputFolder, flags.extensions);
         host.setOption(Option::LpcmWav, flags.lpcmWav);
+        host.setSubFormat(flags.subFormat);
         const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(engine, flags.scan.file)
                                                      : strandis::RunDemux(engine, flags.scan.file);
         host.finishProgress();

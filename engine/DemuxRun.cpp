@@ -31,6 +31,7 @@ void PutLittleEndian(std::uint8_t* to, std::uint32_t value) {
 // The outputs of one run, in box order, with the box each belongs to.
 struct Outputs {
     std::vector<std::unique_ptr<OutputFile>> files;
+    std::array<std::unique_ptr<SubpictureOutput>, 16> subpictures;
     std::array<std::unique_ptr<WavOutput>, 16> wav;  // after the files: gone before they are
     std::array<OutputFile*, 2> video{};
     std::array<OutputFile*, 16> audio{};
@@ -64,6 +65,43 @@ std::optional<WavOutput::Format> WavFormat(Engine& engine, int slot) {
     }
     engine.host().log("LPCM stream " + std::to_string(slot) + " is written as it is: " + why + ".");
     return {};
+}
+
+// What a subpicture slot's file is written as: PGS or VobSub when asked and the stream's units
+// are DVD units, "SP" records otherwise (HD DVD units: a log line says so).
+SubFormat SubpictureFormat(Engine& engine, int slot) {
+    const SubFormat asked = engine.host().subFormat();
+    if (asked == SubFormat::Sup) return asked;
+    const StreamReport& report = engine.disc.Reports.sub[static_cast<std::size_t>(slot)];
+    if (report.described && report.info.subpictureBits == 2) return asked;
+    engine.host().log("Subpicture stream " + std::to_string(slot) +
+                      " is written as .sup records: only DVD subpicture units are converted.");
+    return SubFormat::Sup;
+}
+
+// The picture size the captions are placed on: the first video stream's, or a DVD's.
+std::pair<int, int> VideoSize(Engine& engine) {
+    const analysers::StreamInfo& video = engine.disc.Reports.video[0].info;
+    if (video.width > 0 && video.height > 0) return {video.width, video.height};
+    return {720, 480};
+}
+
+// The colours of the title set the source belongs to (VTS_01_1.VOB: VTS_01_0.IFO beside it),
+// or the default palette, which the log then names.
+DvdPalette SourcePalette(Engine& engine, const std::string& sourcePath) {
+    const std::string name = ExtractFileName(sourcePath);
+    std::string ifo;
+    if (name.size() == 12 && (name.compare(0, 4, "VTS_") == 0 || name.compare(0, 4, "vts_") == 0)) {
+        ifo = ExtractFilePath(sourcePath) + name.substr(0, 7) + "0" +
+              (name[9] == 'v' ? ".ifo" : ".IFO");
+        if (const std::optional<DvdPalette> palette = ReadIfoPalette(ifo)) {
+            engine.host().log("Subpicture colours from " + ExtractFileName(ifo));
+            return *palette;
+        }
+    }
+    engine.host().log("Subpicture colours: the default DVD palette (no title set IFO file " +
+                      std::string(ifo.empty() ? "for this source" : "\"" + ifo + "\"") + ")");
+    return DefaultDvdPalette();
 }
 
 }  // namespace
@@ -140,6 +178,13 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
                 !wanted(selected_.sub(c.slot), engine_.disc.StreamIds.sub(c.slot), c.streamId) ||
                 !host.ticked(BoxKind::Sub, c.slot))
                 break;
+            if (SubpictureOutput* out = subOut_[static_cast<std::size_t>(c.slot)]) {
+                const std::int64_t time = std::int64_t{ptsReg} + offset_;
+                out->chunk(c.data, c.length, c.ownPts,
+                           engine_.disc.MinPts == kNoFirstPts ? time : time - engine_.disc.MinPts);
+                if (c.ownPts) ptsReg = 0;
+                break;
+            }
             // A record holds one whole subpicture unit: its header goes before the first chunk of
             // a packet whose own PES header carried the time stamp.
             if (c.ownPts) {
@@ -181,16 +226,24 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         int slot;
         std::string path;
         std::optional<WavOutput::Format> wav;
+        SubFormat subFormat = SubFormat::Sup;
     };
     std::vector<Planned> planned;
     const auto plan = [&](BoxKind kind, int slot) {
         if (!host.ticked(kind, slot)) return;
         std::optional<WavOutput::Format> wav;
         if (kind == BoxKind::Audio && host.option(Option::LpcmWav)) wav = WavFormat(engine, slot);
-        planned.push_back({kind, slot,
-                           prefix + "." + FileNamePart(host.caption(kind, slot)) + "." +
-                               (wav ? std::string("wav") : host.extension(kind)),
-                           wav});
+        const SubFormat subFormat =
+            kind == BoxKind::Sub ? SubpictureFormat(engine, slot) : SubFormat::Sup;
+        const std::string extension = wav                              ? std::string("wav")
+                                      : subFormat == SubFormat::VobSub ? std::string("sub")
+                                      : subFormat == SubFormat::Pgs    ? std::string("sup")
+                                                                       : host.extension(kind);
+        const std::string base = prefix + "." + FileNamePart(host.caption(kind, slot)) + ".";
+        planned.push_back({kind, slot, base + extension, wav, subFormat});
+        // The VobSub index comes right behind its .sub.
+        if (subFormat == SubFormat::VobSub)
+            planned.push_back({kind, slot, base + "idx", std::nullopt, SubFormat::Sup});
     };
     for (int slot = 0; slot < 2; ++slot)
         plan(BoxKind::Video, slot);
@@ -217,26 +270,55 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
 
     scope.guard([&] {
         scope.openSource("Opening file " + sourceName, "Opening");
+        std::optional<DvdPalette> palette;
+        OutputFile* vobsubFile = nullptr;
         for (const Planned& p : planned) {
             outputs.files.push_back(std::make_unique<OutputFile>());
             OutputFile* file = outputs.files.back().get();
             scope.createOutput(*file, p.path, &behind);
+            host.log("Creating " + p.path);
+            const auto slot = static_cast<std::size_t>(p.slot);
+            if (p.kind == BoxKind::Sub && p.subFormat != SubFormat::Sup) {
+                if (!palette) palette = SourcePalette(engine, sourcePath);
+                const auto [width, height] = VideoSize(engine);
+                if (p.subFormat == SubFormat::VobSub) {
+                    vobsubFile = file;  // its index follows
+                    continue;
+                }
+                outputs.sub[slot] = file;
+                outputs.subpictures[slot] = std::make_unique<SubpictureOutput>(
+                    SubFormat::Pgs, *file, nullptr, width, height, *palette, host);
+                continue;
+            }
+            if (vobsubFile != nullptr) {  // the index of the .sub before it
+                const auto [width, height] = VideoSize(engine);
+                outputs.sub[slot] = vobsubFile;
+                outputs.subpictures[slot] = std::make_unique<SubpictureOutput>(
+                    SubFormat::VobSub, *vobsubFile, file, width, height, *palette, host);
+                vobsubFile = nullptr;
+                continue;
+            }
             if (p.kind == BoxKind::Video) outputs.video[static_cast<std::size_t>(p.slot)] = file;
             if (p.kind == BoxKind::Audio) outputs.audio[static_cast<std::size_t>(p.slot)] = file;
             if (p.wav)
                 outputs.wav[static_cast<std::size_t>(p.slot)] =
                     std::make_unique<WavOutput>(*file, *p.wav);
             if (p.kind == BoxKind::Sub) outputs.sub[static_cast<std::size_t>(p.slot)] = file;
-            host.log("Creating " + p.path);
         }
         DemuxWriter writer(engine, outputs.video, outputs.audio, outputs.sub, selected);
-        for (int slot = 0; slot < 16; ++slot)
+        for (int slot = 0; slot < 16; ++slot) {
             writer.convertToWav(slot, outputs.wav[static_cast<std::size_t>(slot)].get());
+            writer.convertSubpictures(slot,
+                                      outputs.subpictures[static_cast<std::size_t>(slot)].get());
+        }
         host.slog("Demuxing " + sourceName, 0);
         scope.eachFile("Demuxing ", [&](const std::string& path, bool first) {
             if (!first) writer.nextFile(ExtractFileName(path));
             engine.demux(ScanMode::Demux, &writer);
         });
+        for (auto& subpictures : outputs.subpictures) {
+            if (subpictures) subpictures->finish();
+        }
         outcome.files = scope.closeOutputs();
     });
 

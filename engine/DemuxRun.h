@@ -8,6 +8,7 @@
 #include "engine/Engine.h"
 #include "engine/OutputFile.h"
 #include "engine/RunScope.h"
+#include "engine/Subpictures.h"
 #include "engine/WavOutput.h"
 
 namespace strandis {
@@ -23,6 +24,10 @@ public:
     void chunk(const PayloadChunk& chunk, std::uint32_t& ptsReg) override;
     // The audio slot's stream goes through `wav` (which writes to the slot's file) as WAV.
     void convertToWav(int slot, WavOutput* wav) { wav_[static_cast<std::size_t>(slot)] = wav; }
+    // The subpicture slot's units go through `output` (PGS or VobSub) instead of "SP" records.
+    void convertSubpictures(int slot, SubpictureOutput* output) {
+        subOut_[static_cast<std::size_t>(slot)] = output;
+    }
     // The scan goes on in the following file `name`: when its clock starts below the end of the
     // files before it, its subpicture times are moved on past that end.
     void nextFile(const std::string& name);
@@ -36,6 +41,7 @@ private:
     std::array<OutputFile*, 16> audio_;
     std::array<OutputFile*, 16> sub_;
     std::array<WavOutput*, 16> wav_{};
+    std::array<SubpictureOutput*, 16> subOut_{};
     StreamInventory selected_;
     // The join of two files: the offset added to the current file's time stamps, the highest
     // time stamp (offset included) of the files before, and the shortest step between two

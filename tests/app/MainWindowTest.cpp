@@ -81,6 +81,7 @@ public:
     QCheckBox* cbCountFr = find<QCheckBox>("cbCountFr");
     QCheckBox* cbDetails = find<QCheckBox>("cbDetails");
     QCheckBox* cbLpcmWav = find<QCheckBox>("cbLpcmWav");
+    QCheckBox* cbSubPgs = find<QCheckBox>("cbSubPgs");
 };
 
 // Answers the next modal message box with `button`; its text goes to `text`.
@@ -476,10 +477,15 @@ private slots:
         QFile::remove(files_.filePath("FEATURE_1.MPEG-2.stream.0.mpv"));
         w.bDemux->click();
         QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.wav")).size(), 104 + 96);
+        QVERIFY(!w.cbSubPgs->isChecked());
+        QCOMPARE(w.subFormat(), strandis::SubFormat::Sup);
+        w.cbSubPgs->setChecked(true);
+        QCOMPARE(w.subFormat(), strandis::SubFormat::Pgs);
         w.close();
         Window again;
         startUp(again);
         QVERIFY(again.cbLpcmWav->isChecked());
+        QVERIFY(again.cbSubPgs->isChecked());
     }
 
     void aCancelledDemuxSaysWhichOutputsAreIncomplete() {

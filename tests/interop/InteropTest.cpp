@@ -261,6 +261,111 @@ TEST_F(InteropTest, LpcmAsWavDecodesToTheSourcesSamples) {
     }
 }
 
+// A subtitle stream's captions as ffprobe decodes them: start and end in seconds.
+std::vector<std::pair<double, double>> Captions(const std::string& file,
+                                                const std::string& stream) {
+    const auto frames =
+        nlohmann::json::parse(Shell("ffprobe -v error -show_frames -select_streams " + stream +
+                                    " -of json '" + file + "'")
+                                  .out);
+    std::vector<std::pair<double, double>> captions;
+    for (const auto& f : frames["frames"]) {
+        const double pts = std::stod(f["pts_time"].get<std::string>());
+        const int rects = f["num_rects"];
+        const double from = f["start_display_time"].get<double>() / 1000.0;
+        const double to = f["end_display_time"].get<double>();
+        if (rects == 0) {  // PGS: a composition without objects ends the caption shown
+            if (!captions.empty()) captions.back().second = pts;
+            continue;
+        }
+        captions.emplace_back(pts + from, to < 4e9 ? pts + to / 1000.0 : -1);
+    }
+    return captions;
+}
+
+// The masks of the pixels a subtitle stream covers on a grey picture, one per run of frames
+// (50 a second) that show the same: a caption's opaque pixels at their place.
+std::vector<std::vector<int>> Masks(const std::string& file, const std::string& stream) {
+    const std::string raw =
+        Shell("ffmpeg -nostdin -v error -f lavfi -i color=c=0x808080:s=720x480:r=50:d=3 -i '" +
+              file + "' -filter_complex '[0:v][1:" + stream +
+              "]overlay=eof_action=pass,format=gray' -f rawvideo - 2>/dev/null")
+            .out;
+    const std::size_t frame = 720 * 480;
+    std::vector<std::vector<int>> masks;
+    std::vector<int> last;
+    for (std::size_t at = 0; at + frame <= raw.size(); at += frame) {
+        std::vector<int> covered;
+        for (std::size_t k = 0; k < frame; ++k) {
+            if (std::abs(static_cast<unsigned char>(raw[at + k]) - 128) > 8)
+                covered.push_back(static_cast<int>(k));
+        }
+        if (covered != last && !covered.empty()) masks.push_back(covered);
+        last = covered;
+    }
+    return masks;
+}
+
+// DVD subpictures as PGS and as VobSub: the same captions at the same times (within 1 ms, on
+// the outputs' time base) and the same opaque pixels at the same place as ffmpeg's dvdsub
+// decoder gives for the source; mkvmerge takes them, and muxes every output of the disc.
+TEST_F(InteropTest, SubpicturesAsPgsAndVobSubShowWhatTheSourceShows) {
+    needFfmpeg();
+    const std::string source = dir.path("mix.VOB");
+    std::filesystem::copy_file(Fixture("mix.VOB"), source);
+    const nlohmann::json scan = cli("scan '" + source + "'");
+    std::int64_t base = -1;  // the earliest audio or video time stamp: the outputs' zero
+    for (const auto& s : scan["streams"]) {
+        if (s["kind"] != "subpicture" && (base < 0 || s["first_pts"].get<std::int64_t>() < base))
+            base = s["first_pts"];
+    }
+    for (const char* format : {"pgs", "vobsub"}) {
+        std::filesystem::create_directory(dir.path(format));
+        const ShellRun run = Shell(std::string(STRANDIS_CLI) + " demux --lpcm-wav --sub-format " +
+                                   format + " -o '" + dir.path(format) + "' '" + source + "' 2>&1");
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+    }
+    for (const auto& [id, slot] :
+         {std::pair<std::string, std::string>{"0x20", "00"}, {"0x21", "01"}}) {
+        SCOPED_TRACE(id);
+        const auto expected = Captions(source, "i:" + id);
+        ASSERT_EQ(expected.size(), 2u);
+        const std::string pgs = dir.path("pgs/mix.Subpicture." + slot + ".sup");
+        const std::string idx = dir.path("vobsub/mix.Subpicture." + slot + ".idx");
+        for (const std::string& output : {pgs, idx}) {
+            SCOPED_TRACE(output);
+            const auto got = Captions(output, "s:0");
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t k = 0; k < got.size(); ++k) {
+                EXPECT_NEAR(got[k].first, expected[k].first - base / 90000.0, 0.001);
+                EXPECT_NEAR(got[k].second, expected[k].second - base / 90000.0, 0.001);
+            }
+            // Decoding them says nothing.
+            EXPECT_EQ(Shell("ffprobe -v error -show_frames '" + output + "' 2>&1 >/dev/null").out,
+                      "");
+            const auto probe = nlohmann::json::parse(Shell("mkvmerge -J '" + output + "'").out);
+            if (Installed("mkvmerge")) {
+                EXPECT_TRUE(probe["container"]["recognized"].get<bool>());
+                EXPECT_TRUE(probe["container"]["supported"].get<bool>());
+            }
+        }
+        const auto masks = Masks(source, "i:" + id);
+        ASSERT_EQ(masks.size(), 2u);
+        EXPECT_TRUE(Masks(pgs, "s:0") == masks);
+        EXPECT_TRUE(Masks(idx, "s:0") == masks);
+    }
+    if (Installed("mkvmerge")) {
+        std::string all;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path("pgs")))
+            all += " '" + entry.path().string() + "'";
+        const ShellRun mux = Shell("mkvmerge -q -o '" + dir.path("all.mkv") + "'" + all + " 2>&1");
+        EXPECT_LT(mux.exitCode, 2) << mux.out;
+        const auto tracks =
+            nlohmann::json::parse(Shell("mkvmerge -J '" + dir.path("all.mkv") + "'").out);
+        EXPECT_EQ(tracks["tracks"].size(), 5u);  // video, AC-3, LPCM, two subtitle streams
+    }
+}
+
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
     for (const char* name :
          {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block

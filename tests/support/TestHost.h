@@ -20,6 +20,7 @@ public:
     std::vector<std::string> lines;
     std::vector<std::pair<int, std::string>> status;
     std::array<bool, kOptionCount> options{true, true, true, true, false};
+    SubFormat subpictures = SubFormat::Sup;
     std::array<bool, 34> ticks = Filled();
     std::string source;
     int pendingEventCalls = 0;
@@ -41,6 +42,7 @@ public:
     void repaint() override { ++repaints; }
     void scanActive(bool on) override { active = on; }
     bool option(Option which) const override { return options[static_cast<std::size_t>(which)]; }
+    SubFormat subFormat() const override { return subpictures; }
     bool ticked(BoxKind kind, int slot) const override { return ticks[Index(kind, slot)]; }
     std::string_view sourcePath() const override { return source; }
     std::string caption(BoxKind kind, int slot) const override {
