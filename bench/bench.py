@@ -74,6 +74,8 @@ def main():
         ("scan --full --no-count", f"{CLI} scan --full --no-count '{stream}'", False, "ffprobe -count_packets"),
         ("demux one audio stream", f"{CLI} demux --streams a0 -o . '{stream}'", False, "ffmpeg copy, one stream"),
         ("demux every stream", f"{CLI} demux -o . '{stream}'", True, "ffmpeg copy, every stream"),
+        ("demux every stream, LPCM as WAV, subpictures as PGS",
+         f"{CLI} demux --lpcm-wav --sub-format pgs -o . '{stream}'", True, "ffmpeg copy, every stream"),
         ("rebuild without one audio stream", f"{CLI} rebuild --streams v0,a1,a2,a3,s0,s1 -o . '{stream}'", True,
          "ffmpeg remux without one stream"),
     ]

@@ -59,6 +59,52 @@ Bytes Frame(const Bytes& header, std::size_t size, Noise& noise) {
     return frame;
 }
 
+// A DVD subpicture unit of `lines` lines of 720 pixels, each line runs of 16 pixels in the four
+// colours (three-nibble codes), shown at once and stopped two seconds later.
+Bytes DvdUnit(int lines) {
+    Bytes fields[2];
+    for (int line = 0; line < lines; ++line) {
+        Bytes& field = fields[line % 2];
+        std::uint8_t nibble = 0;
+        bool high = true;
+        const auto put = [&](std::uint8_t n) {
+            if (high) {
+                nibble = static_cast<std::uint8_t>(n << 4);
+            } else {
+                field.push_back(static_cast<std::uint8_t>(nibble | n));
+            }
+            high = !high;
+        };
+        for (int run = 0; run < 720 / 16; ++run) {
+            const auto code = static_cast<std::uint32_t>(16 << 2 | ((run + line) & 3));
+            put(static_cast<std::uint8_t>(code >> 8));
+            put(static_cast<std::uint8_t>((code >> 4) & 15));
+            put(static_cast<std::uint8_t>(code & 15));
+        }
+        if (!high) field.push_back(nibble);
+    }
+    const std::size_t top = 4, bottom = top + fields[0].size();
+    const std::size_t control = bottom + fields[1].size();
+    const std::size_t second = control + 4 + 3 + 3 + 7 + 5 + 2;
+    const std::size_t size = second + 6;
+    const auto hi = [](std::size_t v) { return static_cast<std::uint8_t>(v >> 8); };
+    const auto lo = [](std::size_t v) { return static_cast<std::uint8_t>(v); };
+    const std::size_t y2 = 100 + static_cast<std::size_t>(lines) - 1;
+    Bytes unit{hi(size), lo(size), hi(control), lo(control)};
+    unit.insert(unit.end(), fields[0].begin(), fields[0].end());
+    unit.insert(unit.end(), fields[1].begin(), fields[1].end());
+    unit.insert(unit.end(),
+                {0x00,       0x00,       hi(second), lo(second),
+                 0x03,       0x32,       0x10,       0x04,
+                 0xFF,       0xF0,       0x05,       0x00,
+                 0x02,       0xCF,       0x06,       static_cast<std::uint8_t>(0x40 | (y2 >> 8)),
+                 lo(y2),     0x06,       hi(top),    lo(top),
+                 hi(bottom), lo(bottom), 0x01,       0xFF,
+                 0x00,       0xAF,       hi(second), lo(second),
+                 0x02,       0xFF});
+    return unit;
+}
+
 class Muxer {
 public:
     explicit Muxer(std::ofstream& file) : file_(file) {}
@@ -164,8 +210,8 @@ int main(int argc, char** argv) {
         for (; lpcm < pts + 3754; lpcm += 1500)
             mux.unit(0xBD, 7, 0xA2, noise.take(3000), lpcm, lpcm);  // 16-bit stereo
         if (frame % 48 == 0) {
-            mux.unit(0xBD, 1, 0x20, noise.take(3500), pts, pts);
-            mux.unit(0xBD, 1, 0x21, noise.take(2500), pts, pts);
+            mux.unit(0xBD, 1, 0x20, DvdUnit(50), pts, pts);
+            mux.unit(0xBD, 1, 0x21, DvdUnit(36), pts, pts);
         }
         if (frame % 5 == 0) mux.padding();
         ++frame;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 namespace strandis {
@@ -66,8 +67,17 @@ void Put(std::vector<std::uint8_t>& to, std::uint32_t value, int bytes) {
 void EncodeLine(const std::uint8_t* line, int width, std::vector<std::uint8_t>& out) {
     for (int x = 0; x < width;) {
         const std::uint8_t colour = line[x];
+        const int limit = std::min(width - x, 16383);
         int run = 1;
-        while (x + run < width && line[x + run] == colour && run < 16383)
+        // Eight pixels at a time while they all match, then one by one.
+        const std::uint64_t same = 0x0101010101010101ull * colour;
+        while (run + 8 <= limit) {
+            std::uint64_t next;
+            std::memcpy(&next, line + x + run, 8);
+            if (next != same) break;
+            run += 8;
+        }
+        while (run < limit && line[x + run] == colour)
             ++run;
         if (colour != 0 && run <= 2) {
             for (int k = 0; k < run; ++k)
@@ -383,8 +393,12 @@ void PgsWriter::caption(const Caption& c) {
         first = false;
     }
     segment(0x80, c.start, {});
-    shown_ = c;
-    shown_->pixels.clear();
+    // What the clearing composition needs: the window, and when.
+    Caption shown;
+    shown.start = c.start;
+    shown.end = c.end;
+    shown.x = c.x, shown.y = c.y, shown.width = c.width, shown.height = c.height;
+    shown_ = std::move(shown);
     if (c.end) clear(*c.end);
 }
 

@@ -1,6 +1,10 @@
 #include "engine/WavOutput.h"
 
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <numeric>
 
 namespace strandis {
@@ -120,6 +124,7 @@ WavOutput::WavOutput(OutputFile& file, Format format) : file_(file), format_(std
                format_.speakers[static_cast<std::size_t>(b)];
     });
     out_.resize(64 * 1024 / outGroup_ * outGroup_);
+    swapOnly_ = format_.bits == 16 && std::is_sorted(order_.begin(), order_.end());
     const std::vector<std::uint8_t> head = header(0);
     file_.write(head.data(), head.size());
     file_.setCloseHook([this] {
@@ -242,8 +247,33 @@ void WavOutput::write(const std::uint8_t* data, std::size_t length) {
     while (length >= inGroup_) {
         const std::size_t groups = std::min(length / inGroup_, perBuffer);
         std::uint8_t* out = out_.data();
-        for (std::size_t g = 0; g < groups; ++g, data += inGroup_, out += outGroup_)
-            convert(data, out);
+        if (swapOnly_) {
+            // 16-bit samples already in the speakers' order: a byte swap of the whole run.
+            const std::size_t bytes = groups * inGroup_;
+            std::size_t k = 0;
+#if defined(__SSE2__)
+            for (; k + 16 <= bytes; k += 16) {
+                const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                                 _mm_or_si128(_mm_slli_epi16(words, 8), _mm_srli_epi16(words, 8)));
+            }
+#endif
+            for (; k + 8 <= bytes; k += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, data + k, 8);
+                word =
+                    ((word & 0x00FF00FF00FF00FFull) << 8) | ((word >> 8) & 0x00FF00FF00FF00FFull);
+                std::memcpy(out + k, &word, 8);
+            }
+            for (; k < bytes; k += 2) {
+                out[k] = data[k + 1];
+                out[k + 1] = data[k];
+            }
+            data += bytes;
+        } else {
+            for (std::size_t g = 0; g < groups; ++g, data += inGroup_, out += outGroup_)
+                convert(data, out);
+        }
         const std::size_t written = groups * outGroup_;
         file_.write(out_.data(), written);
         dataBytes_ += static_cast<std::int64_t>(written);

@@ -48,6 +48,7 @@ private:
     std::size_t inGroup_;     // bytes of one coded group
     std::size_t outGroup_;    // bytes it becomes
     std::vector<int> order_;  // out value k takes the group's value order_[k]
+    bool swapOnly_ = false;   // 16-bit samples whose order stays
     std::array<std::uint8_t, 64> carry_{};
     std::size_t carried_ = 0;
     std::vector<std::uint8_t> out_;
