@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "engine/Markup.h"
@@ -53,6 +54,17 @@ bool BoxInRange(BoxKind kind, int slot) {
 }
 
 }  // namespace
+
+Colour ResolveColour(const std::string& when) {
+    if (when == "always" || when.empty()) return Colour::Always;
+    if (when == "never") return Colour::Never;
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    if ((noColour != nullptr && *noColour != '\0') ||
+        (term != nullptr && std::string(term) == "dumb"))
+        return Colour::Never;
+    return Colour::Auto;
+}
 
 void InstallInterruptHandler() {
     struct sigaction action {};
@@ -122,7 +134,7 @@ void CliHost::log(std::string_view markedUpLine) {
         keptLog_.emplace_back(markedUpLine);
         return;
     }
-    std::cout << RenderMarkup(markedUpLine, ansi_) << '\n';
+    if (!quiet_) std::cout << RenderMarkup(markedUpLine, ansi_) << '\n';
 }
 
 void CliHost::printKeptLog(bool ansi) const {
@@ -130,8 +142,19 @@ void CliHost::printKeptLog(bool ansi) const {
         std::cout << RenderMarkup(line, ansi) << '\n';
 }
 
+void CliHost::progress(std::int64_t position, std::int64_t size) {
+    if (!progressJson_) return;
+    const double percent =
+        size > 0 ? 100.0 * static_cast<double>(position) / static_cast<double>(size) : 0;
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "{\"bytes_done\":%lld,\"bytes_total\":%lld,\"percent\":%.1f}\n",
+                  static_cast<long long>(position), static_cast<long long>(size), percent);
+    std::cerr << line << std::flush;
+}
+
 void CliHost::slog(std::string_view text, int panel) {
-    if (panel != 1 || !progressTty_ || text.empty()) return;
+    if (panel != 1 || !progressTty_ || progressJson_ || quiet_ || text.empty()) return;
     std::cerr << '\r' << text << "\x1b[K" << std::flush;
     progressShown_ = true;
 }

@@ -12,6 +12,10 @@ namespace strandis::cli {
 
 enum class Colour { Auto, Always, Never };
 
+// What "--color=WHEN" asks for, the environment heard: NO_COLOR (set and not empty) and
+// TERM=dumb turn "auto" off.
+Colour ResolveColour(const std::string& when);
+
 // How a mark-up line reads on a terminal: ANSI bold / bold blue where `ansi`, plain otherwise.
 std::string RenderMarkup(std::string_view line, bool ansi);
 
@@ -26,6 +30,10 @@ public:
     CliHost(std::string sourcePath, Colour colour, bool collectLog);
 
     void attach(Engine& engine) { engine_ = &engine; }
+    // No log on stdout: errors only.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    // Progress as one JSON line per step on stderr, instead of the terminal's progress line.
+    void setProgressJson(bool json) { progressJson_ = json; }
     void setOption(Option which, bool on) { options_[static_cast<std::size_t>(which)] = on; }
     void setTicked(BoxKind kind, int slot, bool on);
     void setCaption(BoxKind kind, int slot, std::string caption);
@@ -37,6 +45,7 @@ public:
 
     void log(std::string_view markedUpLine) override;
     void slog(std::string_view text, int panel) override;
+    void progress(std::int64_t position, std::int64_t size) override;
     void processPendingEvents() override;
     bool option(Option which) const override { return options_[static_cast<std::size_t>(which)]; }
     SubFormat subFormat() const override { return subFormat_; }
@@ -57,6 +66,8 @@ private:
     bool collect_;
     bool progressShown_ = false;
     bool progressTty_;
+    bool quiet_ = false;
+    bool progressJson_ = false;
     char decimal_ = '.';
     Engine* engine_ = nullptr;
     std::array<bool, kOptionCount> options_{true, true, true, true, false};

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -20,47 +21,191 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using strandis::BoxKind;
 using strandis::Option;
 using strandis::cli::CliHost;
 using strandis::cli::Colour;
+using Json = nlohmann::json;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoStream = 3;
+constexpr int kExitNothingWritten = 4;
 constexpr int kExitInterrupted = 130;
 
+// JSON as the command line prints it: bytes of a file name that are not UTF-8 are replaced, so
+// that the output stays JSON.
+std::string Dump(const Json& value) {
+    return value.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+// The flags every command has.
+struct Common {
+    bool json = false;
+    bool quiet = false;
+    std::string progress;
+    std::string colour = "auto";
+};
+
+// "--color" takes its word after "=": the help shows it so.
+class Formatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override {
+        if (option->get_name() == "--color") return "[=WHEN]";
+        if (option->get_name() == "--progress") return "=json";
+        return CLI::Formatter::make_option_opts(option);
+    }
+};
+
+void AddCommon(CLI::App& command, Common& common, bool details) {
+    command.add_flag("--json", common.json,
+                     "Print one JSON object instead of the log (errors too, on stdout)");
+    command.add_flag("-q,--quiet", common.quiet, "No log: errors only");
+    command
+        .add_option("--progress", common.progress,
+                    "One JSON line per progress step on stderr, also into a pipe")
+        ->check(CLI::IsMember({"json"}));
+    command
+        .add_option("--color", common.colour,
+                    "Mark-up as bold and blue. WHEN: auto (on a terminal, unless NO_COLOR is set "
+                    "or TERM is dumb), always (also a bare --color) or never")
+        ->expected(0, 1)
+        ->default_str("always")  // what a bare --color means
+        ->check(CLI::IsMember({"auto", "always", "never", ""}).description(""));
+    (void)details;
+}
+
+// The error of a run: its message on stderr and, with --json, as one object on stdout. The path
+// is the file the message names, between its first quotes.
+int Fail(const Common& common, const std::string& message, int code) {
+    std::cerr << message << '\n';
+    if (common.json) {
+        std::string path;
+        const std::size_t open = message.find('"');
+        const std::size_t close = open == std::string::npos ? open : message.find('"', open + 1);
+        if (close != std::string::npos) path = message.substr(open + 1, close - open - 1);
+        std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
+                           {"error", {{"message", message}, {"path", path}}}})
+                  << '\n';
+    }
+    return code;
+}
+
 struct ScanFlags {
-    std::string file;
+    std::vector<std::string> files;
     bool noDetails = false;
     bool noCount = false;
     bool full = false;
     bool noContinue = false;
-    bool json = false;
-    Colour colour = Colour::Auto;
+    Common common;
 };
 
-void AddScanFlags(CLI::App& command, ScanFlags& flags) {
-    command.add_option("FILE", flags.file, "The program stream (.EVO, .VOB or .AOB)")->required();
+void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
+    if (several) {
+        command.add_option("FILE", flags.files, "The program streams (.EVO, .VOB or .AOB)")
+            ->required();
+    } else {
+        command.add_option("FILE", flags.files, "The program stream (.EVO, .VOB or .AOB)")
+            ->required()
+            ->expected(1);
+    }
     command.add_flag("--no-details", flags.noDetails, "Do not describe the streams' headers");
     command.add_flag("--no-count", flags.noCount, "Do not count the video frames");
     command.add_flag("--full", flags.full,
                      "Read the whole file (no fast check past 300,000,000 bytes)");
     command.add_flag("--no-continue", flags.noContinue,
-                     "Do not go on into the second feature file");
-    command.add_flag("--json", flags.json, "Print one JSON object instead of the log");
-    const std::map<std::string, Colour> colours{
-        {"auto", Colour::Auto}, {"always", Colour::Always}, {"never", Colour::Never}};
-    command
-        .add_option("--color", flags.colour, "Mark-up as ANSI bold and blue: auto, always or never")
-        ->transform(CLI::CheckedTransformer(colours, CLI::ignore_case));
+                     "Do not go on into the files that continue the source");
+    AddCommon(command, flags.common, true);
 }
 
-void ApplyScanFlags(CliHost& host, const ScanFlags& flags) {
-    host.setOption(Option::Details, !flags.noDetails);
-    host.setOption(Option::CountFrames, !flags.noCount);
-    host.setOption(Option::FastCheck, !flags.full);
-    host.setOption(Option::Continue, !flags.noContinue);
+// A front end for one file's runs with the command's flags.
+struct Session {
+    CliHost host;
+    strandis::Engine engine;
+
+    Session(const std::string& file, const ScanFlags& flags)
+        : host(file, strandis::cli::ResolveColour(flags.common.colour), flags.common.json),
+          engine(host) {
+        host.attach(engine);
+        host.setOption(Option::Details, !flags.noDetails);
+        host.setOption(Option::CountFrames, !flags.noCount);
+        host.setOption(Option::FastCheck, !flags.full);
+        host.setOption(Option::Continue, !flags.noContinue);
+        host.setQuiet(flags.common.quiet);
+        host.setProgressJson(flags.common.progress == "json");
+    }
+};
+
+bool FoundAny(const strandis::DetectionResult& result) {
+    for (const auto& box : result.boxes.video)
+        if (box.enabled) return true;
+    for (const auto& box : result.boxes.audio)
+        if (box.enabled) return true;
+    for (const auto& box : result.boxes.sub)
+        if (box.enabled) return true;
+    return false;
+}
+
+std::string NoStreamMessage(const std::string& file) {
+    return "No program stream was recognised in \"" + file + "\".";
+}
+
+std::string SamePlace(const std::string& path) {
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? path : canonical.string();
+}
+
+// "scan A B C": one report per file, in an array when there are several; a file that an earlier
+// one went on into (FEATURE_2.EVO after FEATURE_1.EVO) is not read again.
+int RunScan(const ScanFlags& flags) {
+    Json reports = Json::array();
+    std::vector<std::string> read;
+    int code = kExitOk;
+    for (const std::string& file : flags.files) {
+        if (std::find(read.begin(), read.end(), SamePlace(file)) != read.end()) continue;
+        Session session(file, flags);
+        strandis::DetectionResult result;
+        std::optional<std::string> failure;
+        int failureCode = kExitFailed;
+        try {
+            result = strandis::RunDetection(session.engine, file);
+            session.host.finishProgress();
+            if (!FoundAny(result)) failure = NoStreamMessage(file), failureCode = kExitNoStream;
+        } catch (const strandis::RunError& error) {
+            session.host.finishProgress();
+            failure = error.what();
+        }
+        for (const std::string& path : result.files)
+            read.push_back(SamePlace(path));
+        if (failure) {
+            std::cerr << *failure << '\n';
+            code = std::max(code, failureCode);
+            if (flags.common.json) {
+                reports.push_back({{"format_version", strandis::cli::kFormatVersion},
+                                   {"error", {{"message", *failure}, {"path", file}}}});
+            }
+        } else if (flags.common.json) {
+            reports.push_back({
+                {"format_version", strandis::cli::kFormatVersion},
+                {"files", strandis::cli::FileList(result.files)},
+                {"size_bytes", result.firstSize},
+                {"streams", strandis::cli::StreamList(result, session.engine.disc)},
+                {"frames", result.frames},
+                {"stopped_early", result.stoppedEarly},
+                {"log", session.host.plainLog()},
+            });
+        }
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted.\n";
+            code = kExitInterrupted;
+            break;
+        }
+    }
+    if (flags.common.json) std::cout << Dump(reports.size() == 1 ? reports[0] : reports) << '\n';
+    return code;
 }
 
 struct WriteFlags {
@@ -72,13 +217,14 @@ struct WriteFlags {
     strandis::SubFormat subFormat = strandis::SubFormat::Sup;
 };
 
-void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
-    AddScanFlags(command, flags.scan);
+void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool demux) {
+    AddScanFlags(command, flags.scan, false);
     command.add_option("-o,--output", flags.outputFolder,
-                       "Output folder (default: the source file's folder)");
+                       "Output folder (default: the source file's folder); created when its "
+                       "parent folder exists");
     command.add_option("--streams", flags.streams,
                        "Boxes to tick, such as v0,a0,a3,s0 (default: every stream detected)");
-    if (extensions) {
+    if (demux) {
         command.add_option("--video-ext", flags.extensions[0], "Extension of video files")
             ->capture_default_str();
         command.add_option("--audio-ext", flags.extensions[1], "Extension of audio files")
@@ -95,7 +241,8 @@ void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool extensions) {
             .add_option("--sub-format", flags.subFormat,
                         "Subpictures as sup (the disc's units in \"SP\" records), pgs (Blu-ray "
                         "subtitles, .sup) or vobsub (.idx and .sub); DVD units only")
-            ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+            ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case).description(""))
+            ->type_name("FORMAT");
     }
 }
 
@@ -107,10 +254,10 @@ struct BoxKey {
 // "v0", "a15", "s3": the box of a stream.
 std::optional<BoxKey> ParseBoxKey(const std::string& key) {
     if (key.size() < 2 || key.size() > 3) return std::nullopt;
+    if (key[0] != 'v' && key[0] != 'a' && key[0] != 's') return std::nullopt;
     const BoxKind kind = key[0] == 'v'   ? BoxKind::Video
                          : key[0] == 'a' ? BoxKind::Audio
                                          : BoxKind::Sub;
-    if (key[0] != 'v' && key[0] != 'a' && key[0] != 's') return std::nullopt;
     int slot = 0;
     for (std::size_t k = 1; k < key.size(); ++k) {
         if (key[k] < '0' || key[k] > '9') return std::nullopt;
@@ -120,6 +267,25 @@ std::optional<BoxKey> ParseBoxKey(const std::string& key) {
     return BoxKey{kind, slot};
 }
 
+// The keys of "--streams", blanks around them allowed; an error message for one that is no key.
+std::optional<std::vector<std::pair<std::string, BoxKey>>> ParseStreams(const std::string& list,
+                                                                        std::string& error) {
+    std::vector<std::pair<std::string, BoxKey>> keys;
+    std::stringstream in(list);
+    for (std::string key; std::getline(in, key, ',');) {
+        const std::size_t first = key.find_first_not_of(" \t");
+        const std::size_t last = key.find_last_not_of(" \t");
+        key = first == std::string::npos ? std::string() : key.substr(first, last - first + 1);
+        const auto parsed = ParseBoxKey(key);
+        if (!parsed) {
+            error = "--streams: \"" + key + "\" is not a box key (v0-v1, a0-a15, s0-s15)";
+            return std::nullopt;
+        }
+        keys.emplace_back(key, *parsed);
+    }
+    return keys;
+}
+
 const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key) {
     const auto slot = static_cast<std::size_t>(key.slot);
     return key.kind == BoxKind::Video   ? boxes.video[slot]
@@ -127,35 +293,65 @@ const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key)
                                         : boxes.sub[slot];
 }
 
+// The output folder: there, or made when its parent is; an error message otherwise.
+std::optional<std::string> OutputFolderProblem(const std::string& folder) {
+    if (folder.empty()) return std::nullopt;
+    std::error_code error;
+    if (fs::is_directory(folder, error)) return std::nullopt;
+    if (fs::exists(folder, error)) return "\"" + folder + "\" is not a folder.";
+    const fs::path parent = fs::path(folder).lexically_normal().parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, error))
+        return "Cannot create the output folder \"" + folder +
+               "\": the folder it would be in does not exist.";
+    if (!fs::create_directory(folder, error) && error)
+        return "Cannot create the output folder \"" + folder + "\". " + error.message() + ".";
+    return std::nullopt;
+}
+
+std::string Names(const std::vector<strandis::WrittenFile>& files) {
+    std::string names;
+    for (const strandis::WrittenFile& file : files)
+        names += (names.empty() ? "" : ", ") + file.path;
+    return names;
+}
+
 int RunWriting(const WriteFlags& flags, bool rebuild) {
-    CliHost host(flags.scan.file, flags.scan.colour, flags.scan.json);
-    ApplyScanFlags(host, flags.scan);
-    strandis::Engine engine(host);
-    host.attach(engine);
+    const Common& common = flags.scan.common;
+    const std::string& file = flags.scan.files.front();
+    // What can be checked without reading the source is checked first.
+    std::string error;
+    const auto keys = ParseStreams(flags.streams, error);
+    if (!flags.streams.empty() && !keys) return Fail(common, error, kExitUsage);
+    if (const auto problem = OutputFolderProblem(flags.outputFolder))
+        return Fail(common, *problem, kExitFailed);
+
+    Session session(file, flags.scan);
+    CliHost& host = session.host;
     try {
-        const strandis::DetectionResult detected = strandis::RunDetection(engine, flags.scan.file);
+        const strandis::DetectionResult detected = strandis::RunDetection(session.engine, file);
         host.finishProgress();
-        if (strandis::cli::g_interrupted != 0) return kExitInterrupted;
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted.\n";
+            return kExitInterrupted;
+        }
+        if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
 
         // Tick the boxes asked for, or every box with a stream.
-        std::vector<BoxKey> keys;
+        std::vector<BoxKey> ticked;
         if (flags.streams.empty()) {
             for (int slot = 0; slot < 2; ++slot)
-                keys.push_back({BoxKind::Video, slot});
+                ticked.push_back({BoxKind::Video, slot});
             for (int slot = 0; slot < 16; ++slot)
-                keys.push_back({BoxKind::Audio, slot}), keys.push_back({BoxKind::Sub, slot});
+                ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
         } else {
-            std::stringstream list(flags.streams);
-            for (std::string key; std::getline(list, key, ',');) {
-                const auto parsed = ParseBoxKey(key);
-                if (!parsed || !BoxOf(detected.boxes, *parsed).enabled) {
-                    std::cerr << "--streams: no stream was detected for the box " << key << '\n';
-                    return kExitUsage;
-                }
-                keys.push_back(*parsed);
+            for (const auto& [text, key] : *keys) {
+                if (!BoxOf(detected.boxes, key).enabled)
+                    return Fail(common, "--streams: no stream was detected for the box " + text,
+                                kExitUsage);
+                ticked.push_back(key);
             }
         }
-        for (const BoxKey key : keys) {
+        for (const BoxKey key : ticked) {
             const strandis::StreamBox& box = BoxOf(detected.boxes, key);
             if (!box.enabled) continue;
             host.setTicked(key.kind, key.slot, true);
@@ -164,40 +360,44 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
         host.setOutput(flags.outputFolder, flags.extensions);
         host.setOption(Option::LpcmWav, flags.lpcmWav);
         host.setSubFormat(flags.subFormat);
-        const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(engine, flags.scan.file)
-                                                     : strandis::RunDemux(engine, flags.scan.file);
+        const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(session.engine, file)
+                                                     : strandis::RunDemux(session.engine, file);
         host.finishProgress();
-        if (flags.scan.json) {
-            nlohmann::json files = nlohmann::json::array();
-            for (const strandis::WrittenFile& file : outcome.files)
-                files.push_back({{"path", file.path}, {"size_bytes", file.size}});
-            const nlohmann::json report{{"files", files},
-                                        {"stopped_early", outcome.stoppedEarly},
-                                        {"frames", outcome.frames},
-                                        {"log", host.plainLog()}};
-            std::cout << report.dump(2) << '\n';
-        }
-    } catch (const strandis::RunError& error) {
-        host.finishProgress();
-        if (flags.scan.json) {
-            std::cout << nlohmann::json{{"error", error.what()}, {"log", host.plainLog()}}.dump(2)
+        if (common.json) {
+            Json files = Json::array();
+            for (const strandis::WrittenFile& written : outcome.files)
+                files.push_back({{"path", written.path}, {"size_bytes", written.size}});
+            std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
+                               {"files", files},
+                               {"stopped_early", outcome.stoppedEarly},
+                               {"frames", outcome.frames},
+                               {"log", host.plainLog()}})
                       << '\n';
         }
-        std::cerr << error.what() << '\n';
-        return kExitFailed;
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted: outputs are incomplete: " << Names(outcome.files) << '\n';
+            return kExitInterrupted;
+        }
+        if (outcome.files.empty()) {
+            std::cerr << "Nothing was written.\n";
+            return kExitNothingWritten;
+        }
+    } catch (const strandis::RunError& runError) {
+        host.finishProgress();
+        return Fail(common, runError.what(), kExitFailed);
     }
-    return strandis::cli::g_interrupted != 0 ? kExitInterrupted : kExitOk;
+    return kExitOk;
 }
 
 struct XplFlags {
     std::string playlist;
     std::string source;
-    bool json = false;
-    Colour colour = Colour::Auto;
+    Common common;
 };
 
 int RunXplCommand(const XplFlags& flags) {
-    CliHost host(flags.source, flags.colour, true);
+    CliHost host(flags.source, strandis::cli::ResolveColour(flags.common.colour), true);
+    host.setQuiet(flags.common.quiet);
     strandis::Engine engine(host);
     host.attach(engine);
     engine.disc.OutputBase = flags.source.empty()
@@ -210,8 +410,7 @@ int RunXplCommand(const XplFlags& flags) {
         outcome = strandis::RunXpl(engine, flags.playlist, labels);
     } catch (const strandis::RunError& error) {
         host.finishProgress();
-        std::cerr << error.what() << '\n';
-        return kExitFailed;
+        return Fail(flags.common, error.what(), kExitFailed);
     }
     host.finishProgress();
     const strandis::playlist::TitleTree& tree = outcome.tree;
@@ -221,11 +420,11 @@ int RunXplCommand(const XplFlags& flags) {
         {"Audio", &tree.audio},
         {"Subtitle", &tree.subtitle},
         {"Chapter", &tree.chapter}};
-    if (flags.json) {
-        nlohmann::json treeJson = nlohmann::json::object();
+    if (flags.common.json) {
+        Json treeJson = Json::object();
         for (const auto& [name, children] : nodes)
             treeJson[name] = *children;
-        nlohmann::json boxes = nlohmann::json::array();
+        Json boxes = Json::array();
         for (const strandis::playlist::Track& track : tree.tracks) {
             if (track.kind == strandis::playlist::TrackKind::Video && track.slot != 0)
                 continue;  // no box
@@ -235,11 +434,14 @@ int RunXplCommand(const XplFlags& flags) {
             boxes.push_back(
                 {{"box", prefix + std::to_string(track.slot)}, {"caption", track.label}});
         }
-        std::cout << nlohmann::json{{"lines", outcome.lines}, {"tree", treeJson}, {"boxes", boxes}}
-                         .dump(2)
+        std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
+                           {"lines", outcome.lines},
+                           {"tree", treeJson},
+                           {"boxes", boxes}})
                   << '\n';
         return kExitOk;
     }
+    if (flags.common.quiet) return kExitOk;
     for (const std::string& line : outcome.lines)
         std::cout << line << '\n';
     std::cout << '\n';
@@ -249,38 +451,18 @@ int RunXplCommand(const XplFlags& flags) {
             std::cout << "  " << child << '\n';
     }
     std::cout << '\n';
-    host.printKeptLog(flags.colour == Colour::Always ||
-                      (flags.colour == Colour::Auto && isatty(STDOUT_FILENO)));
+    const Colour colour = strandis::cli::ResolveColour(flags.common.colour);
+    host.printKeptLog(colour == Colour::Always ||
+                      (colour == Colour::Auto && isatty(STDOUT_FILENO)));
     return kExitOk;
 }
 
-int RunScan(const ScanFlags& flags) {
-    CliHost host(flags.file, flags.colour, flags.json);
-    ApplyScanFlags(host, flags);
-    strandis::Engine engine(host);
-    host.attach(engine);
-    strandis::DetectionResult result;
-    try {
-        result = strandis::RunDetection(engine, flags.file);
-    } catch (const strandis::RunError& error) {
-        host.finishProgress();
-        std::cerr << error.what() << '\n';
-        return kExitFailed;
+// Whether the words on the command line ask for JSON: a usage error is then reported so too.
+bool AsksForJson(int argc, char** argv) {
+    for (int k = 1; k < argc; ++k) {
+        if (std::string(argv[k]) == "--json") return true;
     }
-    host.finishProgress();
-    if (flags.json) {
-        const nlohmann::json report{
-            {"format_version", strandis::cli::kFormatVersion},
-            {"files", strandis::cli::FileList(result.files)},
-            {"size_bytes", result.firstSize},
-            {"streams", strandis::cli::StreamList(result, engine.disc)},
-            {"frames", result.frames},
-            {"stopped_early", result.stoppedEarly},
-            {"log", host.plainLog()},
-        };
-        std::cout << report.dump(2) << '\n';
-    }
-    return strandis::cli::g_interrupted != 0 ? kExitInterrupted : kExitOk;
+    return false;
 }
 
 }  // namespace
@@ -288,14 +470,16 @@ int RunScan(const ScanFlags& flags) {
 int main(int argc, char** argv) {
     CLI::App app{
         "Strandis: lists, describes and extracts the streams of HD DVD, DVD-Video and DVD-Audio "
-        "program streams"};
+        "program streams",
+        "strandis-cli"};
+    app.formatter(std::make_shared<Formatter>());
     app.set_version_flag("--version", std::string("strandis-cli ") + STRANDIS_VERSION);
     app.require_subcommand(1);
 
     ScanFlags scan;
     CLI::App* scanCommand =
-        app.add_subcommand("scan", "List and describe the streams of a file (\"Read EVO\")");
-    AddScanFlags(*scanCommand, scan);
+        app.add_subcommand("scan", "List and describe the streams of files (\"Read EVO\")");
+    AddScanFlags(*scanCommand, scan, true);
 
     WriteFlags demux;
     CLI::App* demuxCommand =
@@ -311,18 +495,17 @@ int main(int argc, char** argv) {
         app.add_subcommand("xpl", "Show a playlist and the title that plays a file (\"Read XPL\")");
     xplCommand->add_option("PLAYLIST", xpl.playlist, "The playlist (VPLST000.XPL)")->required();
     xplCommand->add_option("--source", xpl.source, "The file whose base name picks the title");
-    xplCommand->add_flag("--json", xpl.json, "Print one JSON object");
-    xplCommand
-        ->add_option("--color", xpl.colour, "Mark-up as ANSI bold and blue: auto, always or never")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Colour>{
-                {"auto", Colour::Auto}, {"always", Colour::Always}, {"never", Colour::Never}},
-            CLI::ignore_case));
+    AddCommon(*xplCommand, xpl.common, false);
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error);
+    } catch (const CLI::ParseError& parseError) {
+        if (parseError.get_exit_code() != 0 && AsksForJson(argc, argv)) {
+            Common json;
+            json.json = true;
+            return Fail(json, parseError.what(), kExitUsage);
+        }
+        const int code = app.exit(parseError);
         return code == 0 ? kExitOk : kExitUsage;
     }
 

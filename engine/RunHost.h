@@ -28,6 +28,8 @@ public:
     virtual void log(std::string_view markedUpLine) = 0;
     // Status-bar panel 0 (activity) or 1 (progress).
     virtual void slog(std::string_view text, int panel) = 0;
+    // The bytes of the file being read that are done, with the progress line.
+    virtual void progress(std::int64_t /*position*/, std::int64_t /*size*/) {}
     // Called every 4 MiB of input: the only moment a Cancel request can arrive.
     virtual void processPendingEvents() = 0;
     // Called every 64 MiB of input.

@@ -14,6 +14,7 @@ void Progress::show(std::int64_t position, std::int64_t size) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     host_.slog(prefix_ + ProgressText(position, size, elapsed, host_.timeSeparator()), 1);
+    host_.progress(position, size);
     host_.processPendingEvents();
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 
 #include "testkit/PsBuilder.h"
 #include "tests/support/CliRunner.h"
@@ -118,10 +119,14 @@ TEST_F(CliTest, BadFilesGiveAClearMessageOrACleanEmptyScan) {
     for (auto& byte : noise)
         byte = static_cast<std::uint8_t>(rng());
     SaveFile(dir.path("noise.EVO"), noise);
-    for (const char* name : {"empty.EVO", "one.EVO", "noise.EVO"}) {
+    // Files in which no program stream is found end their scan, and say so with their own code.
+    SaveFile(dir.path("text.VOB"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+    for (const char* name : {"empty.EVO", "one.EVO", "noise.EVO", "text.VOB"}) {
         const CliResult result = run({"scan", "--no-details", dir.path(name)});
-        EXPECT_EQ(result.exitCode, 0) << name << result.err;
+        EXPECT_EQ(result.exitCode, 3) << name << result.err;
         EXPECT_NE(result.out.find("Done.\n"), std::string::npos) << name;
+        EXPECT_EQ(result.err, "No program stream was recognised in \"" + dir.path(name) + "\".\n");
+        EXPECT_EQ(run({"demux", dir.path(name)}).exitCode, 3) << name;
     }
 }
 
@@ -139,6 +144,15 @@ TEST_F(CliTest, CtrlCStopsTheScanAndExitsWith130) {
     EXPECT_EQ(report["stopped_early"], true);
     EXPECT_EQ(report["frames"], nlohmann::json({0, 0}));
     EXPECT_EQ(report["streams"][0]["caption"], "MPEG-2.stream.0");
+
+    // A demux stopped so says which outputs are incomplete. (The detection stops at its fast
+    // check's limit long before the interrupt; the demux reads on.)
+    const CliResult demux = run({"demux", dir.path("huge.EVO")}, 1500);
+    EXPECT_EQ(demux.exitCode, 130) << demux.err;
+    EXPECT_NE(demux.err.find("Interrupted: outputs are incomplete: " +
+                             dir.path("huge.MPEG-2.stream.0.mpv")),
+              std::string::npos)
+        << demux.err;
 }
 
 PsBuilder ThreeStreams() {
@@ -241,6 +255,7 @@ TEST_F(CliTest, XplListsTheTitleOfTheSourceAsLinesTreeAndBoxes) {
         {"xpl", "--json", "--source", "/disc/HVDVD_TS/FEATURE_1.EVO", dir.path("VPLST000.XPL")});
     ASSERT_EQ(json.exitCode, 0) << json.err;
     EXPECT_EQ(nlohmann::json::parse(json.out), nlohmann::json::parse(R"({
+        "format_version": 1,
         "lines": ["  <Title displayName=\"Film\" titleDuration=\"01:00:00:00\">", "    <Clip src=\"FEATURE_1.MAP\"/>",
                   "    <Audio streamNumber=\"2\" mediaAttr=\"1\" description=\"English\"/>",
                   "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Chapter 1\"/>", "  </Title>"],
@@ -254,6 +269,131 @@ TEST_F(CliTest, XplListsTheTitleOfTheSourceAsLinesTreeAndBoxes) {
     EXPECT_NE(text.out.find("\nInfo\nVideo\nAudio\nSubtitle\nChapter\n\nOpen VPLST000.XPL\n"),
               std::string::npos);
     EXPECT_EQ(run({"xpl", dir.path("none.XPL")}).exitCode, 1);
+}
+
+// With --json every command reports its error as one object on stdout, the message on stderr
+// too, and exits with the error's code; a name that is not UTF-8 keeps the JSON valid.
+TEST_F(CliTest, ErrorsAreJsonToo) {
+    const std::string missing = dir.path("missing.EVO");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"scan", "--json", missing},
+          {"demux", "--json", missing},
+          {"rebuild", "--json", missing},
+          {"xpl", "--json", dir.path("missing.XPL")}}) {
+        const CliResult result = run(args);
+        EXPECT_EQ(result.exitCode, 1) << args[0];
+        const auto error = nlohmann::json::parse(result.out);
+        EXPECT_EQ(error["format_version"], 1);
+        const std::string message = error["error"]["message"];
+        EXPECT_EQ(result.err, message + "\n");
+        EXPECT_EQ(error["error"]["path"], args[0] == "xpl" ? dir.path("missing.XPL") : missing);
+    }
+    const CliResult usage = run({"scan", "--json", "--bogus", missing});
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(nlohmann::json::parse(usage.out).contains("error"));
+
+    // A name with a byte that is not UTF-8: the stream is written, and the report says so.
+    const std::string odd = dir.path("Film\xff.EVO");
+    ThreeStreams().save(odd);
+    const CliResult demux = run({"demux", "--json", "--streams", "a0", odd});
+    ASSERT_EQ(demux.exitCode, 0) << demux.err;
+    const auto report = nlohmann::json::parse(demux.out);
+    EXPECT_EQ(report["files"][0]["path"], dir.path("Film\xef\xbf\xbd.DD.stream.00.mpa"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path("Film\xff.DD.stream.00.mpa")));
+}
+
+// What can be checked before reading the source is checked first: the output folder (made when
+// its parent exists) and the stream keys (blanks after commas allowed).
+TEST_F(CliTest, OutputFolderAndStreamKeysAreCheckedBeforeTheScan) {
+    ThreeStreams().save(dir.path("FEATURE_1.EVO"));
+    const CliResult noParent =
+        run({"demux", "-o", dir.path("no/such/folder"), dir.path("FEATURE_1.EVO")});
+    EXPECT_EQ(noParent.exitCode, 1);
+    EXPECT_EQ(noParent.out, "");  // nothing was scanned
+    EXPECT_EQ(noParent.err, "Cannot create the output folder \"" + dir.path("no/such/folder") +
+                                "\": the folder it would be in does not exist.\n");
+    SaveFile(dir.path("plain"), Bytes{1});
+    EXPECT_EQ(run({"demux", "-o", dir.path("plain"), dir.path("FEATURE_1.EVO")}).exitCode, 1);
+
+    const CliResult badKey = run({"demux", "--streams", "a0,b7", dir.path("FEATURE_1.EVO")});
+    EXPECT_EQ(badKey.exitCode, 2);
+    EXPECT_EQ(badKey.out, "");
+    EXPECT_EQ(badKey.err, "--streams: \"b7\" is not a box key (v0-v1, a0-a15, s0-s15)\n");
+
+    const CliResult made = run(
+        {"demux", "-o", dir.path("made"), "--streams", "v0, a0 ,s0", dir.path("FEATURE_1.EVO")});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    for (const char* name : {"FEATURE_1.MPEG-2.stream.0.mpv", "FEATURE_1.DD.stream.00.mpa",
+                             "FEATURE_1.Subpicture.00.sup"})
+        EXPECT_TRUE(std::filesystem::exists(dir.path(std::string("made/") + name))) << name;
+}
+
+// Scripts and front ends: quiet runs, progress as JSON lines into a pipe, several files in one
+// call (a feature's second file, named too, is not read twice).
+TEST_F(CliTest, QuietProgressAndSeveralFiles) {
+    PsBuilder first, second;
+    first.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000).audio(0x80, Counting(20), 0x1000);
+    while (first.size() < (9u << 20))
+        first.pack().padding(2048 - 14 - 6);
+    second.pack().video(0xE0, {0x00, 0x00, 0x01, 0x00}, 0x1000).audio(0x81, Counting(20), 0x1000);
+    first.save(dir.path("FEATURE_1.EVO"));
+    second.save(dir.path("FEATURE_2.EVO"));
+    ThreeStreams().save(dir.path("other.EVO"));
+
+    const CliResult quiet =
+        run({"scan", "-q", "--progress=json", "--full", dir.path("FEATURE_1.EVO")});
+    ASSERT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.out, "");
+    std::istringstream lines(quiet.err);
+    int steps = 0;
+    for (std::string line; std::getline(lines, line); ++steps) {
+        const auto step = nlohmann::json::parse(line);
+        EXPECT_EQ(step["bytes_total"], first.size());
+        EXPECT_LE(step["bytes_done"].get<std::int64_t>(), step["bytes_total"].get<std::int64_t>());
+        EXPECT_GE(step["percent"].get<double>(), 0.0);
+    }
+    EXPECT_GE(steps, 2);
+
+    const CliResult several = run({"scan", "--json", dir.path("FEATURE_1.EVO"),
+                                   dir.path("FEATURE_2.EVO"), dir.path("other.EVO")});
+    ASSERT_EQ(several.exitCode, 0) << several.err;
+    const auto reports = nlohmann::json::parse(several.out);
+    ASSERT_TRUE(reports.is_array());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0]["files"].size(), 2u);
+    EXPECT_EQ(reports[1]["files"][0]["path"], dir.path("other.EVO"));
+}
+
+// Colour: a bare --color means always; "auto" is on for a terminal, unless NO_COLOR or
+// TERM=dumb says otherwise. The help names the program, not the path it was started by.
+TEST_F(CliTest, ColourAndTheUsageLine) {
+    ThreeStreams().save(dir.path("FEATURE_1.EVO"));
+    const std::string bold = "Opening file \x1b[1mFEATURE_1.EVO\x1b[0m";
+    EXPECT_NE(run({"scan", "--color", dir.path("FEATURE_1.EVO")}).out.find(bold),
+              std::string::npos);
+    EXPECT_EQ(run({"scan", dir.path("FEATURE_1.EVO")}).out.find("\x1b["), std::string::npos);
+    // On a terminal, through script(1).
+    const auto onTerminal = [&](const std::string& environment) {
+        const std::string command = environment + " script -qec '" + std::string(STRANDIS_CLI) +
+                                    " scan " + dir.path("FEATURE_1.EVO") + "' /dev/null";
+        std::string out;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                out.append(buffer, n);
+            ::pclose(pipe);
+        }
+        return out;
+    };
+    if (std::system("command -v script >/dev/null 2>&1") == 0) {
+        EXPECT_NE(onTerminal("TERM=xterm").find(bold), std::string::npos);
+        EXPECT_EQ(onTerminal("NO_COLOR=1 TERM=xterm").find("\x1b[1m"), std::string::npos);
+        EXPECT_EQ(onTerminal("TERM=dumb").find("\x1b[1m"), std::string::npos);
+    }
+    const CliResult help = run({"scan", "--help"});
+    EXPECT_NE(help.out.find("Usage: strandis-cli scan"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("--color[=WHEN]"), std::string::npos);
+    EXPECT_EQ(help.out.find("->"), std::string::npos);  // no internal mapping
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
