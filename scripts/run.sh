@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the program's window. Arguments go to the window.
+# Sets up, builds the window (not the tests) and starts it. Arguments go to the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+STRANDIS_TARGETS=strandis scripts/setup.sh
 exec build/strandis "$@"

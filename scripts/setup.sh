@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12, as root), then configures and builds into build/.
 # Usage: scripts/setup.sh [extra Debian packages...]
+# STRANDIS_TARGETS="strandis" builds only those targets (default: everything, tests included).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,5 +22,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --parallel
+# A build folder made earlier keeps its generator; a new one uses Ninja.
+generator=(-G Ninja)
+if [ -f build/CMakeCache.txt ]; then generator=(); fi
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets=()
+for target in ${STRANDIS_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build build --parallel "${targets[@]}"

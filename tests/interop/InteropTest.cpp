@@ -207,20 +207,24 @@ TEST_F(InteropTest, StreamFactsAgreeWithFfprobe) {
             if (ours["kind"] == "video") {
                 EXPECT_EQ(ours.value("width", 0), theirs["width"]);
                 EXPECT_EQ(ours.value("height", 0), theirs["height"]);
-                if (ours.contains("display_aspect_ratio"))
+                if (ours.contains("display_aspect_ratio")) {
                     EXPECT_EQ(ours["display_aspect_ratio"], theirs["display_aspect_ratio"]);
-                if (ours.contains("frame_rate"))
+                }
+                if (ours.contains("frame_rate")) {
                     EXPECT_EQ(ours["frame_rate"], theirs["r_frame_rate"]);
+                }
             }
             if (ours["kind"] == "audio") {
                 EXPECT_EQ(std::to_string(ours["sample_rate"].get<int>()), theirs["sample_rate"]);
                 EXPECT_EQ(ours["channels"], theirs["channels"]);
-                if (theirs.contains("bits_per_raw_sample"))
+                if (theirs.contains("bits_per_raw_sample")) {
                     EXPECT_EQ(std::to_string(ours["bits_per_sample"].get<int>()),
                               theirs["bits_per_raw_sample"]);
-                if (ours["codec"] != "pcm_dvd" && ours.contains("bit_rate"))
+                }
+                if (ours["codec"] != "pcm_dvd" && ours.contains("bit_rate")) {
                     EXPECT_EQ(std::to_string(ours["bit_rate"].get<std::int64_t>()),
                               theirs["bit_rate"]);
+                }
             }
         }
     }
