@@ -4,12 +4,14 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "cli/Chapters.h"
 #include "cli/CliHost.h"
 #include "cli/StreamList.h"
 #include "common/RunError.h"
@@ -392,8 +394,54 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
 struct XplFlags {
     std::string playlist;
     std::string source;
+    std::string chapters;
+    std::string chapterFormat = "xml";
     Common common;
 };
+
+// The title's facts for scripts: name, duration, time base, chapters and tracks.
+Json TitleJson(const strandis::playlist::TitleInfo& title) {
+    const auto ms = [](std::int64_t ns) { return static_cast<double>(ns / 1000) / 1000.0; };
+    Json chapters = Json::array();
+    for (const strandis::playlist::Chapter& chapter : title.chapters)
+        chapters.push_back({{"start_ms", ms(chapter.startNs)}, {"name", chapter.name}});
+    Json tracks = Json::array();
+    for (const strandis::playlist::TrackInfo& track : title.tracks) {
+        const char* kind = track.kind == strandis::playlist::TrackKind::Video   ? "video"
+                           : track.kind == strandis::playlist::TrackKind::Audio ? "audio"
+                                                                                : "subtitle";
+        tracks.push_back({{"kind", kind},
+                          {"track", track.track},
+                          {"stream_number", track.streamNumber},
+                          {"codec", track.codec},
+                          {"description", track.description},
+                          {"language", track.language},
+                          {"forced", track.forced},
+                          {"caption", track.label}});
+    }
+    Json out{{"name", title.name},          {"duration", title.duration},
+             {"time_base", title.timeBase}, {"default_language", title.defaultLanguage},
+             {"chapters", chapters},        {"tracks", tracks}};
+    if (title.durationNs) out["duration_ms"] = ms(*title.durationNs);
+    return out;
+}
+
+// Writes the title's chapters; an error message when they cannot be written.
+std::optional<std::string> WriteChapters(const XplFlags& flags,
+                                         const strandis::playlist::TitleInfo& title) {
+    if (title.chapters.empty()) return "The title \"" + title.name + "\" has no chapters.";
+    const std::string text = flags.chapterFormat == "ogm" ? strandis::cli::OgmChapters(title)
+                                                          : strandis::cli::MatroskaChapters(title);
+    std::ofstream out(flags.chapters, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::error_code ignored;
+        fs::remove(flags.chapters, ignored);
+        return "Cannot write file \"" + flags.chapters + "\".";
+    }
+    return std::nullopt;
+}
 
 int RunXplCommand(const XplFlags& flags) {
     CliHost host(flags.source, strandis::cli::ResolveColour(flags.common.colour), true);
@@ -413,6 +461,12 @@ int RunXplCommand(const XplFlags& flags) {
         return Fail(flags.common, error.what(), kExitFailed);
     }
     host.finishProgress();
+    if (!flags.chapters.empty()) {
+        if (const auto problem = WriteChapters(flags, outcome.title)) {
+            return Fail(flags.common, *problem,
+                        outcome.title.chapters.empty() ? kExitNothingWritten : kExitFailed);
+        }
+    }
     const strandis::playlist::TitleTree& tree = outcome.tree;
     const std::vector<std::pair<const char*, const std::vector<std::string>*>> nodes{
         {"Info", &tree.info},
@@ -437,7 +491,8 @@ int RunXplCommand(const XplFlags& flags) {
         std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
                            {"lines", outcome.lines},
                            {"tree", treeJson},
-                           {"boxes", boxes}})
+                           {"boxes", boxes},
+                           {"title", TitleJson(outcome.title)}})
                   << '\n';
         return kExitOk;
     }
@@ -495,6 +550,13 @@ int main(int argc, char** argv) {
         app.add_subcommand("xpl", "Show a playlist and the title that plays a file (\"Read XPL\")");
     xplCommand->add_option("PLAYLIST", xpl.playlist, "The playlist (VPLST000.XPL)")->required();
     xplCommand->add_option("--source", xpl.source, "The file whose base name picks the title");
+    xplCommand->add_option("--chapters", xpl.chapters,
+                           "Write the title's chapters to this file (for mkvmerge --chapters)");
+    xplCommand
+        ->add_option("--chapter-format", xpl.chapterFormat,
+                     "xml (Matroska XML chapters, the default) or ogm (CHAPTER01=...)")
+        ->check(CLI::IsMember({"xml", "ogm"}).description(""))
+        ->type_name("FORMAT");
     AddCommon(*xplCommand, xpl.common, false);
 
     try {

@@ -46,6 +46,15 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
         }
     }
     if (outcome.titleFound) {
+        outcome.title = playlist::ReadTitle(outcome.lines, labels, scanner.timeBase(),
+                                            scanner.defaultLanguage());
+    } else {
+        std::vector<std::string> first = outcome.lines;
+        if (playlist::CutToFirstTitle(first))
+            outcome.title =
+                playlist::ReadTitle(first, labels, scanner.timeBase(), scanner.defaultLanguage());
+    }
+    if (outcome.titleFound) {
         outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
         for (const playlist::Track& track : outcome.tree.tracks) {
             switch (track.kind) {

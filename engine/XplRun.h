@@ -15,6 +15,9 @@ struct XplOutcome {
     std::vector<std::string> lines;  // the memo: the title's tags, or every tag
     bool titleFound = false;         // a title was cut out; when false the tree stays as it was
     playlist::TitleTree tree;
+    // The title that plays the source, or the first title when no source is chosen; empty when
+    // the playlist has no title.
+    playlist::TitleInfo title;
 };
 
 // "Read XPL": reads the playlist into tag lines, takes the attribute labels, cuts the lines to

@@ -8,6 +8,22 @@ namespace strandis::playlist {
 
 namespace {
 
+// The value of attribute `name` written as name="value" with a blank before it: for the
+// attributes read for chapters and tracks, whose names may occur inside other values.
+std::string ExactAttr(std::string_view line, std::string_view name) {
+    for (std::size_t at = line.find(name); at != std::string_view::npos;
+         at = line.find(name, at + 1)) {
+        const std::size_t value = at + name.size() + 2;
+        if (at == 0 || line[at - 1] != ' ' || value > line.size() ||
+            line.substr(at + name.size(), 2) != "=\"")
+            continue;
+        const std::size_t end = line.find('"', value);
+        if (end == std::string_view::npos) return {};
+        return std::string(line.substr(value, end - value));
+    }
+    return {};
+}
+
 constexpr std::size_t kMaxValue = 255;
 
 // Real playlists are far below these; they bound what a hostile one can make us hold (the
@@ -135,6 +151,15 @@ void TagScanner::addLine() {
     const std::string& line = lines_.back();
     if (Contains(line, "Playlist") && Contains(Upper(line), "DISPLAYNAME"))
         playlistTitle_ = XplAttr(line, "displayName");
+    if (Contains(Upper(line), "<TITLESET")) {
+        // "60fps", "50fps": the frames a second of every time in the title set.
+        const std::string base = ExactAttr(line, "timeBase");
+        const std::size_t digits = base.find_first_not_of("0123456789");
+        const auto rate = ToInteger(base.substr(0, digits));
+        if (rate && *rate > 0 && *rate <= 1000) timeBase_ = *rate;
+        defaultLanguage_ = ExactAttr(line, "defaultLanguage");
+        defaultLanguage_ = defaultLanguage_.substr(0, defaultLanguage_.find(':'));
+    }
     if (Contains(line, "VideoAttributeItem")) {
         if (const std::size_t index = StrictIndex(line))
             labels_.video[index] = XplAttr(line, "codec");
@@ -184,6 +209,71 @@ bool CutToFirstTitle(std::vector<std::string>& lines) {
         return true;
     }
     return false;
+}
+
+std::optional<std::int64_t> PlaylistTimeNs(std::string_view text, int timeBase) {
+    std::int64_t fields[4] = {};
+    std::size_t at = 0;
+    for (int k = 0; k < 4; ++k) {
+        const std::size_t end = k < 3 ? text.find(':', at) : text.size();
+        if (end == std::string_view::npos || end == at || end - at > 6 || timeBase <= 0)
+            return std::nullopt;
+        for (std::size_t d = at; d < end; ++d) {
+            if (text[d] < '0' || text[d] > '9') return std::nullopt;
+            fields[k] = fields[k] * 10 + (text[d] - '0');
+        }
+        at = end + 1;
+    }
+    const std::int64_t seconds = fields[0] * 3600 + fields[1] * 60 + fields[2];
+    // Frames in nanoseconds, rounded to the nearest.
+    return seconds * 1'000'000'000 + (fields[3] * 1'000'000'000 + timeBase / 2) / timeBase;
+}
+
+TitleInfo ReadTitle(const std::vector<std::string>& titleLines, const AttributeLabels& labels,
+                    int timeBase, const std::string& defaultLanguage) {
+    TitleInfo title;
+    title.timeBase = timeBase;
+    title.defaultLanguage = defaultLanguage;
+    const TitleTree tree = BuildTree(titleLines, labels, {});
+    std::size_t listed = 0;  // the tree's tracks, in the same order as they are met here
+    std::array<std::array<bool, 16>, 3> seen{};
+    for (const std::string& line : titleLines) {
+        const std::string u = Upper(line);
+        if (Contains(u, "<TITLE ") && title.name.empty()) {
+            title.name = XplAttr(line, "displayName");
+            title.duration = XplAttr(line, "titleDuration");
+            title.durationNs = PlaylistTimeNs(title.duration, timeBase);
+        }
+        if (Contains(u, "<CHAPTER ")) {
+            if (const auto start = PlaylistTimeNs(XplAttr(line, "titleTimeBegin"), timeBase))
+                title.chapters.push_back({*start, XplAttr(line, "displayName")});
+        }
+        const bool video = Contains(u, "<VIDEO "), audio = Contains(u, "<AUDIO "),
+                   subtitle = Contains(u, "<SUBTITLE ");
+        if (!video && !audio && !subtitle) continue;
+        const TrackKind kind = video   ? TrackKind::Video
+                               : audio ? TrackKind::Audio
+                                       : TrackKind::Subtitle;
+        const std::int32_t number = XplIntAttr(line, video ? "track" : "streamNumber");
+        const std::int32_t attribute = XplIntAttr(line, "mediaAttr");
+        if (number < 1 || number > 16 || attribute < 1 || attribute > 8) continue;
+        bool& once = seen[static_cast<std::size_t>(kind)][static_cast<std::size_t>(number - 1)];
+        if (once) continue;
+        once = true;
+        TrackInfo track{kind, XplIntAttr(line, "track"), number, {}, {}, {}, false, {}};
+        const auto& names = kind == TrackKind::Video   ? labels.video
+                            : kind == TrackKind::Audio ? labels.audio
+                                                       : labels.sub;
+        track.codec = names[static_cast<std::size_t>(attribute)];
+        track.description = XplAttr(line, "description");
+        const std::string language = ExactAttr(line, "langcode");
+        track.language = language.substr(0, language.find(':'));
+        const std::string forced = ExactAttr(line, "forced");
+        track.forced = forced == "true" || forced == "1";
+        if (listed < tree.tracks.size()) track.label = tree.tracks[listed++].label;
+        title.tracks.push_back(std::move(track));
+    }
+    return title;
 }
 
 TitleTree BuildTree(const std::vector<std::string>& lines, const AttributeLabels& labels,

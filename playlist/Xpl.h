@@ -42,6 +42,10 @@ public:
 
     std::vector<std::string>& lines() { return lines_; }
     const std::string& playlistTitle() const { return playlistTitle_; }
+    // The TitleSet's time base in frames a second ("60fps": 60; 60 when it gives none) and its
+    // default language ("" when none).
+    int timeBase() const { return timeBase_; }
+    const std::string& defaultLanguage() const { return defaultLanguage_; }
 
 private:
     void addLine();
@@ -50,6 +54,8 @@ private:
     std::vector<std::string> lines_;
     std::string lineText_;
     std::string playlistTitle_;
+    int timeBase_ = 60;
+    std::string defaultLanguage_;
     bool inTag_ = false;
     std::int32_t depth_ = 0;
     std::uint32_t lastBytes_ = 0;
@@ -83,5 +89,41 @@ struct TitleTree {
 // outside 1..8 is left out; a track listed twice counts once, with its first label.
 TitleTree BuildTree(const std::vector<std::string>& lines, const AttributeLabels& labels,
                     const std::string& playlistTitle);
+
+// A playlist time, HH:MM:SS:FF with FF frames of `timeBase` a second, in nanoseconds; nothing
+// when the text is not such a time.
+std::optional<std::int64_t> PlaylistTimeNs(std::string_view text, int timeBase);
+
+struct Chapter {
+    std::int64_t startNs;
+    std::string name;
+};
+
+// A track of the title as the playlist describes it.
+struct TrackInfo {
+    TrackKind kind;
+    int track;          // its "track" number
+    int streamNumber;   // the stream's number (its slot plus one)
+    std::string codec;  // from the media attribute list
+    std::string description;
+    std::string language;  // the code before any ":" of its langcode
+    bool forced = false;
+    std::string label;  // the box caption it gives
+};
+
+// What a title says of itself: its name and duration, the time base of its times, its chapters
+// and its tracks in the playlist's order.
+struct TitleInfo {
+    std::string name;
+    std::string duration;  // as written
+    std::optional<std::int64_t> durationNs;
+    int timeBase = 60;
+    std::string defaultLanguage;
+    std::vector<Chapter> chapters;
+    std::vector<TrackInfo> tracks;
+};
+
+TitleInfo ReadTitle(const std::vector<std::string>& titleLines, const AttributeLabels& labels,
+                    int timeBase, const std::string& defaultLanguage);
 
 }  // namespace strandis::playlist

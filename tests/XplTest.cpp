@@ -157,6 +157,63 @@ TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
     EXPECT_FALSE(engine.SourceStream.isOpen());
 }
 
+// Playlist times are HH:MM:SS:FF with FF frames of the title set's time base.
+TEST(PlaylistTimeTest, FramesCountInTheTitleSetsTimeBase) {
+    using playlist::PlaylistTimeNs;
+    for (const int base : {50, 60}) {
+        EXPECT_EQ(PlaylistTimeNs("00:00:00:00", base), 0);
+        EXPECT_EQ(PlaylistTimeNs("00:00:01:30", base), 1'000'000'000 + 30'000'000'000 / base);
+        EXPECT_EQ(PlaylistTimeNs("01:02:03:59", base),
+                  3723'000'000'000 + (59'000'000'000 + base / 2) / base);
+    }
+    EXPECT_EQ(PlaylistTimeNs("00:00:00:30", 60), 500'000'000);
+    EXPECT_EQ(PlaylistTimeNs("00:00:00:59", 60), 983'333'333);
+    EXPECT_EQ(PlaylistTimeNs("00:00:00:30", 50), 600'000'000);
+    for (const char* bad : {"", "00:00:00", "00:00:00:0x", "a:b:c:d", "00::00:00"})
+        EXPECT_FALSE(PlaylistTimeNs(bad, 60)) << bad;
+}
+
+// What the title says of itself: its name, time base and default language from the title set,
+// chapters in time, and tracks with their codec, description, language and forced flag.
+TEST_F(XplRunTest, TheTitlesFactsForChaptersAndTracks) {
+    const std::string text = R"(<Playlist displayName="Disc">
+<MediaAttributeList><AudioAttributeItem index="1" codec="DD+" channels="6"/>
+<SubpictureAttributeItem index="1" codec="8bitRLE"/></MediaAttributeList>
+<TitleSet timeBase="50fps" defaultLanguage="de:00">
+<Title id="Decoy" displayName="Menu" titleDuration="00:00:10:00"><PrimaryAudioVideoClip src="MENU.MAP"/></Title>
+<Title id="Main" displayName="Film" titleDuration="01:00:00:25">
+<PrimaryAudioVideoClip src="FEATURE_1.MAP">
+<Audio track="1" streamNumber="2" mediaAttr="1" description="Deutsch" langcode="de:00"/>
+<Subtitle track="1" streamNumber="1" mediaAttr="1" description="Forced" langcode="en:01" forced="true"/>
+</PrimaryAudioVideoClip>
+<ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="Anfang"/>
+<Chapter titleTimeBegin="00:01:00:25" displayName="Mitte"/></ChapterList>
+</Title></TitleSet></Playlist>)";
+    engine.disc.SourceBase = "FEATURE_1";
+    const XplOutcome outcome = RunXpl(engine, save(text), labels);
+    const playlist::TitleInfo& title = outcome.title;
+    EXPECT_EQ(title.name, "Film");
+    EXPECT_EQ(title.timeBase, 50);
+    EXPECT_EQ(title.defaultLanguage, "de");
+    EXPECT_EQ(title.durationNs, 3600'500'000'000);
+    ASSERT_EQ(title.chapters.size(), 2u);
+    EXPECT_EQ(title.chapters[1].startNs, 60'500'000'000);
+    EXPECT_EQ(title.chapters[1].name, "Mitte");
+    ASSERT_EQ(title.tracks.size(), 2u);
+    EXPECT_EQ(title.tracks[0].codec, "DD+.6ch");
+    EXPECT_EQ(title.tracks[0].streamNumber, 2);
+    EXPECT_EQ(title.tracks[0].language, "de");
+    EXPECT_FALSE(title.tracks[0].forced);
+    EXPECT_EQ(title.tracks[0].label, "DD+.6ch.stream.01.Deutsch");
+    EXPECT_EQ(title.tracks[1].kind, playlist::TrackKind::Subtitle);
+    EXPECT_EQ(title.tracks[1].language, "en");
+    EXPECT_TRUE(title.tracks[1].forced);
+
+    // Without a source the first title is the one described.
+    engine.disc.SourceBase.clear();
+    EXPECT_EQ(RunXpl(engine, save(text), labels).title.name, "Menu");
+}
+
 TEST_F(XplRunTest, NoMatchingTitleShowsTheFirstTitleAndSaysSo) {
     engine.disc.SourceBase = "FEATURE_9";
     const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);

@@ -370,6 +370,44 @@ TEST_F(InteropTest, SubpicturesAsPgsAndVobSubShowWhatTheSourceShows) {
     }
 }
 
+// Both chapter formats are what mkvmerge --chapters reads, and the chapters land at the
+// playlist's times (frames of a 50 fps time base here).
+TEST_F(InteropTest, ChapterFilesAreReadByMkvmerge) {
+    needFfmpeg();
+    if (!Installed("mkvmerge")) GTEST_SKIP() << "mkvmerge is not installed";
+    const std::string playlist =
+        R"(<Playlist displayName="Disc"><TitleSet timeBase="50fps" defaultLanguage="en">
+<Title id="Main" displayName="Film" titleDuration="00:00:05:00"><PrimaryAudioVideoClip src="FEATURE_1.MAP"/>
+<ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="One"/>
+<Chapter titleTimeBegin="00:00:01:30" displayName="Two"/>
+<Chapter titleTimeBegin="00:00:02:59" displayName="Three"/></ChapterList></Title></TitleSet></Playlist>)";
+    SaveFile(dir.path("VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    Shell("ffmpeg -nostdin -y -v error -f lavfi -i sine=sample_rate=48000 -t 5 '" +
+          dir.path("tone.wav") + "'");
+    for (const char* format : {"xml", "ogm"}) {
+        SCOPED_TRACE(format);
+        const std::string chapters = dir.path(std::string("chapters.") + format);
+        const ShellRun written = Shell(
+            std::string(STRANDIS_CLI) + " xpl -q --chapters '" + chapters + "' --chapter-format " +
+            format + " --source FEATURE_1.EVO '" + dir.path("VPLST000.XPL") + "' 2>&1");
+        ASSERT_EQ(written.exitCode, 0) << written.out;
+        const std::string mkv = dir.path(std::string("chapters-") + format + ".mkv");
+        const ShellRun mux = Shell("mkvmerge -q -o '" + mkv + "' --chapters '" + chapters + "' '" +
+                                   dir.path("tone.wav") + "' 2>&1");
+        ASSERT_LT(mux.exitCode, 2) << mux.out;
+        const auto probe = nlohmann::json::parse(
+            Shell("ffprobe -v error -show_chapters -of json '" + mkv + "'").out);
+        ASSERT_EQ(probe["chapters"].size(), 3u);
+        const double starts[] = {0.0, 1.6, 3.18};
+        const char* names[] = {"One", "Two", "Three"};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(std::stod(probe["chapters"][k]["start_time"].get<std::string>()), starts[k],
+                        0.001);
+            EXPECT_EQ(probe["chapters"][k]["tags"]["title"], names[k]);
+        }
+    }
+}
+
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
     for (const char* name :
          {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block
