@@ -2,6 +2,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -367,8 +368,14 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
         host.finishProgress();
         if (common.json) {
             Json files = Json::array();
-            for (const strandis::WrittenFile& written : outcome.files)
-                files.push_back({{"path", written.path}, {"size_bytes", written.size}});
+            for (const strandis::WrittenFile& written : outcome.files) {
+                Json entry{{"path", written.path}, {"size_bytes", written.size}};
+                for (const strandis::StreamDelay& delay : outcome.delays) {
+                    if (delay.path == written.path)
+                        entry["delay_ms"] = std::round(delay.milliseconds * 1000.0) / 1000.0;
+                }
+                files.push_back(entry);
+            }
             std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
                                {"files", files},
                                {"stopped_early", outcome.stoppedEarly},

@@ -1,5 +1,6 @@
 #include "engine/DemuxRun.h"
 
+#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -157,6 +158,10 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
             if (c.slot >= 0 && c.slot < 2 && video_[c.slot] != nullptr &&
                 wanted(selected_.video(c.slot), engine_.disc.StreamIds.video(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Video, c.slot)) {
+                // A file that starts mid-stream begins with pictures without a time stamp:
+                // the first time stamp is where the stream's time starts.
+                auto& first = firstVideo_[static_cast<std::size_t>(c.slot)];
+                if (c.ownPts && !first) first = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
                 video_[c.slot]->write(c.data, c.length);
             }
             break;
@@ -166,6 +171,9 @@ void DemuxWriter::chunk(const PayloadChunk& c, std::uint32_t& ptsReg) {
             if (c.slot >= 0 && c.slot < 16 && audio_[c.slot] != nullptr &&
                 wanted(selected_.audio(c.slot), engine_.disc.StreamIds.audio(c.slot), c.streamId) &&
                 host.ticked(BoxKind::Audio, c.slot)) {
+                auto& first = firstAudio_[static_cast<std::size_t>(c.slot)];
+                if (c.ownPts && !first) first = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
+                if (!first) audioBytesBefore_[static_cast<std::size_t>(c.slot)] += c.length;
                 if (WavOutput* wav = wav_[static_cast<std::size_t>(c.slot)]) {
                     wav->write(c.data, c.length);
                 } else {
@@ -209,6 +217,50 @@ std::string DemuxFrameCountLine(std::int64_t count, int slot, char timeSeparator
     return std::to_string(count) + " frames (" + FormatHms(count / 23.976, timeSeparator) +
            " s) count in video stream " + std::to_string(slot) + ".";
 }
+
+namespace {
+
+// Each written stream's start against the earliest start among them: video and audio from the
+// first time stamp written to their files, subpictures from the time base their captions count
+// from.
+template <typename Planned>
+std::vector<StreamDelay> Delays(Engine& engine, const std::vector<Planned>& planned,
+                                const DemuxWriter& writer) {
+    std::vector<std::pair<const Planned*, std::uint64_t>> starts;
+    for (const Planned& p : planned) {
+        std::optional<std::uint64_t> first;
+        if (p.kind == BoxKind::Video) first = writer.firstVideoPts(p.slot);
+        if (p.kind == BoxKind::Audio) {
+            first = writer.firstAudioPts(p.slot);
+            // LPCM written before the first time stamp starts the file that much earlier.
+            const analysers::StreamInfo& info =
+                engine.disc.Reports.audio[static_cast<std::size_t>(p.slot)].info;
+            const std::int64_t bytesPerSecond =
+                std::int64_t{info.sampleRate} * info.channels * info.bitsPerSample / 8;
+            const std::int64_t before = writer.audioBytesBefore(p.slot);
+            if (first && info.codec == "pcm_dvd" && bytesPerSecond > 0 && before > 0) {
+                const auto ticks = static_cast<std::uint64_t>(before * 90000 / bytesPerSecond);
+                first = *first > ticks ? *first - ticks : 0;
+            }
+        }
+        if (p.kind == BoxKind::Sub && !p.path.ends_with(".idx") &&
+            engine.disc.MinPts != kNoFirstPts)
+            first = engine.disc.MinPts;
+        if (first) starts.emplace_back(&p, *first);
+    }
+    std::vector<StreamDelay> delays;
+    if (starts.empty()) return delays;
+    std::uint64_t zero = starts.front().second;
+    for (const auto& [p, start] : starts)
+        zero = std::min(zero, start);
+    for (const auto& [p, start] : starts) {
+        delays.push_back({p->path, engine.host().caption(p->kind, p->slot),
+                          static_cast<double>(start - zero) / 90.0});
+    }
+    return delays;
+}
+
+}  // namespace
 
 RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
     RunHost& host = engine.host();
@@ -318,6 +370,11 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         });
         for (auto& subpictures : outputs.subpictures) {
             if (subpictures) subpictures->finish();
+        }
+        outcome.delays = Delays(engine, planned, writer);
+        for (const StreamDelay& delay : outcome.delays) {
+            host.log(delay.caption);
+            host.log("   Delay = " + std::to_string(std::llround(delay.milliseconds)) + " ms");
         }
         outcome.files = scope.closeOutputs();
     });

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,19 @@ public:
     void chunk(const PayloadChunk& chunk, std::uint32_t& ptsReg) override;
     // The audio slot's stream goes through `wav` (which writes to the slot's file) as WAV.
     void convertToWav(int slot, WavOutput* wav) { wav_[static_cast<std::size_t>(slot)] = wav; }
+    // The time stamp of the first packet with one written to each video and audio file (all 33
+    // bits); none for a file that got none.
+    std::optional<std::uint64_t> firstVideoPts(int slot) const {
+        return firstVideo_[static_cast<std::size_t>(slot)];
+    }
+    std::optional<std::uint64_t> firstAudioPts(int slot) const {
+        return firstAudio_[static_cast<std::size_t>(slot)];
+    }
+    // The bytes written to an audio file before its first time stamp: a file that starts
+    // mid-stream holds samples from before it.
+    std::int64_t audioBytesBefore(int slot) const {
+        return audioBytesBefore_[static_cast<std::size_t>(slot)];
+    }
     // The subpicture slot's units go through `output` (PGS or VobSub) instead of "SP" records.
     void convertSubpictures(int slot, SubpictureOutput* output) {
         subOut_[static_cast<std::size_t>(slot)] = output;
@@ -42,6 +56,9 @@ private:
     std::array<OutputFile*, 16> sub_;
     std::array<WavOutput*, 16> wav_{};
     std::array<SubpictureOutput*, 16> subOut_{};
+    std::array<std::optional<std::uint64_t>, 2> firstVideo_{};
+    std::array<std::optional<std::uint64_t>, 16> firstAudio_{};
+    std::array<std::int64_t, 16> audioBytesBefore_{};
     StreamInventory selected_;
     // The join of two files: the offset added to the current file's time stamps, the highest
     // time stamp (offset included) of the files before, and the shortest step between two

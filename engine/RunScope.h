@@ -17,8 +17,17 @@ struct WrittenFile {
     std::int64_t size = 0;
 };
 
+// When a demultiplexed stream starts, against the earliest start of the streams written: what a
+// muxer must delay it by to keep them in sync.
+struct StreamDelay {
+    std::string path;
+    std::string caption;
+    double milliseconds = 0;
+};
+
 struct RunOutcome {
     std::vector<WrittenFile> files;
+    std::vector<StreamDelay> delays;  // demux: one per stream file with a known start
     bool stoppedEarly = false;
     FrameCounts frames{};
 };

@@ -83,6 +83,19 @@ TEST_F(DemuxTest, EachKindLosesItsHeaderBytesAndNothingElse) {
         "Creating " + dir.path("out/FEATURE_1.MLP.stream.02.mpa"),
         "Creating " + dir.path("out/FEATURE_1.DTSHD.stream.03.mpa"),
         "Creating " + dir.path("out/FEATURE_1.DD+.stream.04.mpa"),
+        // Each stream's start against the earliest (the audio's 0x1000); DD+ has no time stamp.
+        "VC-1.stream.0",
+        "   Delay = 48 ms",
+        "MPEG-2.stream.1",
+        "   Delay = 46 ms",
+        "DD.stream.00",
+        "   Delay = 0 ms",
+        "LPCM.stream.01",
+        "   Delay = 0 ms",
+        "MLP.stream.02",
+        "   Delay = 0 ms",
+        "DTSHD.stream.03",
+        "   Delay = 0 ms",
         "Done.",
         "",
     };
@@ -286,6 +299,44 @@ TEST_F(DemuxTest, AFullDiskEndsTheRunAndNamesTheIncompleteFiles) {
 TEST(DemuxFrameCountLineTest, DurationsAt23976FramesASecond) {
     EXPECT_EQ(DemuxFrameCountLine(86400, 0), "86400 frames (1:00:03 s) count in video stream 0.");
     EXPECT_EQ(DemuxFrameCountLine(24, 1), "24 frames (0:00:01 s) count in video stream 1.");
+}
+
+}  // namespace
+}  // namespace strandis::test
+
+namespace strandis::test {
+namespace {
+
+// Each stream's start against the earliest: the first time stamp written to its file (a video
+// packet without one before it does not count), LPCM pulled earlier by the samples written
+// before its first time stamp; subpictures from their time base.
+TEST_F(DemuxTest, DelaysCountFromTheEarliestStartWritten) {
+    PsBuilder ps;
+    // 16-bit stereo at 48 kHz: 192 bytes before the first time stamp are 1 ms, 90 ticks.
+    const Bytes header{0xA1, 0x01, 0x00, 0x00, 0x00, 0x01, 0x80};
+    Bytes early = header;
+    const Bytes samples = Counting(192);
+    early.insert(early.end(), samples.begin(), samples.end());
+    ps.pack()
+        .video(0xE0, Counting(100, 1))  // no time stamp: mid-stream
+        .private1(early)                // LPCM without a time stamp
+        .audio(0x80, Counting(100, 2), 0x1000)
+        .video(0xE0, Counting(100, 3), 0x2000)
+        .audio(0xA1, Counting(96, 4), 0x1200)
+        .subpicture(0x20, Counting(10, 5), 0x3000);
+    useOutputFolder();
+    const RunOutcome outcome = detectAndDemux(save(ps));
+    std::map<std::string, double> delays;
+    for (const StreamDelay& delay : outcome.delays)
+        delays[delay.caption] = delay.milliseconds;
+    EXPECT_EQ(delays.size(), 4u);
+    EXPECT_DOUBLE_EQ(delays["DD.stream.00"], 0.0);
+    EXPECT_DOUBLE_EQ(delays["MPEG-2.stream.0"], 0x1000 / 90.0);
+    EXPECT_DOUBLE_EQ(delays["LPCM.stream.01"], (0x1200 - 90 - 0x1000) / 90.0);
+    EXPECT_DOUBLE_EQ(delays["Subpicture.00"], 0.0);  // its captions count from 0x1000
+    const auto at = std::find(host.lines.begin(), host.lines.end(), "MPEG-2.stream.0");
+    ASSERT_NE(at, host.lines.end());
+    EXPECT_EQ(*(at + 1), "   Delay = 46 ms");
 }
 
 }  // namespace

@@ -408,6 +408,51 @@ TEST_F(InteropTest, ChapterFilesAreReadByMkvmerge) {
     }
 }
 
+// The delays a demux reports are where ffprobe says the streams start in the source, against the
+// earliest of them, for an ffmpeg-made VOB whose audio starts a few milliseconds before its
+// video, and for the same cut at a pack boundary in mid-stream (as a VTS_nn_2.VOB is).
+TEST_F(InteropTest, DemuxDelaysAreTheSourcesStartTimes) {
+    needFfmpeg();
+    const Bytes whole = LoadFile(Fixture("pal.VOB"));
+    const std::size_t cut = (whole.size() / 2048 / 2) * 2048;
+    SaveFile(dir.path("cut.VOB"),
+             Bytes(whole.begin() + static_cast<std::ptrdiff_t>(cut), whole.end()));
+    std::filesystem::copy_file(Fixture("pal.VOB"), dir.path("pal.VOB"));
+    for (const char* name : {"pal.VOB", "cut.VOB"}) {
+        SCOPED_TRACE(name);
+        const std::string source = dir.path(name);
+        const ShellRun run = Shell(std::string(STRANDIS_CLI) +
+                                   " demux --json --streams v0,a0,a1 '" + source + "' 2>/dev/null");
+        ASSERT_EQ(run.exitCode, 0);
+        const auto report = nlohmann::json::parse(run.out);
+        const auto probe = nlohmann::json::parse(
+            Shell("ffprobe -v error -show_streams -of json '" + source + "'").out);
+        std::map<std::string, double> starts;  // by ffprobe's id
+        for (const auto& s : probe["streams"])
+            starts[s["id"]] = std::stod(s["start_time"].get<std::string>());
+        // The streams written, by their captions: the cut file meets its LPCM first, which then
+        // takes audio slot 0.
+        const std::map<std::string, std::string> ids{{"MPEG-2.stream.0", "0x1e0"},
+                                                     {"DD.stream.00", "0x80"},
+                                                     {"LPCM.stream.00", "0xa0"},
+                                                     {"DD.stream.01", "0x81"}};
+        std::vector<std::pair<double, double>> written;  // ours, ffprobe's start
+        for (const auto& file : report["files"]) {
+            const std::string path = file["path"];
+            for (const auto& [caption, id] : ids) {
+                if (path.find("." + caption + ".") != std::string::npos)
+                    written.emplace_back(file["delay_ms"].get<double>(), starts.at(id));
+            }
+        }
+        ASSERT_EQ(written.size(), 3u);
+        double earliest = 1e9;
+        for (const auto& [ours, theirs] : written)
+            earliest = std::min(earliest, theirs);
+        for (const auto& [ours, theirs] : written)
+            EXPECT_NEAR(ours, (theirs - earliest) * 1000.0, 1.0);
+    }
+}
+
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
     for (const char* name :
          {"mix.VOB", "pal.VOB", "dts.VOB"}) {  // avc.VOB is shorter than one block
