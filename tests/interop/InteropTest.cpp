@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 #include "testkit/PsBuilder.h"
 #include "tests/support/ScanHelpers.h"
@@ -451,6 +452,97 @@ TEST_F(InteropTest, DemuxDelaysAreTheSourcesStartTimes) {
         for (const auto& [ours, theirs] : written)
             EXPECT_NEAR(ours, (theirs - earliest) * 1000.0, 1.0);
     }
+}
+
+// "mkv": a Matroska file from an ffmpeg-made VOB and a playlist with a decoy first title: the
+// playlist's names, languages, forced flag, order, title and chapters, and every track starting
+// where ffprobe says it starts in the source (mkvmerge keeps whole milliseconds).
+TEST_F(InteropTest, MkvMakesThePlayableFileWithThePlaylistsFacts) {
+    needFfmpeg();
+    if (!Installed("mkvmerge")) GTEST_SKIP() << "mkvmerge is not installed";
+    const std::string source = dir.path("mix.VOB");
+    std::filesystem::copy_file(Fixture("mix.VOB"), source);
+    const std::string playlist = R"(<Playlist displayName="Disc"><MediaAttributeList>
+<VideoAttributeItem index="1" codec="MPEG-2"/><AudioAttributeItem index="1" codec="DD" channels="6"/>
+<AudioAttributeItem index="2" codec="LPCM" channels="2"/><SubpictureAttributeItem index="1" codec="2bitRLE"/>
+</MediaAttributeList><TitleSet timeBase="60fps" defaultLanguage="en">
+<Title id="Menu" displayName="Menu" titleDuration="00:00:02:00"><PrimaryAudioVideoClip src="MENU.MAP"/></Title>
+<Title id="Main" displayName="The Mix" titleDuration="00:00:02:00"><PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/mix.MAP">
+<Video track="1" mediaAttr="1"/>
+<Audio track="1" streamNumber="2" mediaAttr="2" description="Music" langcode="fr:00"/>
+<Audio track="2" streamNumber="1" mediaAttr="1" description="Surround" langcode="en:00"/>
+<Subtitle track="1" streamNumber="2" mediaAttr="1" description="Signs" langcode="de:00" forced="true"/>
+<Subtitle track="2" streamNumber="1" mediaAttr="1" description="Full" langcode="de:00"/>
+</PrimaryAudioVideoClip><ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="Start"/>
+<Chapter titleTimeBegin="00:00:01:30" displayName="Half"/></ChapterList></Title></TitleSet></Playlist>)";
+    SaveFile(dir.path("VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    const ShellRun run = Shell(std::string(STRANDIS_CLI) + " mkv --json --playlist '" +
+                               dir.path("VPLST000.XPL") + "' '" + source + "' 2>&1");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const std::string mkv = dir.path("mix.mkv");
+    ASSERT_TRUE(std::filesystem::exists(mkv));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.root()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".strandis-", 0), std::string::npos);
+
+    const auto info = nlohmann::json::parse(Shell("mkvmerge -J '" + mkv + "'").out);
+    EXPECT_EQ(info["container"]["properties"]["title"], "The Mix");
+    EXPECT_EQ(info["chapters"][0]["num_entries"], 2);
+    const std::vector<std::tuple<std::string, std::string, std::string, bool>> expected{
+        {"MPEG-1/2", "", "und", false},
+        {"PCM", "Music", "fre", false},
+        {"AC-3", "Surround", "eng", false},
+        {"HDMV PGS", "Signs", "ger", true},
+        {"HDMV PGS", "Full", "ger", false}};
+    ASSERT_EQ(info["tracks"].size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const auto& track = info["tracks"][k];
+        const auto& [codec, name, language, forced] = expected[k];
+        EXPECT_EQ(track["codec"], codec) << k;
+        if (!name.empty()) EXPECT_EQ(track["properties"]["track_name"], name) << k;
+        EXPECT_EQ(track["properties"]["language"], language) << k;
+        EXPECT_EQ(track["properties"].value("forced_track", false), forced) << k;
+    }
+    EXPECT_TRUE(info["tracks"][1]["properties"]["default_track"].get<bool>());
+    EXPECT_FALSE(info["tracks"][2]["properties"]["default_track"].get<bool>());
+
+    // Start times: the source's, less the earliest audio or video start.
+    const auto probe = [](const std::string& file) {
+        return nlohmann::json::parse(
+            Shell("ffprobe -v error -show_streams -of json '" + file + "'").out)["streams"];
+    };
+    std::map<std::string, double> sourceStarts;
+    double earliest = 1e9;
+    for (const auto& s : probe(source)) {
+        sourceStarts[s["id"]] = std::stod(s["start_time"].get<std::string>());
+        if (s["id"] == "0x1e0" || s["id"] == "0x80" || s["id"] == "0xa1")
+            earliest = std::min(earliest, sourceStarts[s["id"]]);
+    }
+    const std::vector<std::string> ids{"0x1e0", "0xa1", "0x80", "0x21", "0x20"};
+    const auto mkvStreams = probe(mkv);
+    ASSERT_EQ(mkvStreams.size(), ids.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        EXPECT_NEAR(std::stod(mkvStreams[k]["start_time"].get<std::string>()),
+                    sourceStarts[ids[k]] - earliest, 0.001)
+            << ids[k];
+    }
+    const auto chapters = nlohmann::json::parse(
+        Shell("ffprobe -v error -show_chapters -of json '" + mkv + "'").out)["chapters"];
+    ASSERT_EQ(chapters.size(), 2u);
+    EXPECT_NEAR(std::stod(chapters[1]["start_time"].get<std::string>()), 1.5, 0.001);
+
+    // What fails says so and leaves no Matroska file under the final name.
+    const ShellRun again = Shell(std::string(STRANDIS_CLI) + " mkv '" + source + "' 2>&1");
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_NE(again.out.find("exists already"), std::string::npos);
+    const ShellRun noFolder = Shell(std::string(STRANDIS_CLI) + " mkv -o '" +
+                                    dir.path("none/x.mkv") + "' '" + source + "' 2>&1");
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_NE(noFolder.out.find("its folder does not exist"), std::string::npos);
+    const ShellRun noMkvmerge = Shell("PATH=/nonexistent " + std::string(STRANDIS_CLI) +
+                                      " mkv -o '" + dir.path("y.mkv") + "' '" + source + "' 2>&1");
+    EXPECT_EQ(noMkvmerge.exitCode, 1);
+    EXPECT_NE(noMkvmerge.out.find("mkvmerge is not installed"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("y.mkv")));
 }
 
 TEST_F(InteropTest, TheSystemHeaderBoundsAreReported) {
