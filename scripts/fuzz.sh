@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(scan_check scan_demux rebuild xpl analysers)
+[ ${#targets[@]} -gt 0 ] || targets=(scan_check scan_demux rebuild xpl analysers outputs)
 
 scripts/setup.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -19,7 +19,7 @@ cmake --build build-fuzz --parallel
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{scan_check,scan_demux,rebuild,xpl,analysers} build-fuzz/es build-fuzz/findings build-fuzz/logs
+mkdir -p "$seeds"/{scan_check,scan_demux,rebuild,xpl,analysers,outputs} build-fuzz/es build-fuzz/findings build-fuzz/logs
 streams=(build/samples/HVDVD_TS/FEATURE_1.EVO tests/interop/fixtures/*.VOB)
 n=0
 for stream in "${streams[@]}"; do
@@ -36,6 +36,15 @@ for es in build-fuzz/es/*; do
     { printf "\\x0$reader\\x00\\x7f\\x00\\x01\\x20\\x10\\x00\\x01\\x00"; head -c 3000 "$es"; } > "$seeds/analysers/$(basename "$es")-$reader"
   done
 done
+
+# The converters: DVD subpicture units as the demux writes them in records (the unit follows a
+# 10-byte record header), LPCM, and playlist lines.
+build/strandis-cli demux --streams s0,s1 -o build-fuzz/es tests/interop/fixtures/mix.VOB >/dev/null
+for sup in build-fuzz/es/mix.*.sup; do
+  python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); n=(d[10]<<8)|d[11]; sys.stdout.buffer.write(b"\0\0\0\0"+d[10:10+n])' "$sup" > "$seeds/outputs/$(basename "$sup")"
+done
+{ printf '\x01\x01\x02\x07'; head -c 4096 /dev/urandom; } > "$seeds/outputs/lpcm"
+{ printf '\x02\x3c\x00\x00'; cat build/samples/ADV_OBJ/VPLST000.XPL; } > "$seeds/outputs/title"
 
 run() {
   local target=$1
