@@ -13,13 +13,14 @@
 #include <sstream>
 #include <string>
 
-#include "cli/Chapters.h"
 #include "cli/CliHost.h"
-#include "cli/Mkv.h"
 #include "cli/StreamList.h"
 #include "common/RunError.h"
+#include "engine/Chapters.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
+#include "engine/MatroskaRun.h"
+#include "engine/Mkv.h"
 #include "engine/OutputNames.h"
 #include "engine/PathRules.h"
 #include "engine/RebuildRun.h"
@@ -417,7 +418,7 @@ int RunMkv(const MkvFlags& flags) {
     std::string error;
     const auto keys = ParseStreams(flags.write.streams, error);
     if (!flags.write.streams.empty() && !keys) return Fail(common, error, kExitUsage);
-    const std::optional<std::string> mkvmerge = strandis::cli::FindMkvmerge();
+    const std::optional<std::string> mkvmerge = strandis::FindMkvmerge();
     if (!mkvmerge) {
         return Fail(common,
                     "mkvmerge is not installed: the Matroska step needs it (Debian package "
@@ -427,10 +428,6 @@ int RunMkv(const MkvFlags& flags) {
     Session session(file, flags.write.scan);
     CliHost& host = session.host;
     strandis::Engine& engine = session.engine;
-    std::string temp;
-    const auto keepTemp = [&] {
-        if (!temp.empty()) host.log("The demultiplexed streams stay in " + temp);
-    };
     try {
         const strandis::DetectionResult detected = strandis::RunDetection(engine, file);
         host.finishProgress();
@@ -440,201 +437,75 @@ int RunMkv(const MkvFlags& flags) {
         }
         if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
 
-        // The output and, beside it, the folder the streams are demultiplexed into.
-        const std::string base = engine.disc.OutputBase;
-        const fs::path output = flags.output.empty()
-                                    ? fs::path(strandis::ExtractFilePath(file)) / (base + ".mkv")
-                                    : fs::path(flags.output);
-        const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-        std::error_code fsError;
-        if (!fs::is_directory(folder, fsError))
-            return Fail(common,
-                        "Cannot write \"" + output.string() + "\": its folder does not exist.",
-                        kExitFailed);
-        if (fs::exists(output, fsError))
-            return Fail(common,
-                        "\"" + output.string() + "\" exists already; it is not overwritten.",
-                        kExitFailed);
-        std::string pattern = (folder / (".strandis-" + base + "-XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            return Fail(
-                common,
-                "Cannot create a folder in \"" + folder.string() + "\". " + std::strerror(errno),
-                kExitFailed);
-        temp = pattern;
-
-        // The playlist's title: names, languages, chapters. Its marks on the inventory are not
-        // wanted here: the detection's streams are written.
-        strandis::playlist::TitleInfo title;
+        // The playlist's title. Its marks on the inventory are not wanted here: the detection's
+        // streams are written.
+        strandis::MatroskaRequest request;
+        request.output = flags.output;
+        request.mkvmerge = *mkvmerge;
         if (!flags.playlist.empty()) {
             const strandis::StreamInventory ids = engine.disc.StreamIds;
             strandis::playlist::AttributeLabels labels;
-            title = strandis::RunXpl(engine, flags.playlist, labels).title;
+            request.title = strandis::RunXpl(engine, flags.playlist, labels).title;
             engine.disc.StreamIds = ids;
         }
-        const auto describe = [&title](BoxKind kind,
-                                       int slot) -> const strandis::playlist::TrackInfo* {
-            for (const strandis::playlist::TrackInfo& track : title.tracks) {
-                const bool same =
-                    (kind == BoxKind::Video &&
-                     track.kind == strandis::playlist::TrackKind::Video) ||
-                    (kind == BoxKind::Audio &&
-                     track.kind == strandis::playlist::TrackKind::Audio) ||
-                    (kind == BoxKind::Sub && track.kind == strandis::playlist::TrackKind::Subtitle);
-                if (same && track.streamNumber == slot + 1) return &track;
-            }
-            return nullptr;
-        };
-
         std::vector<BoxKey> ticked;
         if (flags.write.streams.empty()) {
             for (int slot = 0; slot < 2; ++slot)
                 ticked.push_back({BoxKind::Video, slot});
             for (int slot = 0; slot < 16; ++slot)
-                ticked.push_back({BoxKind::Audio, slot});
-            for (int slot = 0; slot < 16; ++slot)
-                ticked.push_back({BoxKind::Sub, slot});
+                ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
         } else {
             for (const auto& [text, key] : *keys) {
-                if (!BoxOf(detected.boxes, key).enabled) {
-                    keepTemp();
+                if (!BoxOf(detected.boxes, key).enabled)
                     return Fail(common, "--streams: no stream was detected for the box " + text,
                                 kExitUsage);
-                }
                 ticked.push_back(key);
             }
         }
-        std::vector<std::pair<BoxKey, std::string>> boxes;  // with their captions
+        // Each box captioned as the playlist labels its track, as "Read XPL" does in the window.
         for (const BoxKey key : ticked) {
             const strandis::StreamBox& box = BoxOf(detected.boxes, key);
             if (!box.enabled) continue;
-            const auto* track = describe(key.kind, key.slot);
-            const std::string caption =
-                track != nullptr && !track->label.empty() ? track->label : box.caption;
+            std::string caption = box.caption;
+            for (const auto& track : request.title.tracks) {
+                const bool same = (key.kind == BoxKind::Video &&
+                                   track.kind == strandis::playlist::TrackKind::Video) ||
+                                  (key.kind == BoxKind::Audio &&
+                                   track.kind == strandis::playlist::TrackKind::Audio) ||
+                                  (key.kind == BoxKind::Sub &&
+                                   track.kind == strandis::playlist::TrackKind::Subtitle);
+                if (same && track.streamNumber == key.slot + 1 && !track.label.empty())
+                    caption = track.label;
+            }
             host.setTicked(key.kind, key.slot, true);
             host.setCaption(key.kind, key.slot, caption);
-            boxes.emplace_back(key, caption);
         }
-        host.setOutput(temp, flags.write.extensions);
-        host.setOption(Option::LpcmWav, true);
-        host.setSubFormat(strandis::SubFormat::Pgs);
-        const strandis::RunOutcome outcome = strandis::RunDemux(engine, file);
+        host.setOutput({}, flags.write.extensions);
+        const strandis::MatroskaOutcome made = strandis::RunMatroska(engine, file, request);
         host.finishProgress();
-        if (strandis::cli::g_interrupted != 0) {
-            keepTemp();
-            std::cerr << "Interrupted: no Matroska file was made.\n";
-            return kExitInterrupted;
-        }
-
-        strandis::cli::MkvPlan plan;
-        plan.mkvmerge = *mkvmerge;
-        plan.output = output.string();
-        plan.partial = (folder / ("." + output.filename().string() + ".partial")).string();
-        plan.title = title.name;
-        if (!title.chapters.empty()) {
-            plan.chapters = temp + "/chapters.xml";
-            std::ofstream chapters(plan.chapters, std::ios::binary);
-            chapters << strandis::cli::MatroskaChapters(title);
-            if (!chapters) plan.chapters.clear();
-        }
-        // The tracks: the playlist's order first, then the other streams in box order.
-        std::vector<strandis::cli::MkvTrack> tracks;
-        for (const auto& [key, caption] : boxes) {
-            const std::string prefix = strandis::OutputPrefix(temp, file, base) + "." +
-                                       strandis::FileNamePart(caption) + ".";
-            for (const strandis::WrittenFile& written : outcome.files) {
-                if (written.path.rfind(prefix, 0) != 0 || written.path.ends_with(".idx")) continue;
-                const auto* track = describe(key.kind, key.slot);
-                if (key.kind == BoxKind::Sub &&
-                    engine.disc.Reports.sub[static_cast<std::size_t>(key.slot)]
-                            .info.subpictureBits != 2) {
-                    host.log(caption +
-                             " is left out of the Matroska file: HD DVD subpictures are not "
-                             "converted.");
-                    continue;
-                }
-                strandis::cli::MkvTrack t{
-                    written.path,
-                    key.kind,
-                    key.slot,
-                    track != nullptr && !track->description.empty() ? track->description : caption,
-                    track != nullptr ? track->language : std::string(),
-                    track != nullptr && track->forced,
-                    0};
-                for (const strandis::StreamDelay& delay : outcome.delays) {
-                    if (delay.path == written.path) t.delayMs = delay.milliseconds;
-                }
-                tracks.push_back(t);
-            }
-        }
-        std::size_t placed = 0;
-        for (const strandis::playlist::TrackInfo& info : title.tracks) {
-            for (std::size_t k = placed; k < tracks.size(); ++k) {
-                if (describe(tracks[k].kind, tracks[k].slot) == &info) {
-                    std::rotate(tracks.begin() + static_cast<std::ptrdiff_t>(placed),
-                                tracks.begin() + static_cast<std::ptrdiff_t>(k),
-                                tracks.begin() + static_cast<std::ptrdiff_t>(k) + 1);
-                    ++placed;
-                    break;
-                }
-            }
-        }
-        plan.tracks = tracks;
-        if (plan.tracks.empty()) {
-            keepTemp();
-            std::cerr << "Nothing was written.\n";
-            return kExitNothingWritten;
-        }
-        host.log("mkvmerge: " + strandis::cli::ShellLine(strandis::cli::MkvmergeArguments(plan)));
-        const strandis::cli::MkvResult muxed =
-            strandis::cli::RunMkvmerge(plan, host, strandis::cli::g_interrupted);
-        host.finishProgress();
-        for (const std::string& line : muxed.messages)
-            host.log("mkvmerge: " + line);
-        if (muxed.interrupted || muxed.exitCode >= 2 || muxed.exitCode < 0) {
-            fs::remove(plan.partial, fsError);
-            keepTemp();
-            if (muxed.interrupted) {
-                std::cerr << "Interrupted: no Matroska file was made.\n";
-                return kExitInterrupted;
-            }
-            std::string message = "mkvmerge failed";
-            for (const std::string& line : muxed.messages) {
-                if (line.rfind("Error:", 0) == 0) message += ": " + line.substr(7);
-            }
-            return Fail(common, message + ".", kExitFailed);
-        }
-        fs::rename(plan.partial, plan.output, fsError);
-        if (fsError) {
-            keepTemp();
-            return Fail(common,
-                        "Cannot rename \"" + plan.partial + "\" to \"" + plan.output + "\". " +
-                            fsError.message(),
-                        kExitFailed);
-        }
-        if (muxed.exitCode == 1) host.log("mkvmerge finished with warnings (above).");
-        fs::remove_all(temp, fsError);
-        host.log("Written " + plan.output);
         if (common.json) {
-            Json tracksJson = Json::array();
-            for (const auto& t : plan.tracks) {
-                tracksJson.push_back({{"source", fs::path(t.path).filename().string()},
-                                      {"name", t.name},
-                                      {"language", t.language},
-                                      {"forced", t.forced},
-                                      {"delay_ms", std::round(t.delayMs * 1000.0) / 1000.0}});
+            Json tracks = Json::array();
+            for (const strandis::MkvTrack& t : made.tracks) {
+                tracks.push_back({{"source", fs::path(t.path).filename().string()},
+                                  {"name", t.name},
+                                  {"language", t.language},
+                                  {"forced", t.forced},
+                                  {"delay_ms", std::round(t.delayMs * 1000.0) / 1000.0}});
             }
             std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
-                               {"output", plan.output},
-                               {"tracks", tracksJson},
-                               {"command", strandis::cli::MkvmergeArguments(plan)},
-                               {"mkvmerge_exit_code", muxed.exitCode},
+                               {"output", made.output},
+                               {"tracks", tracks},
+                               {"command", made.command},
+                               {"mkvmerge_exit_code", made.mkvmergeExitCode},
                                {"log", host.plainLog()}})
                       << '\n';
         }
     } catch (const strandis::RunError& runError) {
         host.finishProgress();
-        keepTemp();
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted: " << runError.what() << '\n';
+            return kExitInterrupted;
+        }
         return Fail(common, runError.what(), kExitFailed);
     }
     return kExitOk;
@@ -679,8 +550,8 @@ Json TitleJson(const strandis::playlist::TitleInfo& title) {
 std::optional<std::string> WriteChapters(const XplFlags& flags,
                                          const strandis::playlist::TitleInfo& title) {
     if (title.chapters.empty()) return "The title \"" + title.name + "\" has no chapters.";
-    const std::string text = flags.chapterFormat == "ogm" ? strandis::cli::OgmChapters(title)
-                                                          : strandis::cli::MatroskaChapters(title);
+    const std::string text = flags.chapterFormat == "ogm" ? strandis::OgmChapters(title)
+                                                          : strandis::MatroskaChapters(title);
     std::ofstream out(flags.chapters, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();

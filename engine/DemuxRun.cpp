@@ -48,10 +48,13 @@ struct Outputs {
 // The WAV format of the LPCM stream in an audio slot, from what the detection read of it;
 // nothing for another codec, and a log line for LPCM that cannot be written as WAV.
 std::optional<WavOutput::Format> WavFormat(Engine& engine, int slot) {
-    const std::int32_t id = engine.disc.StreamIds.audio(slot);
-    const IdRange* range = FindInventoryRange(StreamKind::Audio, id);
+    // By what the detection read: the playlist may have put its marks in the inventory since.
     const bool aob = IsAobPath(engine.host().sourcePath());
-    if (range == nullptr || range->codec != Codec::Lpcm || (aob && id == 0xA1)) return {};
+    if (engine.disc.Reports.audio[static_cast<std::size_t>(slot)].info.codec != "pcm_dvd") {
+        const std::int32_t id = engine.disc.StreamIds.audio(slot);
+        const IdRange* range = FindInventoryRange(StreamKind::Audio, id);
+        if (range == nullptr || range->codec != Codec::Lpcm || (aob && id == 0xA1)) return {};
+    }
     const StreamReport& report = engine.disc.Reports.audio[static_cast<std::size_t>(slot)];
     const analysers::StreamInfo& info = report.info;
     WavOutput::Format format;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 #include "engine/RunScope.h"
 #include "playlist/Xpl.h"
 
-namespace strandis::cli {
+namespace strandis {
 
 // The full path of mkvmerge on PATH; nothing when it is not installed.
 std::optional<std::string> FindMkvmerge();
@@ -46,8 +47,8 @@ struct MkvResult {
     std::vector<std::string> messages;  // its lines other than progress
 };
 
-// Runs mkvmerge in GUI mode, its "#GUI#progress N%" lines as the host's progress; stops it when
-// `stop` says so at a progress line or a message.
-MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const volatile int& stop);
+// Runs mkvmerge in GUI mode, its "#GUI#progress N%" lines as the host's progress (where the front
+// end also handles its events); stops it when `stopped` says so after a line.
+MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const std::function<bool()>& stopped);
 
-}  // namespace strandis::cli
+}  // namespace strandis

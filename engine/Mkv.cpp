@@ -1,4 +1,4 @@
-#include "cli/Mkv.h"
+#include "engine/Mkv.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace strandis::cli {
+namespace strandis {
 
 std::optional<std::string> FindMkvmerge() {
     const char* path = std::getenv("PATH");
@@ -72,7 +72,7 @@ std::string ShellLine(const std::vector<std::string>& arguments) {
     return line;
 }
 
-MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const volatile int& stop) {
+MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const std::function<bool()>& stopped) {
     MkvResult result;
     std::vector<std::string> args = MkvmergeArguments(plan);
     std::vector<char*> argv;
@@ -115,7 +115,7 @@ MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const volatile int& st
                    line.rfind("#GUI#end_scanning", 0) != 0) {
             result.messages.push_back(line.rfind("#GUI#", 0) == 0 ? line.substr(5) : line);
         }
-        if (stop != 0 && !result.interrupted) {
+        if (!result.interrupted && stopped()) {
             result.interrupted = true;
             ::kill(pid, SIGTERM);
         }
@@ -125,8 +125,8 @@ MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const volatile int& st
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 2;
-    if (stop != 0) result.interrupted = true;
+    if (stopped()) result.interrupted = true;
     return result;
 }
 
-}  // namespace strandis::cli
+}  // namespace strandis

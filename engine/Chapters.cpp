@@ -1,10 +1,10 @@
-#include "cli/Chapters.h"
+#include "engine/Chapters.h"
 
 #include <cstdio>
 #include <pugixml.hpp>
 #include <sstream>
 
-namespace strandis::cli {
+namespace strandis {
 
 std::string ClockTime(std::int64_t ns, int digits) {
     std::int64_t unit = 1;
@@ -63,4 +63,4 @@ std::string OgmChapters(const playlist::TitleInfo& title) {
     return text;
 }
 
-}  // namespace strandis::cli
+}  // namespace strandis
