@@ -28,6 +28,7 @@
 #include "app/JpegImage.h"
 #include "app/Main.h"
 #include "app/StreamCheckBox.h"
+#include "engine/Mkv.h"
 
 namespace strandis::app {
 
@@ -102,6 +103,8 @@ constexpr Control kControls[] = {
      "Demux writes LPCM audio as WAV files, which players and muxers read", 0},
     {"cbSubPgs", Kind::Option, Area::Options, 6, 0, 1, "Subpictures as &PGS",
      "Demux writes DVD subpictures as PGS (.sup) files, which players and muxers read", 0},
+    {"cbMkv", Kind::Option, Area::Options, 7, 0, 1, "Demux into a &Matroska file (mkvmerge)",
+     "Demux ends with one Matroska file of the ticked streams, named by the playlist read", 0},
 };
 
 // The labels' buddies: the field a label's mnemonic moves to.
@@ -542,6 +545,11 @@ void TfMain::bindControls() {
     cbDetails = control<QCheckBox>("cbDetails");
     cbLpcmWav = control<QCheckBox>("cbLpcmWav");
     cbSubPgs = control<QCheckBox>("cbSubPgs");
+    cbMkv = control<QCheckBox>("cbMkv");
+    if (!FindMkvmerge()) {
+        cbMkv->setEnabled(false);
+        cbMkv->setToolTip("mkvmerge is not installed (Debian package mkvtoolnix)");
+    }
     // A page's tool-tip shows on its boxes too, except on the first subpicture box.
     for (std::size_t k = 1; k < cbSub.size(); ++k)
         cbSub[k]->setPlainTip("Check the desired subpicture streams");

@@ -30,6 +30,7 @@
 #include "app/StreamCheckBox.h"
 #include "common/RunError.h"
 #include "engine/Markup.h"
+#include "engine/MatroskaRun.h"
 #include "engine/RebuildRun.h"
 #include "engine/XplRun.h"
 
@@ -305,7 +306,7 @@ void TfMain::bCheckClick() {
     endRun();
 }
 
-void TfMain::writingRun(RunOutcome (*run)(Engine&, const std::string&)) {
+void TfMain::writingRun(const std::function<void(Engine&, const std::string&)>& run) {
     if (running_) return;
     beginRun();
     PageControl->setCurrentIndex(0);
@@ -324,11 +325,20 @@ void TfMain::writingRun(RunOutcome (*run)(Engine&, const std::string&)) {
 }
 
 void TfMain::bDemuxClick() {
-    writingRun(&RunDemux);
+    if (cbMkv->isEnabled() && cbMkv->isChecked()) {
+        // The ticked streams into one Matroska file, named and ordered by the playlist read.
+        MatroskaRequest request;
+        request.title = xplTitle_;
+        writingRun([&request](Engine& engine, const std::string& source) {
+            RunMatroska(engine, source, request);
+        });
+        return;
+    }
+    writingRun([](Engine& engine, const std::string& source) { RunDemux(engine, source); });
 }
 
 void TfMain::bRebuildClick() {
-    writingRun(&RunRebuild);
+    writingRun([](Engine& engine, const std::string& source) { RunRebuild(engine, source); });
 }
 
 void TfMain::bReadXPLClick() {
@@ -340,6 +350,7 @@ void TfMain::bReadXPLClick() {
     mXPL->setVisible(false);  // no repaint per line while it fills
     try {
         const XplOutcome outcome = RunXpl(engine_, eXPLfile->text().toStdString(), xplLabels_);
+        xplTitle_ = outcome.title;
         QStringList lines;
         for (const std::string& line : outcome.lines)
             lines << QString::fromStdString(line);

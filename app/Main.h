@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QString>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,7 @@ private:
     QCheckBox* cbDetails;
     QCheckBox* cbLpcmWav;
     QCheckBox* cbSubPgs;
+    QCheckBox* cbMkv;
 
     QWidget* buttonRow_;  // Demux, Rebuild and Cancel; the logo lies on it
 
@@ -156,13 +158,14 @@ private:
     void beginRun();
     void endRun();
     // Runs a demultiplexing or rebuild run; both buttons come back enabled when it succeeds.
-    void writingRun(RunOutcome (*run)(Engine&, const std::string&));
+    void writingRun(const std::function<void(Engine&, const std::string&)>& run);
     void runFailed(const QString& message);
     void applyBoxes(const StreamBoxes& boxes);
     StreamCheckBox* box(BoxKind kind, int slot) const;
 
     Engine engine_;
     playlist::AttributeLabels xplLabels_;
+    playlist::TitleInfo xplTitle_;  // of the last "Read XPL" for this source
     std::string sourcePath_;
     bool running_ = false;
     bool activated_ = false;

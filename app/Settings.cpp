@@ -88,6 +88,7 @@ void TfMain::RegRead() {
     integer("Details", [&](int v) { cbDetails->setChecked(v != 0); });
     integer("LpcmWav", [&](int v) { cbLpcmWav->setChecked(v != 0); });
     integer("SubPgs", [&](int v) { cbSubPgs->setChecked(v != 0); });
+    integer("Matroska", [&](int v) { cbMkv->setChecked(v != 0); });
 
     if (!failure.isEmpty()) {
         // Start-up goes on with the rest at their defaults.
@@ -155,6 +156,7 @@ void TfMain::RegWrite() {
     settings.setValue("Details", cbDetails->isChecked() ? 1 : 0);
     settings.setValue("LpcmWav", cbLpcmWav->isChecked() ? 1 : 0);
     settings.setValue("SubPgs", cbSubPgs->isChecked() ? 1 : 0);
+    settings.setValue("Matroska", cbMkv->isChecked() ? 1 : 0);
     if (!settings.contains("Install")) {
         const double days = LocalDays(QDateTime::currentDateTime());
         quint64 bits = 0;

@@ -39,6 +39,7 @@ void TfMain::setSourceText(const QString& path) {
 
 void TfMain::EVOadj() {
     sourcePath_ = eEVOfile->text().toStdString();
+    xplTitle_ = {};  // the playlist read was another source's
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
     engine_.disc.OutputBase = CutExt(SourceName.toStdString());

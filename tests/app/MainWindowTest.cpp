@@ -82,6 +82,7 @@ public:
     QCheckBox* cbDetails = find<QCheckBox>("cbDetails");
     QCheckBox* cbLpcmWav = find<QCheckBox>("cbLpcmWav");
     QCheckBox* cbSubPgs = find<QCheckBox>("cbSubPgs");
+    QCheckBox* cbMkv = find<QCheckBox>("cbMkv");
 };
 
 // Answers the next modal message box with `button`; its text goes to `text`.
@@ -488,6 +489,43 @@ private slots:
         QVERIFY(again.cbSubPgs->isChecked());
     }
 
+    // With "Demux into a Matroska file" Demux ends with one .mkv made by mkvmerge; when mkvmerge
+    // cannot take the streams, the message says why, no .mkv is left and the streams stay.
+    void demuxIntoAMatroskaFile() {
+        Window w;
+        startUp(w);
+        if (!w.cbMkv->isEnabled()) QSKIP("mkvmerge is not installed");
+        const QString source = files_.filePath("mkv/mix.VOB");
+        QDir().mkpath(files_.filePath("mkv"));
+        QVERIFY(QFile::copy(FIXTURES_DIR "/mix.VOB", source));
+        w.WMDropFiles({source});
+        w.bCheck->click();
+        w.cbMkv->setChecked(true);
+        w.bDemux->click();
+        QVERIFY2(QFileInfo::exists(files_.filePath("mkv/mix.mkv")),
+                 qPrintable(LogLines(w).join('\n')));
+        QVERIFY(LogLines(w).contains("Written " + files_.filePath("mkv/mix.mkv")));
+        QStringList left =
+            QDir(files_.filePath("mkv"))
+                .entryList(QDir::Hidden | QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+        left.sort();
+        QCOMPARE(left, QStringList({"mix.VOB", "mix.mkv"}));
+
+        w.WMDropFiles({file("bad/FEATURE_1.EVO", FourStreams())});
+        w.bCheck->click();
+        QString message;
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bDemux->click();
+        QVERIFY2(message.startsWith("mkvmerge failed"), qPrintable(message));
+        QVERIFY(!QFileInfo::exists(files_.filePath("bad/FEATURE_1.mkv")));
+        const QStringList kept =
+            QDir(files_.filePath("bad")).entryList({".strandis-*"}, QDir::Hidden | QDir::Dirs);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(LogLines(w).contains("The demultiplexed streams stay in " +
+                                     files_.filePath("bad/" + kept[0])));
+        QVERIFY(w.bDemux->isEnabled() && w.bCheck->isEnabled());
+    }
+
     void aCancelledDemuxSaysWhichOutputsAreIncomplete() {
         Window w;
         startUp(w);
@@ -856,7 +894,12 @@ private slots:
         startUp(w);
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY(screen.contains(w.frameGeometry().topLeft()));
-        QCOMPARE(w.frameGeometry().size(), stored.size().boundedTo(screen.size()));
+        // On a screen smaller than the window: the screen's size, or as small as its texts allow.
+        const QSize bounded = stored.size().boundedTo(screen.size());
+        const QSize size = w.frameGeometry().size();
+        QCOMPARE(size.boundedTo(bounded), bounded);
+        QVERIFY(size.width() <= std::max(bounded.width(), w.minimumSizeHint().width() + 8));
+        QVERIFY(size.height() <= std::max(bounded.height(), w.minimumSizeHint().height() + 8));
     }
 
     void settingsRoundTrip() {
