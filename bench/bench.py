@@ -76,6 +76,8 @@ def main():
         ("demux every stream", f"{CLI} demux -o . '{stream}'", True, "ffmpeg copy, every stream"),
         ("demux every stream, LPCM as WAV, subpictures as PGS",
          f"{CLI} demux --lpcm-wav --sub-format pgs -o . '{stream}'", True, "ffmpeg copy, every stream"),
+        ("mkv (demux, then mkvmerge)", f"{CLI} mkv -q -o out.mkv '{stream}' && rm -f out.mkv", True,
+         "mkvmerge reading the stream"),
         ("rebuild without one audio stream", f"{CLI} rebuild --streams v0,a1,a2,a3,s0,s1 -o . '{stream}'", True,
          "ffmpeg remux without one stream"),
     ]
@@ -87,6 +89,9 @@ def main():
             if run[1].startswith(CLI):
                 twins.append((run[0] + " (before)", args.before + run[1][len(CLI):], run[2], run[3]))
         runs = twins
+    if shutil.which("mkvmerge") is not None:
+        runs.append(("mkvmerge reading the stream", f"mkvmerge -q -o direct.mkv '{stream}' && rm -f direct.mkv",
+                     True, None))
     if ffmpeg:
         runs += [
             ("ffprobe -count_packets", f"ffprobe -v quiet -count_packets -show_entries stream=nb_read_packets '{stream}'", False, None),

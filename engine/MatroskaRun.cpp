@@ -75,6 +75,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
                             const MatroskaRequest& request) {
     RunHost& host = engine.host();
     MatroskaOutcome outcome;
+    engine.StopFlag = 0;  // a new run: the detection's fast check may have left it set
     std::string mkvmerge = request.mkvmerge;
     if (mkvmerge.empty()) {
         const std::optional<std::string> found = FindMkvmerge();
@@ -198,7 +199,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
         for (const std::string& line : muxed.messages) {
             if (line.rfind("Error:", 0) == 0) message += ": " + line.substr(7);
         }
-        fail(message + ".");
+        fail(message.ends_with('.') ? message : message + ".");
     }
     fs::rename(plan.partial, plan.output, fsError);
     if (fsError) {
