@@ -530,6 +530,29 @@ TEST_F(InteropTest, MkvMakesThePlayableFileWithThePlaylistsFacts) {
     ASSERT_EQ(chapters.size(), 2u);
     EXPECT_NEAR(std::stod(chapters[1]["start_time"].get<std::string>()), 1.5, 0.001);
 
+    // Cut at a pack boundary mid-stream, as a VTS_nn_2.VOB is: the tracks still start where
+    // ffprobe says they start in the cut file (its LPCM, met first, takes audio slot 0).
+    const Bytes whole = LoadFile(Fixture("pal.VOB"));
+    const std::size_t cut = (whole.size() / 2048 / 2) * 2048;
+    SaveFile(dir.path("cut.VOB"),
+             Bytes(whole.begin() + static_cast<std::ptrdiff_t>(cut), whole.end()));
+    ASSERT_EQ(Shell(std::string(STRANDIS_CLI) + " mkv -q --streams v0,a0,a1 '" +
+                    dir.path("cut.VOB") + "'")
+                  .exitCode,
+              0);
+    std::map<std::string, double> cutStarts;
+    for (const auto& s : probe(dir.path("cut.VOB")))
+        cutStarts[s["id"]] = std::stod(s["start_time"].get<std::string>());
+    const double cutZero = std::min({cutStarts["0x1e0"], cutStarts["0xa0"], cutStarts["0x81"]});
+    const auto cutStreams = probe(dir.path("cut.mkv"));
+    ASSERT_EQ(cutStreams.size(), 3u);
+    const std::vector<std::string> cutIds{"0x1e0", "0xa0", "0x81"};
+    for (std::size_t k = 0; k < cutIds.size(); ++k) {
+        EXPECT_NEAR(std::stod(cutStreams[k]["start_time"].get<std::string>()),
+                    cutStarts[cutIds[k]] - cutZero, 0.001)
+            << cutIds[k];
+    }
+
     // What fails says so and leaves no Matroska file under the final name.
     const ShellRun again = Shell(std::string(STRANDIS_CLI) + " mkv '" + source + "' 2>&1");
     EXPECT_EQ(again.exitCode, 1);
