@@ -8,28 +8,7 @@ namespace strandis::analysers {
 
 namespace {
 
-const char* ProfileLine(std::uint8_t profileIdc) {
-    switch (profileIdc) {
-        case 66:
-            return "   Baseline Profile";
-        case 77:
-            return "   Main Profile";
-        case 88:
-            return "   Extended Profile";
-        case 100:
-            return "   High Profile";
-        case 110:
-            return "   High 10 Profile";
-        case 122:
-            return "   High 4:2:2 Profile";
-        case 144:
-            return "   High 4:4:4 Profile";
-        default:
-            return "   Unknown Profile";
-    }
-}
-
-// ffprobe's profile names.
+// Profile names by profile_idc, as ffprobe gives them; "" for others.
 const char* ProfileName(std::uint8_t profileIdc) {
     switch (profileIdc) {
         case 66:
@@ -193,7 +172,8 @@ StreamInfo H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSi
             const int k = --parameterSetLeft;
             if (k == 3) {  // profile_idc
                 info.profile = ProfileName(b);
-                sink.log(ProfileLine(b));
+                sink.log("   " + (info.profile.empty() ? std::string("Unknown") : info.profile) +
+                         " Profile");
             }
             if (k == 2) constraintSet3 = (b & 0x10) != 0;
             if (k == 1) info.level = b;

@@ -248,6 +248,10 @@ QWidget* MakeControl(const Control& c) {
     return widget;
 }
 
+QFont ControlFont() {
+    return EightPoint("Tahoma", QFontDatabase::GeneralFont);
+}
+
 QFont MemoFont() {
     return EightPoint("Courier New", QFontDatabase::FixedFont);
 }
@@ -316,6 +320,7 @@ T* TfMain::control(const char* name) const {
 }
 
 void TfMain::buildControls() {
+    setFont(ControlFont());  // before the controls, which take it on
     auto* central = new QWidget(this);
     central->setObjectName("client");
     setCentralWidget(central);

@@ -6,7 +6,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,17 +37,6 @@ namespace strandis::app {
 
 namespace {
 
-// `family` at 8 points where it is installed, else the desktop's font of that kind.
-QFont EightPoint(const char* family, QFontDatabase::SystemFont fallback) {
-    QFont font = QFontDatabase::families().contains(family) ? QFont(family)
-                                                            : QFontDatabase::systemFont(fallback);
-    font.setPointSize(8);
-    return font;
-}
-
-QFont ControlFont() {
-    return EightPoint("Tahoma", QFontDatabase::GeneralFont);
-}
 QString FileExtensionUpper(const QString& path) {
     const QString name = path.mid(path.lastIndexOf('/') + 1);
     const int dot = name.lastIndexOf('.');
@@ -72,7 +60,6 @@ char LocaleTimeSeparator() {
 TfMain::TfMain(QWidget* parent) : QMainWindow(parent), engine_(*this) {
     setObjectName("fMain");
     setWindowTitle(QStringLiteral("Strandis ") + QStringLiteral(STRANDIS_VERSION));
-    setFont(ControlFont());
     buildControls();
     move(0, 0);
     Resetcbs();

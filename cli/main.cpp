@@ -300,6 +300,27 @@ const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key)
                                         : boxes.sub[slot];
 }
 
+using StreamKeys = std::vector<std::pair<std::string, BoxKey>>;
+
+// The boxes to tick: those of "--streams", or every box when it names none; an error message for
+// a key whose box holds no stream.
+std::optional<std::string> ChooseBoxes(const StreamKeys& keys, const strandis::StreamBoxes& boxes,
+                                       std::vector<BoxKey>& ticked) {
+    if (keys.empty()) {
+        for (int slot = 0; slot < 2; ++slot)
+            ticked.push_back({BoxKind::Video, slot});
+        for (int slot = 0; slot < 16; ++slot)
+            ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
+        return std::nullopt;
+    }
+    for (const auto& [text, key] : keys) {
+        if (!BoxOf(boxes, key).enabled)
+            return "--streams: no stream was detected for the box " + text;
+        ticked.push_back(key);
+    }
+    return std::nullopt;
+}
+
 // The output folder: there, or made when its parent is; an error message otherwise.
 std::optional<std::string> OutputFolderProblem(const std::string& folder) {
     if (folder.empty()) return std::nullopt;
@@ -345,19 +366,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
 
         // Tick the boxes asked for, or every box with a stream.
         std::vector<BoxKey> ticked;
-        if (flags.streams.empty()) {
-            for (int slot = 0; slot < 2; ++slot)
-                ticked.push_back({BoxKind::Video, slot});
-            for (int slot = 0; slot < 16; ++slot)
-                ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
-        } else {
-            for (const auto& [text, key] : *keys) {
-                if (!BoxOf(detected.boxes, key).enabled)
-                    return Fail(common, "--streams: no stream was detected for the box " + text,
-                                kExitUsage);
-                ticked.push_back(key);
-            }
-        }
+        if (const auto problem = ChooseBoxes(*keys, detected.boxes, ticked))
+            return Fail(common, *problem, kExitUsage);
         for (const BoxKey key : ticked) {
             const strandis::StreamBox& box = BoxOf(detected.boxes, key);
             if (!box.enabled) continue;
@@ -449,34 +459,15 @@ int RunMkv(const MkvFlags& flags) {
             engine.disc.StreamIds = ids;
         }
         std::vector<BoxKey> ticked;
-        if (flags.write.streams.empty()) {
-            for (int slot = 0; slot < 2; ++slot)
-                ticked.push_back({BoxKind::Video, slot});
-            for (int slot = 0; slot < 16; ++slot)
-                ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
-        } else {
-            for (const auto& [text, key] : *keys) {
-                if (!BoxOf(detected.boxes, key).enabled)
-                    return Fail(common, "--streams: no stream was detected for the box " + text,
-                                kExitUsage);
-                ticked.push_back(key);
-            }
-        }
+        if (const auto problem = ChooseBoxes(*keys, detected.boxes, ticked))
+            return Fail(common, *problem, kExitUsage);
         // Each box captioned as the playlist labels its track, as "Read XPL" does in the window.
         for (const BoxKey key : ticked) {
             const strandis::StreamBox& box = BoxOf(detected.boxes, key);
             if (!box.enabled) continue;
-            std::string caption = box.caption;
-            for (const auto& track : request.title.tracks) {
-                const bool same = (key.kind == BoxKind::Video &&
-                                   track.kind == strandis::playlist::TrackKind::Video) ||
-                                  (key.kind == BoxKind::Audio &&
-                                   track.kind == strandis::playlist::TrackKind::Audio) ||
-                                  (key.kind == BoxKind::Sub &&
-                                   track.kind == strandis::playlist::TrackKind::Subtitle);
-                if (same && track.streamNumber == key.slot + 1 && !track.label.empty())
-                    caption = track.label;
-            }
+            const auto* track = strandis::FindTrack(request.title, key.kind, key.slot);
+            const std::string caption =
+                track != nullptr && !track->label.empty() ? track->label : box.caption;
             host.setTicked(key.kind, key.slot, true);
             host.setCaption(key.kind, key.slot, caption);
         }

@@ -59,7 +59,9 @@ private:
     std::string folder_;
 };
 
-const playlist::TrackInfo* Describe(const playlist::TitleInfo& title, BoxKind kind, int slot) {
+}  // namespace
+
+const playlist::TrackInfo* FindTrack(const playlist::TitleInfo& title, BoxKind kind, int slot) {
     for (const playlist::TrackInfo& track : title.tracks) {
         const bool same = (kind == BoxKind::Video && track.kind == playlist::TrackKind::Video) ||
                           (kind == BoxKind::Audio && track.kind == playlist::TrackKind::Audio) ||
@@ -68,8 +70,6 @@ const playlist::TrackInfo* Describe(const playlist::TitleInfo& title, BoxKind ki
     }
     return nullptr;
 }
-
-}  // namespace
 
 MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
                             const MatroskaRequest& request) {
@@ -150,7 +150,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
                          "converted.");
                 continue;
             }
-            const playlist::TrackInfo* track = Describe(request.title, kind, slot);
+            const playlist::TrackInfo* track = FindTrack(request.title, kind, slot);
             MkvTrack t{
                 written.path,
                 kind,
@@ -175,7 +175,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
     std::size_t placed = 0;
     for (const playlist::TrackInfo& info : request.title.tracks) {
         for (std::size_t k = placed; k < plan.tracks.size(); ++k) {
-            if (Describe(request.title, plan.tracks[k].kind, plan.tracks[k].slot) != &info)
+            if (FindTrack(request.title, plan.tracks[k].kind, plan.tracks[k].slot) != &info)
                 continue;
             std::rotate(plan.tracks.begin() + static_cast<std::ptrdiff_t>(placed),
                         plan.tracks.begin() + static_cast<std::ptrdiff_t>(k),

@@ -22,6 +22,10 @@ struct MatroskaOutcome {
     int mkvmergeExitCode = -1;
 };
 
+// The title's track that a box's stream plays, by kind and stream number; none when it lists
+// none.
+const playlist::TrackInfo* FindTrack(const playlist::TitleInfo& title, BoxKind kind, int slot);
+
 // "Demux" into one Matroska file: the ticked streams are demultiplexed (LPCM as WAV, DVD
 // subpictures as PGS) into a folder beside the output, then mkvmerge runs once with each track's
 // delay, the title's track names, languages, forced flags and order, its name and chapters, the
