@@ -65,7 +65,10 @@ public:
         int zeros = 0;
         while (bit() == 0 && ok && zeros < 32)
             ++zeros;
-        if (zeros >= 32) ok = false;
+        if (zeros >= 32) {  // no code of 32 bits: not a parameter set
+            ok = false;
+            return 0;
+        }
         return zeros == 0 ? 0 : (1u << zeros) - 1 + bits(zeros);
     }
     std::int32_t se() {

@@ -236,6 +236,21 @@ Lines H264(const Bytes& data) {
     return sink.lines;
 }
 
+// A parameter set whose exponential-Golomb code runs on in zeros past 32 bits is not read for a
+// size (the fuzzer found one); its profile and level still are.
+TEST(H264Test, AZeroRunPastThirtyTwoBitsGivesNoSize) {
+    Bytes sps = {0x00, 0x00, 0x01, 0x67, 0x64, 0x00, 0x28};  // High, level 40
+    for (int k = 0; k < 6; ++k)  // zero bytes kept apart by emulation-prevention bytes
+        sps.insert(sps.end(), {0x00, 0x00, 0x03});
+    sps.push_back(0x80);
+    Sink sink;
+    const analysers::StreamInfo info = analysers::H264details(Over(sps), 0, sink);
+    EXPECT_EQ(info.width, 0);
+    EXPECT_EQ(info.profile, "High");
+    EXPECT_EQ(info.level, 40);
+    EXPECT_EQ(sink.lines, (Lines{"   High Profile", "   Level = 40"}));
+}
+
 TEST(H264Test, DelimitersAndSequenceParameterSets) {
     const Bytes aud = {0x00, 0x00, 0x01, 0x09};
     const Bytes data = Join({aud,
