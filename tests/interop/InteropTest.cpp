@@ -3,10 +3,12 @@
 // the tests that run ffmpeg or ffprobe themselves are skipped when those are not installed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -498,7 +500,9 @@ TEST_F(InteropTest, MkvMakesThePlayableFileWithThePlaylistsFacts) {
         const auto& track = info["tracks"][k];
         const auto& [codec, name, language, forced] = expected[k];
         EXPECT_EQ(track["codec"], codec) << k;
-        if (!name.empty()) EXPECT_EQ(track["properties"]["track_name"], name) << k;
+        if (!name.empty()) {
+            EXPECT_EQ(track["properties"]["track_name"], name) << k;
+        }
         EXPECT_EQ(track["properties"]["language"], language) << k;
         EXPECT_EQ(track["properties"].value("forced_track", false), forced) << k;
     }
@@ -679,6 +683,316 @@ TEST_F(InteropTest, RebuildWithoutOneAudioStreamKeepsTheOthersIntact) {
               ffmpeg(source, 0x1E0, "-c copy -f mpeg2video"));
     EXPECT_EQ(ffmpeg(rebuilt, 0x80, "-c copy -f ac3"), ffmpeg(source, 0x81, "-c copy -f ac3"));
     EXPECT_EQ(ffmpeg(rebuilt, lpcm, "-f s16be"), ffmpeg(source, 0xA0, "-f s16be"));
+}
+
+// A two-file HD DVD feature made by the test: ffmpeg's MPEG-2 video, E-AC-3, AC-3, DTS, TrueHD
+// and 16-bit LPCM, and spumux's subtitles as a subpicture and an extended subpicture stream, cut
+// into their units by their own headers and packed with time stamps we choose, then split at a
+// pack boundary into FEATURE_1.EVO and FEATURE_2.EVO. An 8-bit HD DVD subpicture unit appears
+// only in the second file.
+enum class Es { Video, Ac3, Eac3, Dts, TrueHd, Lpcm };
+
+// One access unit (a picture with its headers, an audio frame) and its time stamp.
+struct EsUnit {
+    std::size_t at = 0;
+    std::size_t size = 0;
+    std::uint64_t pts = 0;
+};
+
+std::vector<EsUnit> EsUnits(const Bytes& es, Es kind, std::uint64_t start) {
+    std::vector<EsUnit> units;
+    if (kind == Es::Video) {
+        // A picture starts with the sequence or GOP header in front of it, if any.
+        std::vector<std::size_t> starts;
+        bool headers = false;
+        for (std::size_t k = 0; k + 3 < es.size(); ++k) {
+            if (es[k] != 0 || es[k + 1] != 0 || es[k + 2] != 1) continue;
+            const std::uint8_t code = es[k + 3];
+            if (code == 0xB3 || code == 0xB8) {
+                if (!headers) starts.push_back(k);
+                headers = true;
+            } else if (code == 0x00) {
+                if (!headers) starts.push_back(k);
+                headers = false;
+            }
+        }
+        for (std::size_t k = 0; k < starts.size(); ++k) {
+            const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : es.size();
+            units.push_back({starts[k], end - starts[k], start + 3600 * k});  // 25 pictures/s
+        }
+        return units;
+    }
+    std::uint64_t pts = start;
+    for (std::size_t at = 0; at < es.size();) {
+        const std::uint8_t* b = es.data() + at;
+        std::size_t size = 0;
+        std::uint64_t ticks = 0;
+        switch (kind) {
+            case Es::Ac3:  // 192 kbit/s at 48 kHz: 768 bytes, 1536 samples
+                size = 768;
+                ticks = 2880;
+                break;
+            case Es::Eac3:  // frmsiz, six blocks of 256 samples
+                size = ((((b[2] & 7u) << 8) | b[3]) + 1) * 2;
+                ticks = 2880;
+                break;
+            case Es::Dts:  // FSIZE and NBLKS
+                size = ((((b[5] & 3u) << 12) | (b[6] << 4) | (b[7] >> 4)) + 1);
+                ticks = (((((b[4] & 1u) << 6) | (b[5] >> 2)) + 1) * 32) * 90000 / 48000;
+                break;
+            case Es::TrueHd:  // access unit length in 16-bit words; 40 samples at 48 kHz
+                size = ((((b[0] & 0x0Fu) << 8) | b[1])) * 2;
+                ticks = 75;
+                break;
+            case Es::Lpcm:  // 480 stereo 16-bit samples
+                size = 1920;
+                ticks = 900;
+                break;
+            case Es::Video:
+                break;
+        }
+        if (size == 0) break;
+        size = std::min(size, es.size() - at);
+        units.push_back({at, size, pts});
+        pts += ticks;
+        at += size;
+    }
+    return units;
+}
+
+// A PES packet of the feature: whole units while they fit, a unit too big for one packet in
+// pieces of which the first carries the time stamp.
+struct FeaturePacket {
+    std::uint8_t id = 0;  // 0xE0, or the private stream 1 sub-stream id
+    Bytes payload;
+    std::optional<std::uint64_t> pts;
+    std::uint64_t key = 0;  // where it goes in the multiplex
+};
+
+void AddPackets(std::vector<FeaturePacket>& packets, std::uint8_t id, const Bytes& es,
+                const std::vector<EsUnit>& units) {
+    constexpr std::size_t kMax = 2000;
+    for (std::size_t k = 0; k < units.size();) {
+        FeaturePacket packet{id, {}, units[k].pts, units[k].pts};
+        const auto take = [&](std::size_t from, std::size_t size) {
+            packet.payload.insert(packet.payload.end(),
+                                  es.begin() + static_cast<std::ptrdiff_t>(from),
+                                  es.begin() + static_cast<std::ptrdiff_t>(from + size));
+        };
+        if (units[k].size > kMax) {
+            for (std::size_t done = 0; done < units[k].size; done += kMax) {
+                take(units[k].at + done, std::min(kMax, units[k].size - done));
+                packets.push_back(packet);
+                packet.payload.clear();
+                packet.pts.reset();
+            }
+            ++k;
+            continue;
+        }
+        while (k < units.size() && packet.payload.size() + units[k].size <= kMax) {
+            take(units[k].at, units[k].size);
+            ++k;
+        }
+        packets.push_back(packet);
+    }
+}
+
+// The subpicture packets of one sub-stream of a DVD program stream: payload behind the
+// sub-stream id, and the PES time stamp.
+std::vector<FeaturePacket> SubpicturePackets(const Bytes& data, std::uint8_t subId) {
+    std::vector<FeaturePacket> packets;
+    for (std::size_t pack = 0; pack + 2048 <= data.size(); pack += 2048) {
+        std::size_t at = pack + 14 + (data[pack + 13] & 7);
+        while (at + 9 <= pack + 2048 && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
+            const std::size_t end = at + 6 + ((std::size_t{data[at + 4]} << 8) | data[at + 5]);
+            const std::size_t payload = at + 9 + data[at + 8];
+            if (data[at + 3] == 0xBD && data[payload] == subId) {
+                FeaturePacket packet{subId,
+                                     Bytes(data.begin() + static_cast<std::ptrdiff_t>(payload + 1),
+                                           data.begin() + static_cast<std::ptrdiff_t>(end))};
+                if (data[at + 7] & 0x80) {
+                    const std::uint8_t* t = data.data() + at + 9;
+                    packet.pts = (std::uint64_t{t[0] & 0x0Eu} << 29) | (std::uint64_t{t[1]} << 22) |
+                                 (std::uint64_t{t[2] & 0xFEu} << 14) | (std::uint64_t{t[3]} << 7) |
+                                 (t[4] >> 1);
+                }
+                packets.push_back(packet);
+            }
+            at = end;
+        }
+    }
+    return packets;
+}
+
+TEST_F(InteropTest, MkvOfATwoFileHdDvdFeature) {
+    needFfmpeg();
+    if (!Installed("mkvmerge")) GTEST_SKIP() << "mkvmerge is not installed";
+    const auto make = [&](const std::string& name, const std::string& options) {
+        const std::string path = dir.path(name);
+        Shell("ffmpeg -nostdin -y -v error -fflags +bitexact " + options + " -t 3 '" + path +
+              "' 2>&1");
+        return LoadFile(path);
+    };
+    const std::string tone = "-f lavfi -i sine=frequency=440:sample_rate=48000 -ac 2 ";
+    const Bytes video = make("v.m2v",
+                             "-f lavfi -i testsrc=size=720x576:rate=25 -c:v mpeg2video "
+                             "-b:v 2M -g 12 -bf 0 -f mpeg2video");
+    const Bytes ac3 = make("a.ac3", tone + "-c:a ac3 -b:a 192k -f ac3");
+    const Bytes eac3 = make("a.eac3", tone + "-c:a eac3 -b:a 192k -f eac3");
+    const Bytes dts = make("a.dts", tone + "-c:a dca -strict -2 -b:a 768k -f dts");
+    const Bytes truehd = make("a.thd", tone + "-c:a truehd -strict -2 -f truehd");
+    const Bytes lpcm = make("a.pcm", tone + "-c:a pcm_s16be -f s16be");
+    for (const Bytes* es : {&video, &ac3, &eac3, &dts, &truehd, &lpcm})
+        ASSERT_GT(es->size(), 10000u);
+
+    // The first starts: AC-3 20 ms before the video, the others after it.
+    constexpr std::uint64_t kVideo = 90000;
+    const std::map<std::uint8_t, std::uint64_t> first{{0xE0, kVideo},       {0x81, kVideo - 1800},
+                                                      {0xC0, kVideo},       {0x8A, kVideo + 900},
+                                                      {0xB4, kVideo + 450}, {0xA3, kVideo + 2700}};
+    std::vector<FeaturePacket> packets;
+    AddPackets(packets, 0xE0, video, EsUnits(video, Es::Video, first.at(0xE0)));
+    AddPackets(packets, 0x81, ac3, EsUnits(ac3, Es::Ac3, first.at(0x81)));
+    AddPackets(packets, 0xC0, eac3, EsUnits(eac3, Es::Eac3, first.at(0xC0)));
+    AddPackets(packets, 0x8A, dts, EsUnits(dts, Es::Dts, first.at(0x8A)));
+    AddPackets(packets, 0xB4, truehd, EsUnits(truehd, Es::TrueHd, first.at(0xB4)));
+    AddPackets(packets, 0xA3, lpcm, EsUnits(lpcm, Es::Lpcm, first.at(0xA3)));
+    // spumux's two caption streams: 0x20 stays a subpicture, 0x21 becomes the extended
+    // subpicture 0x61; both move to start 0.2 s after the video.
+    const Bytes mix = LoadFile(Fixture("mix.VOB"));
+    std::map<std::uint8_t, std::uint64_t> subStart;
+    for (const auto& [from, to] :
+         {std::pair<std::uint8_t, std::uint8_t>{0x20, 0x20}, {0x21, 0x61}}) {
+        std::vector<FeaturePacket> subs = SubpicturePackets(mix, from);
+        ASSERT_FALSE(subs.empty());
+        ASSERT_TRUE(subs.front().pts);
+        const std::uint64_t shift = kVideo + 18000 - *subs.front().pts;
+        std::uint64_t key = 0;
+        for (FeaturePacket& p : subs) {
+            p.id = to;
+            if (p.pts) *p.pts += shift;
+            key = p.pts.value_or(key);
+            p.key = key;
+            packets.push_back(p);
+        }
+        subStart[to] = *subs.front().pts;
+    }
+    // The 8-bit unit: only in the second file, 2 s in.
+    Bytes hdUnit{0x00, 0x00, 0x00, 0x00, 0x00, 0x40};
+    hdUnit.resize(64, 0x11);
+    packets.push_back({0x22, hdUnit, kVideo + 180000, kVideo + 180000});
+    // Packets without their own time stamp follow the one before them.
+    std::uint64_t key = 0;
+    for (FeaturePacket& p : packets)
+        p.key = key = p.pts ? p.key : key;
+    std::stable_sort(packets.begin(), packets.end(),
+                     [](const FeaturePacket& a, const FeaturePacket& b) { return a.key < b.key; });
+
+    PsBuilder ps;
+    for (const FeaturePacket& p : packets) {
+        ps.pack(p.key > 9000 ? p.key - 9000 : 0);
+        if (p.id == 0xE0) {
+            ps.video(0xE0, p.payload, p.pts);
+        } else if (p.id < 0x80) {
+            ps.subpicture(p.id, p.payload, p.pts);
+        } else {
+            // Sub-stream id, frame count, first access unit pointer; TrueHD has one byte more,
+            // LPCM three of codes (16-bit, 48 kHz, L + R).
+            Bytes data{p.id, 0x01, 0x00, 0x01};
+            if (p.id == 0xA3) data = {p.id, 0x01, 0x00, 0x00, 0x00, 0x01, 0x80};
+            if (p.id == 0xB4) data.push_back(0x00);
+            data.insert(data.end(), p.payload.begin(), p.payload.end());
+            ps.pes(0xBD, {.pts = p.pts}, data);
+        }
+        ps.padTo(2048);
+        ASSERT_EQ(ps.size() % 2048, 0u);
+    }
+    const Bytes& feature = ps.bytes();
+    const std::size_t cut = feature.size() / 2048 / 2 * 2048;
+    SaveFile(dir.path("FEATURE_1.EVO"),
+             Bytes(feature.begin(), feature.begin() + static_cast<std::ptrdiff_t>(cut)));
+    SaveFile(dir.path("FEATURE_2.EVO"),
+             Bytes(feature.begin() + static_cast<std::ptrdiff_t>(cut), feature.end()));
+
+    const std::string playlist = R"(<Playlist><MediaAttributeList>
+<VideoAttributeItem index="1" codec="MPEG-2"/><AudioAttributeItem index="1" codec="DD+" channels="2"/>
+<AudioAttributeItem index="2" codec="MLP" channels="2"/><AudioAttributeItem index="3" codec="AC-3" channels="2"/>
+<AudioAttributeItem index="4" codec="DTS" channels="2"/><AudioAttributeItem index="5" codec="LPCM" channels="2"/>
+<SubpictureAttributeItem index="1" codec="2bitRLE"/><SubpictureAttributeItem index="2" codec="8bitRLE"/>
+</MediaAttributeList><TitleSet timeBase="50fps" defaultLanguage="en">
+<Title id="Menu" displayName="Menu" titleDuration="00:00:03:00"><PrimaryAudioVideoClip src="MENU.MAP"/></Title>
+<Title id="Feature" displayName="The Feature" titleDuration="00:00:03:00">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP">
+<Video track="1" mediaAttr="1"/>
+<Audio track="1" streamNumber="5" mediaAttr="2" description="Lossless" langcode="en:00"/>
+<Audio track="2" streamNumber="1" mediaAttr="1" description="Plus" langcode="fr:00"/>
+<Audio track="3" streamNumber="2" mediaAttr="3" description="Commentary" langcode="en:01"/>
+<Audio track="4" streamNumber="3" mediaAttr="4" description="Coherent" langcode="es:00"/>
+<Audio track="5" streamNumber="4" mediaAttr="5" description="Linear" langcode="ja:00"/>
+<Subtitle track="1" streamNumber="2" mediaAttr="1" description="Signs" langcode="de:00" forced="true"/>
+<Subtitle track="2" streamNumber="1" mediaAttr="1" description="Full" langcode="de:00"/>
+<Subtitle track="3" streamNumber="3" mediaAttr="2" description="High" langcode="de:00"/>
+</PrimaryAudioVideoClip><ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="Opening"/>
+<Chapter titleTimeBegin="00:00:01:25" displayName="Middle"/><Chapter titleTimeBegin="00:00:02:49" displayName="End"/>
+</ChapterList></Title></TitleSet></Playlist>)";
+    SaveFile(dir.path("VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    const ShellRun run =
+        Shell(std::string(STRANDIS_CLI) + " mkv --json --playlist '" + dir.path("VPLST000.XPL") +
+              "' '" + dir.path("FEATURE_1.EVO") + "' 2>/dev/null");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const auto report = nlohmann::json::parse(run.out);
+    const std::string mkv = report["output"];
+    ASSERT_TRUE(std::filesystem::exists(mkv));
+    std::string log;
+    for (const auto& line : report["log"])
+        log += line.get<std::string>() + "\n";
+    EXPECT_NE(log.find("8bitRLE.stream.02.High is left out of the Matroska file"),
+              std::string::npos)
+        << log;
+
+    const auto info = nlohmann::json::parse(Shell("mkvmerge -J '" + mkv + "'").out);
+    EXPECT_EQ(info["container"]["properties"]["title"], "The Feature");
+    EXPECT_EQ(info["chapters"][0]["num_entries"], 3);
+    // In the playlist's order, each with its start in the source against the earliest (AC-3).
+    const std::vector<std::tuple<std::string, std::string, std::string, bool, std::uint64_t>>
+        expected{{"MPEG-1/2", "", "und", false, first.at(0xE0)},
+                 {"TrueHD", "Lossless", "eng", false, first.at(0xB4)},
+                 {"E-AC-3", "Plus", "fre", false, first.at(0xC0)},
+                 {"AC-3", "Commentary", "eng", false, first.at(0x81)},
+                 {"DTS", "Coherent", "spa", false, first.at(0x8A)},
+                 {"PCM", "Linear", "jpn", false, first.at(0xA3)},
+                 {"HDMV PGS", "Signs", "ger", true, subStart.at(0x61)},
+                 {"HDMV PGS", "Full", "ger", false, subStart.at(0x20)}};
+    ASSERT_EQ(info["tracks"].size(), expected.size()) << info.dump(1);
+    const auto streams = nlohmann::json::parse(
+        Shell("ffprobe -v error -show_streams -of json '" + mkv + "'").out)["streams"];
+    ASSERT_EQ(streams.size(), expected.size());
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const auto& track = info["tracks"][k];
+        const auto& [codec, name, language, forced, start] = expected[k];
+        EXPECT_EQ(track["codec"], codec) << k;
+        if (!name.empty()) {
+            EXPECT_EQ(track["properties"]["track_name"], name) << k;
+        }
+        EXPECT_EQ(track["properties"]["language"], language) << k;
+        EXPECT_EQ(track["properties"].value("forced_track", false), forced) << k;
+        if (k >= 1 && k <= 5) {  // the playlist's first audio track is the default one
+            EXPECT_EQ(track["properties"]["default_track"].get<bool>(), k == 1) << k;
+        }
+        EXPECT_NEAR(std::stod(streams[k]["start_time"].get<std::string>()),
+                    static_cast<double>(start - first.at(0x81)) / 90000.0, 0.001)
+            << codec;
+    }
+    const auto chapters = nlohmann::json::parse(
+        Shell("ffprobe -v error -show_chapters -of json '" + mkv + "'").out)["chapters"];
+    ASSERT_EQ(chapters.size(), 3u);
+    EXPECT_NEAR(std::stod(chapters[1]["start_time"].get<std::string>()), 1.5, 0.001);
+    EXPECT_NEAR(std::stod(chapters[2]["start_time"].get<std::string>()), 2.98, 0.001);
+
+    // The LPCM track holds the samples ffmpeg made, from both files.
+    Shell("ffmpeg -nostdin -y -v error -i '" + mkv + "' -map 0:5 -f s16be '" + dir.path("out.pcm") +
+          "' 2>/dev/null");
+    EXPECT_EQ(LoadFile(dir.path("out.pcm")), lpcm);
 }
 
 }  // namespace
