@@ -101,6 +101,18 @@ TEST_F(MatroskaTest, AnErrorOrAStopLeavesNoMkvAndKeepsTheStreams) {
               host.lines.end());
     fs::remove_all(dir.path(left[0]));
 
+    // A folder that takes no files, even from root: refused before anything is written.
+    request.output = "/proc/strandis-test.mkv";
+    try {
+        RunMatroska(engine, host.source, request);
+        FAIL() << "no error";
+    } catch (const RunError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("Cannot create a folder in \"/proc\".", 0), 0u)
+            << error.what();
+    }
+    EXPECT_FALSE(fs::exists(request.output));
+    request.output.clear();
+
     // Cancel during the mux: the stand-in is stopped at once, nothing under the final name.
     request.mkvmerge = standIn(0, true);
     host.onPendingEvents = [this] {
