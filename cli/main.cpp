@@ -321,6 +321,26 @@ std::optional<std::string> ChooseBoxes(const StreamKeys& keys, const strandis::S
     return std::nullopt;
 }
 
+// Ticks the boxes chosen that hold a stream, each captioned as the title's playlist labels its
+// track (as "Read XPL" does in the window) or else with the detection's caption; an error
+// message for a key whose box holds no stream.
+std::optional<std::string> TickBoxes(CliHost& host, const StreamKeys& keys,
+                                     const strandis::StreamBoxes& boxes,
+                                     const strandis::playlist::TitleInfo* title = nullptr) {
+    std::vector<BoxKey> ticked;
+    if (auto problem = ChooseBoxes(keys, boxes, ticked)) return problem;
+    for (const BoxKey key : ticked) {
+        const strandis::StreamBox& box = BoxOf(boxes, key);
+        if (!box.enabled) continue;
+        const auto* track =
+            title != nullptr ? strandis::FindTrack(*title, key.kind, key.slot) : nullptr;
+        host.setTicked(key.kind, key.slot, true);
+        host.setCaption(key.kind, key.slot,
+                        track != nullptr && !track->label.empty() ? track->label : box.caption);
+    }
+    return std::nullopt;
+}
+
 // The output folder: there, or made when its parent is; an error message otherwise.
 std::optional<std::string> OutputFolderProblem(const std::string& folder) {
     if (folder.empty()) return std::nullopt;
@@ -365,15 +385,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
         if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
 
         // Tick the boxes asked for, or every box with a stream.
-        std::vector<BoxKey> ticked;
-        if (const auto problem = ChooseBoxes(*keys, detected.boxes, ticked))
+        if (const auto problem = TickBoxes(host, *keys, detected.boxes))
             return Fail(common, *problem, kExitUsage);
-        for (const BoxKey key : ticked) {
-            const strandis::StreamBox& box = BoxOf(detected.boxes, key);
-            if (!box.enabled) continue;
-            host.setTicked(key.kind, key.slot, true);
-            host.setCaption(key.kind, key.slot, box.caption);
-        }
         host.setOutput(flags.outputFolder, flags.extensions);
         host.setOption(Option::LpcmWav, flags.lpcmWav);
         host.setSubFormat(flags.subFormat);
@@ -458,19 +471,8 @@ int RunMkv(const MkvFlags& flags) {
             request.title = strandis::RunXpl(engine, flags.playlist, labels).title;
             engine.disc.StreamIds = ids;
         }
-        std::vector<BoxKey> ticked;
-        if (const auto problem = ChooseBoxes(*keys, detected.boxes, ticked))
+        if (const auto problem = TickBoxes(host, *keys, detected.boxes, &request.title))
             return Fail(common, *problem, kExitUsage);
-        // Each box captioned as the playlist labels its track, as "Read XPL" does in the window.
-        for (const BoxKey key : ticked) {
-            const strandis::StreamBox& box = BoxOf(detected.boxes, key);
-            if (!box.enabled) continue;
-            const auto* track = strandis::FindTrack(request.title, key.kind, key.slot);
-            const std::string caption =
-                track != nullptr && !track->label.empty() ? track->label : box.caption;
-            host.setTicked(key.kind, key.slot, true);
-            host.setCaption(key.kind, key.slot, caption);
-        }
         host.setOutput({}, flags.write.extensions);
         const strandis::MatroskaOutcome made = strandis::RunMatroska(engine, file, request);
         host.finishProgress();

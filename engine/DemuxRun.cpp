@@ -246,8 +246,7 @@ std::vector<StreamDelay> Delays(Engine& engine, const std::vector<Planned>& plan
                 first = *first > ticks ? *first - ticks : 0;
             }
         }
-        if (p.kind == BoxKind::Sub && !p.path.ends_with(".idx") &&
-            engine.disc.MinPts != kNoFirstPts)
+        if (p.kind == BoxKind::Sub && !p.vobsubIndex && engine.disc.MinPts != kNoFirstPts)
             first = engine.disc.MinPts;
         if (first) starts.emplace_back(&p, *first);
     }
@@ -282,6 +281,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         std::string path;
         std::optional<WavOutput::Format> wav;
         SubFormat subFormat = SubFormat::Sup;
+        bool vobsubIndex = false;  // the .idx beside a VobSub .sub
     };
     std::vector<Planned> planned;
     const auto plan = [&](BoxKind kind, int slot) {
@@ -298,7 +298,7 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
         planned.push_back({kind, slot, base + extension, wav, subFormat});
         // The VobSub index comes right behind its .sub.
         if (subFormat == SubFormat::VobSub)
-            planned.push_back({kind, slot, base + "idx", std::nullopt, SubFormat::Sup});
+            planned.push_back({kind, slot, base + "idx", std::nullopt, SubFormat::Sup, true});
     };
     for (int slot = 0; slot < 2; ++slot)
         plan(BoxKind::Video, slot);
@@ -380,6 +380,9 @@ RunOutcome RunDemux(Engine& engine, const std::string& sourcePath) {
             host.log("   Delay = " + std::to_string(std::llround(delay.milliseconds)) + " ms");
         }
         outcome.files = scope.closeOutputs();
+        for (const Planned& p : planned) {
+            if (!p.vobsubIndex) outcome.streams.push_back({p.kind, p.slot, p.path});
+        }
     });
 
     outcome.stoppedEarly = engine.StopFlag != 0;

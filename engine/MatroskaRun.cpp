@@ -135,42 +135,29 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
         chapters << MatroskaChapters(request.title);
         if (!chapters) plan.chapters.clear();
     }
-    // The tracks in box order, each from the file its box was written to...
-    const std::string prefix = OutputPrefix(work, sourcePath, demuxEngine.disc.OutputBase) + ".";
-    const auto add = [&](BoxKind kind, int slot) {
-        if (!host.ticked(kind, slot)) return;
-        const std::string caption = host.caption(kind, slot);
-        const std::string start = prefix + FileNamePart(caption) + ".";
-        for (const WrittenFile& written : demuxed.files) {
-            if (written.path.rfind(start, 0) != 0 || written.path.ends_with(".idx")) continue;
-            if (kind == BoxKind::Sub &&
-                engine.disc.Reports.sub[static_cast<std::size_t>(slot)].info.subpictureBits != 2) {
-                host.log(caption +
-                         " is left out of the Matroska file: HD DVD subpictures are not "
-                         "converted.");
-                continue;
-            }
-            const playlist::TrackInfo* track = FindTrack(request.title, kind, slot);
-            MkvTrack t{
-                written.path,
-                kind,
-                slot,
-                track != nullptr && !track->description.empty() ? track->description : caption,
-                track != nullptr ? track->language : std::string(),
-                track != nullptr && track->forced,
-                0};
-            for (const StreamDelay& delay : demuxed.delays) {
-                if (delay.path == written.path) t.delayMs = delay.milliseconds;
-            }
-            plan.tracks.push_back(t);
+    // The tracks in box order...
+    for (const StreamFile& file : demuxed.streams) {
+        if (!host.ticked(file.kind, file.slot)) continue;  // unticked during the demux
+        const std::string caption = host.caption(file.kind, file.slot);
+        if (file.kind == BoxKind::Sub &&
+            engine.disc.Reports.sub[static_cast<std::size_t>(file.slot)].info.subpictureBits != 2) {
+            host.log(caption +
+                     " is left out of the Matroska file: HD DVD subpictures are not converted.");
+            continue;
         }
-    };
-    for (int slot = 0; slot < 2; ++slot)
-        add(BoxKind::Video, slot);
-    for (int slot = 0; slot < 16; ++slot)
-        add(BoxKind::Audio, slot);
-    for (int slot = 0; slot < 16; ++slot)
-        add(BoxKind::Sub, slot);
+        const playlist::TrackInfo* track = FindTrack(request.title, file.kind, file.slot);
+        MkvTrack t{file.path,
+                   file.kind,
+                   file.slot,
+                   track != nullptr && !track->description.empty() ? track->description : caption,
+                   track != nullptr ? track->language : std::string(),
+                   track != nullptr && track->forced,
+                   0};
+        for (const StreamDelay& delay : demuxed.delays) {
+            if (delay.path == file.path) t.delayMs = delay.milliseconds;
+        }
+        plan.tracks.push_back(t);
+    }
     // ... then put in the playlist's order, the others behind.
     std::size_t placed = 0;
     for (const playlist::TrackInfo& info : request.title.tracks) {

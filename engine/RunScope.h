@@ -25,8 +25,16 @@ struct StreamDelay {
     double milliseconds = 0;
 };
 
+// A stream file of a demux, with the box whose stream it holds.
+struct StreamFile {
+    BoxKind kind;
+    int slot;
+    std::string path;
+};
+
 struct RunOutcome {
     std::vector<WrittenFile> files;
+    std::vector<StreamFile> streams;  // demux: the stream files in box order, no VobSub index
     std::vector<StreamDelay> delays;  // demux: one per stream file with a known start
     bool stoppedEarly = false;
     FrameCounts frames{};
