@@ -70,7 +70,7 @@ void Describer::chunk(const PayloadChunk& chunk, const StreamFacts& facts) {
     if (lines) *shown = true;
     if (!lines && (r == nullptr || r->described)) return;
     const analysers::StreamInfo info =
-        describe(chunk, facts, lines ? static_cast<analysers::LogSink&>(sink_) : quiet_, lines);
+        describe(chunk, facts, lines ? static_cast<analysers::LogSink&>(sink_) : quiet_);
     if (r != nullptr && !r->described) {
         r->described = true;
         r->info = info;
@@ -94,24 +94,22 @@ void Describer::timeBase(const PayloadChunk& c) {
     if (c.pts < e_.disc.MinPts) e_.disc.MinPts = c.pts;
 }
 
-void Describer::firstLines(std::uint32_t pts, std::int32_t id) {
-    if (!linesNow_) return;
-    host_.log("   First PTS = " + Hex(pts, 8));
-    host_.log("   Stream id = " + Hex(static_cast<std::uint32_t>(id), 2));
+void Describer::firstLines(analysers::LogSink& sink, std::uint32_t pts, std::int32_t id) {
+    sink.log("   First PTS = " + Hex(pts, 8));
+    sink.log("   Stream id = " + Hex(static_cast<std::uint32_t>(id), 2));
 }
 
 analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFacts& f,
-                                          analysers::LogSink& sink, bool lines) {
+                                          analysers::LogSink& sink) {
     analysers::Payload payload{f.block, c.offset, c.length};
     payload.header = *f.subHeader;
     payload.headerLength = f.subHeaderLength;
-    linesNow_ = lines;
     analysers::StreamInfo info;
     switch (c.kind) {
         case PacketKind::Audio:
             // The last recognised sub-stream's id and kind: a packet of an id of no range that
             // shares its slot is described as that stream.
-            firstLines(f.firstAudioPts, f.audioSubId);
+            firstLines(sink, f.firstAudioPts, f.audioSubId);
             switch (f.audioType) {
                 case AudioType::DolbyDigital:
                 case AudioType::DolbyDigitalPlus:
@@ -133,7 +131,7 @@ analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFac
             }
             break;
         case PacketKind::Video:
-            firstLines(f.videoPts, c.streamId);
+            firstLines(sink, f.videoPts, c.streamId);
             switch (f.videoType) {
                 case VideoType::Vc1:
                     info = analysers::VC1details(payload, f.videoPts, sink);
@@ -147,7 +145,7 @@ analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFac
             }
             break;
         case PacketKind::Subpicture:
-            firstLines(f.firstSubPts, c.streamId);
+            firstLines(sink, f.firstSubPts, c.streamId);
             info = analysers::SUBdetails(payload, sink);
             break;
         default:

@@ -64,14 +64,13 @@ private:
     void timeBase(const PayloadChunk& chunk);
     void firstPts(const PayloadChunk& chunk);
     analysers::StreamInfo describe(const PayloadChunk& chunk, const StreamFacts& facts,
-                                   analysers::LogSink& sink, bool lines);
-    void firstLines(std::uint32_t pts, std::int32_t id);
+                                   analysers::LogSink& sink);
+    void firstLines(analysers::LogSink& sink, std::uint32_t pts, std::int32_t id);
 
     Engine& e_;
     RunHost& host_;
     HostSink sink_;
     NullSink quiet_;
-    bool linesNow_ = false;       // whether describe logs, the first lines included
     analysers::LpcmLayout lpcm_;  // by the source's extension; DvdAudio: 0xA1 is MLP
     // Streams whose first time stamp has gone into the time base, by slot.
     std::array<bool, 2> baseVideo_{};
