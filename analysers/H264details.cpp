@@ -3,6 +3,7 @@
 #include <string>
 
 #include "analysers/Analysers.h"
+#include "analysers/BitReader.h"
 
 namespace strandis::analysers {
 
@@ -31,42 +32,27 @@ const char* ProfileName(std::uint8_t profileIdc) {
 }
 
 // Exponential-Golomb and plain fields of a NAL unit's payload with its emulation-prevention
-// bytes taken out. Reading past the end gives zeros and clears ok.
+// bytes taken out. Reading past the end gives zeros, and ok() turns false.
 class RbspReader {
 public:
-    RbspReader(const std::uint8_t* from, const std::uint8_t* end) {
-        int zeros = 0;
-        for (const std::uint8_t* p = from; p != end && size_ < sizeof bytes_; ++p) {
-            if (zeros >= 2 && *p == 3) {
-                zeros = 0;
-                continue;
-            }
-            if (zeros >= 2 && *p <= 1) break;  // the next start code
-            zeros = *p == 0 ? zeros + 1 : 0;
-            bytes_[size_++] = *p;
-        }
+    RbspReader(const std::uint8_t* from, const std::uint8_t* end)
+        : size_(Unescape(from, end, bytes_)), reader_(bytes_, size_, 0) {
+        reader_.bitsStart();
     }
-    std::uint32_t bit() {
-        if (at_ >= size_ * 8) {
-            ok = false;
-            return 0;
-        }
-        const std::uint32_t b = (bytes_[at_ / 8] >> (7 - at_ % 8)) & 1;
-        ++at_;
-        return b;
-    }
-    std::uint32_t bits(int n) {
+    bool ok() const { return ok_ && reader_.complete(); }
+    std::uint32_t bit() { return reader_.bitsGet(1); }
+    std::uint32_t bits(unsigned n) {
         std::uint32_t v = 0;
-        while (n-- > 0)
-            v = (v << 1) | bit();
-        return v;
+        for (; n > 16; n -= 16)
+            v = (v << 16) | reader_.bitsGet(16);
+        return n == 0 ? v : (v << n) | reader_.bitsGet(n);
     }
     std::uint32_t ue() {
-        int zeros = 0;
-        while (bit() == 0 && ok && zeros < 32)
+        unsigned zeros = 0;
+        while (bit() == 0 && ok() && zeros < 32)
             ++zeros;
         if (zeros >= 32) {  // no code of 32 bits: not a parameter set
-            ok = false;
+            ok_ = false;
             return 0;
         }
         return zeros == 0 ? 0 : (1u << zeros) - 1 + bits(zeros);
@@ -76,12 +62,29 @@ public:
         return (k & 1) != 0 ? static_cast<std::int32_t>((k + 1) / 2)
                             : -static_cast<std::int32_t>(k / 2);
     }
-    bool ok = true;
 
 private:
+    // Copies the payload up to the next start code, without the emulation-prevention bytes.
+    static std::size_t Unescape(const std::uint8_t* from, const std::uint8_t* end,
+                                std::uint8_t (&to)[512]) {
+        std::size_t size = 0;
+        int zeros = 0;
+        for (const std::uint8_t* p = from; p != end && size < sizeof to; ++p) {
+            if (zeros >= 2 && *p == 3) {
+                zeros = 0;
+                continue;
+            }
+            if (zeros >= 2 && *p <= 1) break;  // the next start code
+            zeros = *p == 0 ? zeros + 1 : 0;
+            to[size++] = *p;
+        }
+        return size;
+    }
+
     std::uint8_t bytes_[512]{};
-    std::size_t size_ = 0;
-    std::size_t at_ = 0;
+    std::size_t size_;
+    BitReader reader_;
+    bool ok_ = true;
 };
 
 // The picture size of a sequence parameter set whose payload starts at `from` (profile_idc).
@@ -100,11 +103,11 @@ void PictureSize(const std::uint8_t* from, const std::uint8_t* end, StreamInfo& 
         r.ue();                    // bit_depth_chroma_minus8
         r.bit();                   // qpprime_y_zero_transform_bypass_flag
         if (r.bit() == 1) {        // seq_scaling_matrix_present_flag
-            for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok; ++list) {
+            for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok(); ++list) {
                 if (r.bit() == 0) continue;
                 const int size = list < 6 ? 16 : 64;
                 std::int32_t last = 8, next = 8;
-                for (int k = 0; k < size && r.ok; ++k) {
+                for (int k = 0; k < size && r.ok(); ++k) {
                     if (next != 0) next = (last + r.se() + 256) % 256;
                     last = next == 0 ? last : next;
                 }
@@ -120,7 +123,7 @@ void PictureSize(const std::uint8_t* from, const std::uint8_t* end, StreamInfo& 
         r.se();
         r.se();
         const std::uint32_t cycle = r.ue();
-        for (std::uint32_t k = 0; k < cycle && k < 256 && r.ok; ++k)
+        for (std::uint32_t k = 0; k < cycle && k < 256 && r.ok(); ++k)
             r.se();
     }
     r.ue();   // max_num_ref_frames
@@ -134,7 +137,7 @@ void PictureSize(const std::uint8_t* from, const std::uint8_t* end, StreamInfo& 
     if (r.bit() == 1) {  // frame_cropping_flag
         left = r.ue(), right = r.ue(), top = r.ue(), bottom = r.ue();
     }
-    if (!r.ok || widthMbs > 1024 || heightUnits > 1024) return;
+    if (!r.ok() || widthMbs > 1024 || heightUnits > 1024) return;
     const std::uint32_t unitX = chroma == 1 || chroma == 2 ? 2 : 1;
     const std::uint32_t unitY = (chroma == 1 ? 2 : 1) * (2 - frameMbsOnly);
     const std::int64_t width = std::int64_t{widthMbs} * 16 - std::int64_t{unitX} * (left + right);
