@@ -65,6 +65,9 @@ struct StreamInfo {
 // The channels of a layout written as names joined by " + " ("Lc + Rc" counts two).
 int CountChannels(std::string_view layout);
 
+// x:y in lowest terms ("16:9"); "" when both are 0.
+std::string ReducedRatio(std::int64_t x, std::int64_t y);
+
 // A real number in the general format (up to 15 significant digits, no trailing zeros) with the
 // user's decimal separator: 48, 44.1, 23.976.
 std::string FormatGeneral(double value, char decimalSeparator);

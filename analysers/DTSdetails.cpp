@@ -204,13 +204,14 @@ void ExtensionSubstream(const Payload& payload, std::size_t at, StreamInfo& info
         r.bitsSkip(5);                                                // nuBitResolution
         const std::uint32_t rate = kAssetRates[r.bitsGet(4)];
         const std::uint32_t channels = r.bitsGet(8) + 1;
-        // The asset is the whole stream, of which the core is a part: its figures win.
-        if (r.complete()) info.sampleRate = static_cast<int>(rate);
-        if (r.complete()) info.channels = static_cast<int>(channels);
-        if (r.complete())
+        if (r.complete()) {
+            // The asset is the whole stream, of which the core is a part: its figures win.
+            info.sampleRate = static_cast<int>(rate);
+            info.channels = static_cast<int>(channels);
             sink.log("   Asset sampling frequency = [bl]" +
                      FormatGeneral(rate / 1000.0, sink.decimalSeparator()) +
                      "[/bl] kHz, channels = [bl]" + std::to_string(channels) + "[/bl]");
+        }
     }
     // The components, in the bytes of this substream that the block holds.
     const std::size_t end = std::min<std::size_t>(payload.block.size(), at - 4 + frameSize);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <numeric>
 
 #include "analysers/Analysers.h"
 
@@ -22,9 +23,11 @@ std::string Hex(std::uint64_t value, int digits) {
     return text;
 }
 
-}  // namespace strandis::analysers
-
-namespace strandis::analysers {
+std::string ReducedRatio(std::int64_t x, std::int64_t y) {
+    const std::int64_t divisor = std::gcd(x, y);
+    if (divisor == 0) return {};
+    return std::to_string(x / divisor) + ":" + std::to_string(y / divisor);
+}
 
 int CountChannels(std::string_view layout) {
     if (layout.empty()) return 0;

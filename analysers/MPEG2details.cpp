@@ -1,6 +1,5 @@
 // MPEG-2 video (ISO/IEC 13818-2) sequence headers and extensions.
 #include <array>
-#include <numeric>
 #include <string>
 
 #include "analysers/Analysers.h"
@@ -72,10 +71,7 @@ StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uin
                          std::to_string(w & 0xFFF) + "[/bl]");
             } else if (k == 3) {      // aspect_ratio_information, frame_rate_code
                 if ((b >> 4) == 1) {  // square samples: the picture's own shape
-                    const int divisor = std::gcd(info.width, info.height);
-                    if (divisor != 0)
-                        info.displayAspect = std::to_string(info.width / divisor) + ":" +
-                                             std::to_string(info.height / divisor);
+                    info.displayAspect = ReducedRatio(info.width, info.height);
                 } else if ((b >> 4) < kAspectNames.size()) {
                     info.displayAspect = kAspectNames[b >> 4];
                 }

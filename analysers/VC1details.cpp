@@ -1,7 +1,6 @@
 // VC-1 Advanced Profile sequence headers (SMPTE 421M).
 #include <array>
 #include <cmath>
-#include <numeric>
 #include <string>
 
 #include "analysers/Analysers.h"
@@ -45,14 +44,6 @@ constexpr std::array<std::array<int, 2>, 14> kSampleAspects{{{0, 0},
                                                              {15, 11},
                                                              {64, 33},
                                                              {160, 99}}};
-
-// The display aspect ratio of a picture and its sample aspect ratio, reduced: "16:9".
-std::string DisplayAspect(int width, int height, std::array<int, 2> sample) {
-    std::int64_t x = std::int64_t{width} * sample[0], y = std::int64_t{height} * sample[1];
-    const std::int64_t divisor = std::gcd(x, y);
-    if (divisor == 0) return {};
-    return std::to_string(x / divisor) + ":" + std::to_string(y / divisor);
-}
 
 // FRAMERATENR 1..7 and FRAMERATEDR 1..2.
 constexpr std::array<std::int32_t, 8> kNumerators{0,     24000, 25000, 30000,
@@ -125,7 +116,8 @@ StreamInfo VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& s
                     aspectLeft = 1;
                     if ((w & 0xF) != 0 && (w & 0xF) < kSampleAspects.size())
                         info.displayAspect =
-                            DisplayAspect(info.width, info.height, kSampleAspects[w & 0xF]);
+                            ReducedRatio(std::int64_t{info.width} * kSampleAspects[w & 0xF][0],
+                                         std::int64_t{info.height} * kSampleAspects[w & 0xF][1]);
                     sink.log("   Aspect ratio = " + std::string(kAspects[w & 0xF]));
                 }
             }
