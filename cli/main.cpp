@@ -66,7 +66,7 @@ public:
     }
 };
 
-void AddCommon(CLI::App& command, Common& common, bool details) {
+void AddCommon(CLI::App& command, Common& common) {
     command.add_flag("--json", common.json,
                      "Print one JSON object instead of the log (errors too, on stdout)");
     command.add_flag("-q,--quiet", common.quiet, "No log: errors only");
@@ -81,7 +81,6 @@ void AddCommon(CLI::App& command, Common& common, bool details) {
         ->expected(0, 1)
         ->default_str("always")  // what a bare --color means
         ->check(CLI::IsMember({"auto", "always", "never", ""}).description(""));
-    (void)details;
 }
 
 // The error of a run: its message on stderr and, with --json, as one object on stdout. The path
@@ -124,7 +123,7 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
                      "Read the whole file (no fast check past 300,000,000 bytes)");
     command.add_flag("--no-continue", flags.noContinue,
                      "Do not go on into the files that continue the source");
-    AddCommon(command, flags.common, true);
+    AddCommon(command, flags.common);
 }
 
 // A front end for one file's runs with the command's flags.
@@ -274,10 +273,12 @@ std::optional<BoxKey> ParseBoxKey(const std::string& key) {
     return BoxKey{kind, slot};
 }
 
+// The keys of "--streams" as written, with their boxes.
+using StreamKeys = std::vector<std::pair<std::string, BoxKey>>;
+
 // The keys of "--streams", blanks around them allowed; an error message for one that is no key.
-std::optional<std::vector<std::pair<std::string, BoxKey>>> ParseStreams(const std::string& list,
-                                                                        std::string& error) {
-    std::vector<std::pair<std::string, BoxKey>> keys;
+std::optional<StreamKeys> ParseStreams(const std::string& list, std::string& error) {
+    StreamKeys keys;
     std::stringstream in(list);
     for (std::string key; std::getline(in, key, ',');) {
         const std::size_t first = key.find_first_not_of(" \t");
@@ -299,8 +300,6 @@ const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key)
            : key.kind == BoxKind::Audio ? boxes.audio[slot]
                                         : boxes.sub[slot];
 }
-
-using StreamKeys = std::vector<std::pair<std::string, BoxKey>>;
 
 // The boxes to tick: those of "--streams", or every box when it names none; an error message for
 // a key whose box holds no stream.
@@ -356,13 +355,6 @@ std::optional<std::string> OutputFolderProblem(const std::string& folder) {
     return std::nullopt;
 }
 
-std::string Names(const std::vector<strandis::WrittenFile>& files) {
-    std::string names;
-    for (const strandis::WrittenFile& file : files)
-        names += (names.empty() ? "" : ", ") + file.path;
-    return names;
-}
-
 int RunWriting(const WriteFlags& flags, bool rebuild) {
     const Common& common = flags.scan.common;
     const std::string& file = flags.scan.files.front();
@@ -411,7 +403,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
                       << '\n';
         }
         if (strandis::cli::g_interrupted != 0) {
-            std::cerr << "Interrupted: outputs are incomplete: " << Names(outcome.files) << '\n';
+            std::cerr << "Interrupted: outputs are incomplete: "
+                      << strandis::JoinedPaths(outcome.files) << '\n';
             return kExitInterrupted;
         }
         if (outcome.files.empty()) {
@@ -682,7 +675,7 @@ int main(int argc, char** argv) {
                      "xml (Matroska XML chapters, the default) or ogm (CHAPTER01=...)")
         ->check(CLI::IsMember({"xml", "ogm"}).description(""))
         ->type_name("FORMAT");
-    AddCommon(*xplCommand, xpl.common, false);
+    AddCommon(*xplCommand, xpl.common);
 
     try {
         app.parse(argc, argv);

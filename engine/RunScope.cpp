@@ -99,6 +99,13 @@ void RunScope::createOutput(OutputFile& file, const std::string& path, WriteBehi
     outputs_.push_back(&file);
 }
 
+std::string JoinedPaths(const std::vector<WrittenFile>& files) {
+    std::string names;
+    for (const WrittenFile& file : files)
+        names += (names.empty() ? "" : ", ") + file.path;
+    return names;
+}
+
 std::vector<WrittenFile> RunScope::closeOutputs() {
     engine_.SourceStream.close();
     std::vector<WrittenFile> written;
@@ -106,12 +113,9 @@ std::vector<WrittenFile> RunScope::closeOutputs() {
         outputs_[closed_]->close();
         written.push_back({outputs_[closed_]->path(), outputs_[closed_]->size()});
     }
-    if (engine_.StopFlag != 0 && !written.empty()) {
-        std::string names;
-        for (const WrittenFile& file : written)
-            names += (names.empty() ? "" : ", ") + file.path;
-        engine_.host().log("Stopped before the end; these outputs are incomplete: " + names);
-    }
+    if (engine_.StopFlag != 0 && !written.empty())
+        engine_.host().log("Stopped before the end; these outputs are incomplete: " +
+                           JoinedPaths(written));
     return written;
 }
 

@@ -32,6 +32,9 @@ struct StreamFile {
     std::string path;
 };
 
+// The files' paths joined by ", ", as the log and the messages name them.
+std::string JoinedPaths(const std::vector<WrittenFile>& files);
+
 struct RunOutcome {
     std::vector<WrittenFile> files;
     std::vector<StreamFile> streams;  // demux: the stream files in box order, no VobSub index
