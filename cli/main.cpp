@@ -214,6 +214,20 @@ int RunScan(const ScanFlags& flags) {
     return code;
 }
 
+// The detection that a writing command starts with; the exit code when it ends the command
+// there (a Ctrl-C, or no stream found).
+std::optional<int> DetectFirst(Session& session, const std::string& file, const Common& common,
+                               strandis::DetectionResult& detected) {
+    detected = strandis::RunDetection(session.engine, file);
+    session.host.finishProgress();
+    if (strandis::cli::g_interrupted != 0) {
+        std::cerr << "Interrupted.\n";
+        return kExitInterrupted;
+    }
+    if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
+    return std::nullopt;
+}
+
 struct WriteFlags {
     ScanFlags scan;
     std::string outputFolder;
@@ -368,13 +382,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
     Session session(file, flags.scan);
     CliHost& host = session.host;
     try {
-        const strandis::DetectionResult detected = strandis::RunDetection(session.engine, file);
-        host.finishProgress();
-        if (strandis::cli::g_interrupted != 0) {
-            std::cerr << "Interrupted.\n";
-            return kExitInterrupted;
-        }
-        if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
+        strandis::DetectionResult detected;
+        if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
 
         // Tick the boxes asked for, or every box with a stream.
         if (const auto problem = TickBoxes(host, *keys, detected.boxes))
@@ -435,23 +444,13 @@ int RunMkv(const MkvFlags& flags) {
     const auto keys = ParseStreams(flags.write.streams, error);
     if (!flags.write.streams.empty() && !keys) return Fail(common, error, kExitUsage);
     const std::optional<std::string> mkvmerge = strandis::FindMkvmerge();
-    if (!mkvmerge) {
-        return Fail(common,
-                    "mkvmerge is not installed: the Matroska step needs it (Debian package "
-                    "mkvtoolnix).",
-                    kExitFailed);
-    }
+    if (!mkvmerge) return Fail(common, strandis::kNoMkvmerge, kExitFailed);
     Session session(file, flags.write.scan);
     CliHost& host = session.host;
     strandis::Engine& engine = session.engine;
     try {
-        const strandis::DetectionResult detected = strandis::RunDetection(engine, file);
-        host.finishProgress();
-        if (strandis::cli::g_interrupted != 0) {
-            std::cerr << "Interrupted.\n";
-            return kExitInterrupted;
-        }
-        if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
+        strandis::DetectionResult detected;
+        if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
 
         // The playlist's title. Its marks on the inventory are not wanted here: the detection's
         // streams are written.

@@ -80,9 +80,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const std::string& sourcePath,
     if (mkvmerge.empty()) {
         const std::optional<std::string> found = FindMkvmerge();
         if (!found) {
-            throw RunError(
-                "mkvmerge is not installed: the Matroska step needs it (Debian package "
-                "mkvtoolnix).");
+            throw RunError(kNoMkvmerge);
         }
         mkvmerge = *found;
     }

@@ -13,6 +13,9 @@ namespace strandis {
 
 // The full path of mkvmerge on PATH; nothing when it is not installed.
 std::optional<std::string> FindMkvmerge();
+// What a Matroska step without mkvmerge says.
+inline constexpr const char* kNoMkvmerge =
+    "mkvmerge is not installed: the Matroska step needs it (Debian package mkvtoolnix).";
 
 // One demultiplexed stream, as it goes into the Matroska file.
 struct MkvTrack {
