@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -55,29 +56,34 @@ std::map<int, std::string> ProbeStreams(const std::string& file) {
     return streams;
 }
 
+// Each PES packet of a program stream of 2,048-byte packs, by where it starts and ends.
+void ForEachPes(const Bytes& data,
+                const std::function<void(std::size_t at, std::size_t end)>& visit) {
+    for (std::size_t pack = 0; pack + 2048 <= data.size(); pack += 2048) {
+        std::size_t at = pack + 14 + (data[pack + 13] & 7);  // behind the pack's stuffing
+        while (at + 9 <= pack + 2048 && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
+            const std::size_t end = at + 6 + ((std::size_t{data[at + 4]} << 8) | data[at + 5]);
+            visit(at, end);
+            at = end;
+        }
+    }
+}
+
 // The video payload of a DVD program stream in the pieces a scanner of 262,144-byte blocks meets:
 // PES payloads, cut again where a block ends. Returns the picture start code's last byte too.
 std::vector<Bytes> VideoPieces(const Bytes& data, std::uint8_t& code) {
     std::vector<Bytes> pieces;
-    for (std::size_t pack = 0; pack + 2048 <= data.size(); pack += 2048) {
-        std::size_t at = pack + 14;
-        if (data[pack + 13] != 0xF8) at += data[pack + 13] & 7;  // pack stuffing
-        while (at + 6 <= pack + 2048 && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
-            const std::uint8_t id = data[at + 3];
-            const std::size_t end = at + 6 + ((std::size_t{data[at + 4]} << 8) | data[at + 5]);
-            if (id == 0xE0 || id == 0xE2) {
-                code = id == 0xE0 ? 0x00 : 0x09;
-                std::size_t from = at + 9 + data[at + 8];
-                while (from < end) {
-                    const std::size_t cut = std::min(end, (from / 262144 + 1) * 262144);
-                    pieces.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(from),
-                                        data.begin() + static_cast<std::ptrdiff_t>(cut));
-                    from = cut;
-                }
-            }
-            at = end;
+    ForEachPes(data, [&](std::size_t at, std::size_t end) {
+        const std::uint8_t id = data[at + 3];
+        if (id != 0xE0 && id != 0xE2) return;
+        code = id == 0xE0 ? 0x00 : 0x09;
+        for (std::size_t from = at + 9 + data[at + 8]; from < end;) {
+            const std::size_t cut = std::min(end, (from / 262144 + 1) * 262144);
+            pieces.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(from),
+                                data.begin() + static_cast<std::ptrdiff_t>(cut));
+            from = cut;
         }
-    }
+    });
     return pieces;
 }
 
@@ -801,26 +807,19 @@ void AddPackets(std::vector<FeaturePacket>& packets, std::uint8_t id, const Byte
 // sub-stream id, and the PES time stamp.
 std::vector<FeaturePacket> SubpicturePackets(const Bytes& data, std::uint8_t subId) {
     std::vector<FeaturePacket> packets;
-    for (std::size_t pack = 0; pack + 2048 <= data.size(); pack += 2048) {
-        std::size_t at = pack + 14 + (data[pack + 13] & 7);
-        while (at + 9 <= pack + 2048 && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
-            const std::size_t end = at + 6 + ((std::size_t{data[at + 4]} << 8) | data[at + 5]);
-            const std::size_t payload = at + 9 + data[at + 8];
-            if (data[at + 3] == 0xBD && data[payload] == subId) {
-                FeaturePacket packet{subId,
-                                     Bytes(data.begin() + static_cast<std::ptrdiff_t>(payload + 1),
-                                           data.begin() + static_cast<std::ptrdiff_t>(end))};
-                if (data[at + 7] & 0x80) {
-                    const std::uint8_t* t = data.data() + at + 9;
-                    packet.pts = (std::uint64_t{t[0] & 0x0Eu} << 29) | (std::uint64_t{t[1]} << 22) |
-                                 (std::uint64_t{t[2] & 0xFEu} << 14) | (std::uint64_t{t[3]} << 7) |
-                                 (t[4] >> 1);
-                }
-                packets.push_back(packet);
-            }
-            at = end;
+    ForEachPes(data, [&](std::size_t at, std::size_t end) {
+        const std::size_t payload = at + 9 + data[at + 8];
+        if (data[at + 3] != 0xBD || data[payload] != subId) return;
+        FeaturePacket packet{subId, Bytes(data.begin() + static_cast<std::ptrdiff_t>(payload + 1),
+                                          data.begin() + static_cast<std::ptrdiff_t>(end))};
+        if (data[at + 7] & 0x80) {
+            const std::uint8_t* t = data.data() + at + 9;
+            packet.pts = (std::uint64_t{t[0] & 0x0Eu} << 29) | (std::uint64_t{t[1]} << 22) |
+                         (std::uint64_t{t[2] & 0xFEu} << 14) | (std::uint64_t{t[3]} << 7) |
+                         (t[4] >> 1);
         }
-    }
+        packets.push_back(packet);
+    });
     return packets;
 }
 
