@@ -252,13 +252,4 @@ StreamInfo AC3details(const Payload& payload, int audioSlot, LogSink& sink) {
 
 }  // namespace strandis::analysers
 
-namespace strandis::analysers {
-
-bool StartsWithPlainAc3(const std::uint8_t* data, std::size_t length) {
-    for (std::size_t i = 0; i + 6 <= length; ++i) {
-        if (data[i] == 0x0B && data[i + 1] == 0x77) return (data[i + 5] >> 3) <= 10;  // bsid
-    }
-    return false;
-}
-
-}  // namespace strandis::analysers
+namespace strandis::analysers {}  // namespace strandis::analysers

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/TextFormat.h"
+
 namespace strandis::analysers {
 
 // Where a reader writes its lines (mark-up as in the message log).
@@ -72,15 +74,11 @@ std::string ReducedRatio(std::int64_t x, std::int64_t y);
 // user's decimal separator: 48, 44.1, 23.976.
 std::string FormatGeneral(double value, char decimalSeparator);
 
-// Upper-case hexadecimal with exactly `digits` digits (time stamps 8 or 16, stream ids 2).
-std::string Hex(std::uint64_t value, int digits);
+using ::strandis::Hex;
 
 // The header readers, one per codec. Each describes the stream in the log, returns what it read
 // and reads nothing outside `block`.
 StreamInfo AC3details(const Payload& payload, int audioSlot, LogSink& sink);
-// Whether the first syncframe in [data, data + length) is plain Dolby Digital (bsid 10 or
-// less) rather than Dolby Digital Plus; false when no whole header is there.
-bool StartsWithPlainAc3(const std::uint8_t* data, std::size_t length);
 StreamInfo DTSdetails(const Payload& payload, LogSink& sink);
 StreamInfo MLPdetails(const Payload& payload, LogSink& sink);
 StreamInfo LPCMdetails(const Payload& payload, LpcmLayout layout, LogSink& sink);

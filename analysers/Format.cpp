@@ -15,14 +15,6 @@ std::string FormatGeneral(double value, char decimalSeparator) {
     return out;
 }
 
-std::string Hex(std::uint64_t value, int digits) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text(static_cast<std::size_t>(digits), '0');
-    for (int k = digits - 1; k >= 0; --k, value >>= 4)
-        text[static_cast<std::size_t>(k)] = kDigits[value & 0xF];
-    return text;
-}
-
 std::string ReducedRatio(std::int64_t x, std::int64_t y) {
     const std::int64_t divisor = std::gcd(x, y);
     if (divisor == 0) return {};

@@ -28,7 +28,7 @@
 #include "app/JpegImage.h"
 #include "app/Main.h"
 #include "app/StreamCheckBox.h"
-#include "engine/Mkv.h"
+#include "matroska/Mkv.h"
 
 namespace strandis::app {
 

@@ -27,11 +27,12 @@
 #include <QTreeWidget>
 
 #include "app/StreamCheckBox.h"
+#include "common/Markup.h"
 #include "common/RunError.h"
-#include "engine/Markup.h"
-#include "engine/MatroskaRun.h"
+#include "disc/PathRules.h"
 #include "engine/RebuildRun.h"
 #include "engine/XplRun.h"
+#include "matroska/MatroskaRun.h"
 
 namespace strandis::app {
 
@@ -201,11 +202,13 @@ SubFormat TfMain::subFormat() const {
 StreamCheckBox* TfMain::box(BoxKind kind, int slot) const {
     switch (kind) {
         case BoxKind::Video:
-            return slot >= 0 && slot < 8 ? cbVideo[static_cast<std::size_t>(slot)] : nullptr;
+            return slot >= 0 && slot < static_cast<int>(cbVideo.size())
+                       ? cbVideo[static_cast<std::size_t>(slot)]
+                       : nullptr;
         case BoxKind::Audio:
-            return slot >= 0 && slot < 16 ? cbAudio[static_cast<std::size_t>(slot)] : nullptr;
+            return HasBox(kind, slot) ? cbAudio[static_cast<std::size_t>(slot)] : nullptr;
         default:
-            return slot >= 0 && slot < 16 ? cbSub[static_cast<std::size_t>(slot)] : nullptr;
+            return HasBox(kind, slot) ? cbSub[static_cast<std::size_t>(slot)] : nullptr;
     }
 }
 
@@ -271,11 +274,9 @@ void TfMain::applyBoxes(const StreamBoxes& boxes) {
         widget->setCaption(QString::fromStdString(state.caption));
         widget->setChecked(state.ticked);
     };
-    for (std::size_t k = 0; k < 2; ++k)
-        apply(cbVideo[k], boxes.video[k]);
-    for (std::size_t k = 0; k < 16; ++k) {
-        apply(cbAudio[k], boxes.audio[k]);
-        apply(cbSub[k], boxes.sub[k]);
+    for (const BoxKind kind : {BoxKind::Video, BoxKind::Audio, BoxKind::Sub}) {
+        for (int slot = 0; slot < BoxCount(kind); ++slot)
+            apply(box(kind, slot), boxes.at(kind, slot));
     }
 }
 
@@ -284,22 +285,26 @@ void TfMain::bCheckClick() {
     beginRun();
     Resetcbs();
     PageControl->setCurrentIndex(0);
+    detected_.reset();
     try {
-        const DetectionResult result = RunDetection(engine_, sourcePath_);
-        applyBoxes(result.boxes);
+        detected_ = RunDetection(engine_, sourcePath_);
+        applyBoxes(detected_->boxes);
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
     }
     endRun();
 }
 
-void TfMain::writingRun(const std::function<void(Engine&, const std::string&)>& run) {
+void TfMain::writingRun(
+    const std::function<void(Engine&, const Detected&, const std::string&)>& run) {
     if (running_) return;
     beginRun();
     PageControl->setCurrentIndex(0);
     bool done = false;
     try {
-        run(engine_, sourcePath_);
+        // Without a "Read EVO" of this source the runs take whatever each box's slot holds.
+        static const Detected kNothingDetected;
+        run(engine_, detected_ ? *detected_ : kNothingDetected, sourcePath_);
         done = true;
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
@@ -316,28 +321,33 @@ void TfMain::bDemuxClick() {
         // The ticked streams into one Matroska file, named and ordered by the playlist read.
         MatroskaRequest request;
         request.title = xplTitle_;
-        writingRun([&request](Engine& engine, const std::string& source) {
-            RunMatroska(engine, source, request);
+        writingRun([&request](Engine& engine, const Detected& detected, const std::string& source) {
+            RunMatroska(engine, detected, source, request);
         });
         return;
     }
-    writingRun([](Engine& engine, const std::string& source) { RunDemux(engine, source); });
+    writingRun([](Engine& engine, const Detected& detected, const std::string& source) {
+        RunDemux(engine, detected, source);
+    });
 }
 
 void TfMain::bRebuildClick() {
-    writingRun([](Engine& engine, const std::string& source) { RunRebuild(engine, source); });
+    writingRun([](Engine& engine, const Detected& detected, const std::string& source) {
+        RunRebuild(engine, detected, source);
+    });
 }
 
 void TfMain::bReadXPLClick() {
     if (running_ || XPLname.isEmpty()) return;
     beginRun();
-    Resetcbs();
     PageControl->setCurrentIndex(4);
     mXPL->clear();
     mXPL->setVisible(false);  // no repaint per line while it fills
     try {
-        const XplOutcome outcome = RunXpl(engine_, eXPLfile->text().toStdString(), xplLabels_);
-        xplTitle_ = outcome.title;
+        const XplOutcome outcome =
+            RunXpl(engine_, eXPLfile->text().toStdString(), SourceBase(sourcePath_), xplLabels_);
+        // Another title's names and languages must not reach this source's outputs.
+        xplTitle_ = outcome.playsSource ? outcome.title : playlist::TitleInfo{};
         QStringList lines;
         for (const std::string& line : outcome.lines)
             lines << QString::fromStdString(line);
@@ -355,7 +365,10 @@ void TfMain::bReadXPLClick() {
             node("Audio", tree.audio);
             node("Subtitle", tree.subtitle);
             node("Chapter", tree.chapter);
-            for (const playlist::Track& track : tree.tracks) {
+            // A title that stands in for the source (none plays it) labels no box.
+            if (outcome.playsSource) Resetcbs();
+            for (const playlist::Track& track :
+                 outcome.playsSource ? tree.tracks : std::vector<playlist::Track>{}) {
                 const QString label = QString::fromStdString(track.label);
                 StreamCheckBox* target = nullptr;
                 if (track.kind == playlist::TrackKind::Video) {

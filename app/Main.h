@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
+#include "common/RunHost.h"
 #include "engine/DemuxRun.h"
+#include "engine/Detected.h"
 #include "engine/Detection.h"
 #include "engine/Engine.h"
-#include "engine/RunHost.h"
 #include "playlist/Xpl.h"
 
 class QCheckBox;
@@ -157,15 +160,17 @@ private:
     void setSourceText(const QString& path);
     void beginRun();
     void endRun();
-    // Runs a demultiplexing or rebuild run; both buttons come back enabled when it succeeds.
-    void writingRun(const std::function<void(Engine&, const std::string&)>& run);
+    // Runs a demultiplexing or rebuild run on what the last "Read EVO" of this source found;
+    // both buttons come back enabled when it succeeds.
+    void writingRun(const std::function<void(Engine&, const Detected&, const std::string&)>& run);
     void runFailed(const QString& message);
     void applyBoxes(const StreamBoxes& boxes);
     StreamCheckBox* box(BoxKind kind, int slot) const;
 
     Engine engine_;
     playlist::AttributeLabels xplLabels_;
-    playlist::TitleInfo xplTitle_;  // of the last "Read XPL" for this source
+    playlist::TitleInfo xplTitle_;      // of the last "Read XPL" for this source
+    std::optional<Detected> detected_;  // of the last "Read EVO" of this source
     std::string sourcePath_;
     bool running_ = false;
     bool activated_ = false;

@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "app/Main.h"
-#include "engine/PathRules.h"
+#include "disc/PathRules.h"
 
 namespace strandis::app {
 
@@ -39,11 +39,10 @@ void TfMain::setSourceText(const QString& path) {
 
 void TfMain::EVOadj() {
     sourcePath_ = eEVOfile->text().toStdString();
-    xplTitle_ = {};  // the playlist read was another source's
+    xplTitle_ = {};  // the playlist read and the detection were another source's
+    detected_.reset();
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
-    engine_.disc.OutputBase = CutExt(SourceName.toStdString());
-    engine_.disc.SourceBase = engine_.disc.OutputBase;
     EVOdir = FolderOf(eEVOfile->text());
     eXPLfile->setText(kPlaylistName);
     if (EVOdir.endsWith("HVDVD_TS/", Qt::CaseSensitive)) {

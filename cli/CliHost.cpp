@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "engine/Markup.h"
+#include "common/Markup.h"
 
 namespace strandis::cli {
 
@@ -36,21 +36,6 @@ std::string AnsiStart(const MarkupSegment& segment) {
         default:
             return {};  // sizes and the regular style have no terminal form
     }
-}
-
-int BoxIndex(BoxKind kind, int slot) {
-    switch (kind) {
-        case BoxKind::Video:
-            return slot;
-        case BoxKind::Audio:
-            return 2 + slot;
-        default:
-            return 18 + slot;
-    }
-}
-
-bool BoxInRange(BoxKind kind, int slot) {
-    return slot >= 0 && slot < (kind == BoxKind::Video ? 2 : 16);
 }
 
 }  // namespace
@@ -105,17 +90,15 @@ CliHost::CliHost(std::string sourcePath, Colour colour, bool collectLog)
 }
 
 void CliHost::setTicked(BoxKind kind, int slot, bool on) {
-    if (BoxInRange(kind, slot)) ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))] = on;
+    if (HasBox(kind, slot)) ticks_[BoxIndex(kind, slot)] = on;
 }
 
 void CliHost::setCaption(BoxKind kind, int slot, std::string caption) {
-    if (BoxInRange(kind, slot))
-        captions_[static_cast<std::size_t>(BoxIndex(kind, slot))] = std::move(caption);
+    if (HasBox(kind, slot)) captions_[BoxIndex(kind, slot)] = std::move(caption);
 }
 
 std::string CliHost::caption(BoxKind kind, int slot) const {
-    return BoxInRange(kind, slot) ? captions_[static_cast<std::size_t>(BoxIndex(kind, slot))]
-                                  : std::string();
+    return HasBox(kind, slot) ? captions_[BoxIndex(kind, slot)] : std::string();
 }
 
 void CliHost::setOutput(std::string folder, std::array<std::string, 3> extensions) {
@@ -124,7 +107,7 @@ void CliHost::setOutput(std::string folder, std::array<std::string, 3> extension
 }
 
 bool CliHost::ticked(BoxKind kind, int slot) const {
-    return BoxInRange(kind, slot) && ticks_[static_cast<std::size_t>(BoxIndex(kind, slot))];
+    return HasBox(kind, slot) && ticks_[BoxIndex(kind, slot)];
 }
 
 void CliHost::log(std::string_view markedUpLine) {

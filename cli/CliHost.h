@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/RunHost.h"
 #include "engine/Engine.h"
-#include "engine/RunHost.h"
 
 namespace strandis::cli {
 
@@ -71,8 +71,8 @@ private:
     char decimal_ = '.';
     Engine* engine_ = nullptr;
     std::array<bool, kOptionCount> options_{true, true, true, true, false};
-    std::array<bool, 2 + 16 + 16> ticks_{};
-    std::array<std::string, 2 + 16 + 16> captions_;
+    std::array<bool, kBoxTotal> ticks_{};
+    std::array<std::string, kBoxTotal> captions_;
     std::string folder_;
     std::array<std::string, 3> extensions_{"mpv", "mpa", "sup"};
     std::vector<std::string> plainLog_;

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "analysers/Analysers.h"
-#include "engine/PathRules.h"
-#include "engine/StreamIdTable.h"
+#include "disc/PathRules.h"
+#include "ps/StreamIdTable.h"
 
 namespace strandis::cli {
 
@@ -27,11 +27,9 @@ double Milliseconds(std::int64_t ticks) {
     return std::round(static_cast<double>(ticks) / 90.0 * 1000.0) / 1000.0;
 }
 
-// The codec an id names, for a stream whose header reader found nothing to read.
-std::string CodecOf(const Listed& l, bool plainAc3, bool dvd, bool aob) {
-    const IdRange* range = FindInventoryRange(l.streamKind, l.id);
-    if (range == nullptr) return {};
-    switch (range->codec) {
+// The codec as ffprobe names it, for a stream whose header reader found nothing to read.
+std::string CodecName(Codec codec, bool dvd) {
+    switch (codec) {
         case Codec::Mpeg2:
             return "mpeg2video";
         case Codec::H264:
@@ -41,11 +39,13 @@ std::string CodecOf(const Listed& l, bool plainAc3, bool dvd, bool aob) {
         case Codec::Ac3:
             return "ac3";
         case Codec::Eac3:
-            return plainAc3 ? "ac3" : "eac3";
+            return "eac3";
         case Codec::Dts:
             return "dts";
         case Codec::Lpcm:
-            return aob && l.id == 0xA1 ? "mlp" : "pcm_dvd";
+            return "pcm_dvd";
+        case Codec::Mlp:
+            return "mlp";
         case Codec::TrueHd:
             return "truehd";
         case Codec::MpegAudio:
@@ -87,30 +87,31 @@ void AddFacts(nlohmann::json& out, const analysers::StreamInfo& info) {
 
 }  // namespace
 
-nlohmann::json StreamList(const DetectionResult& result, const DiscState& disc) {
+nlohmann::json StreamList(const Detected& detected) {
     std::vector<Listed> listed;
-    const StreamInventory& ids = disc.StreamIds;
-    const bool aob = !result.files.empty() && IsAobPath(result.files.front());
-    const bool dvd = !result.files.empty() &&
-                     (IsVobPath(result.files.front()) || IsAobPath(result.files.front()));
-    for (int slot = 0; slot < 2; ++slot)
-        listed.push_back({StreamKind::Video, "v", "video", slot, &result.boxes.video[slot],
-                          ids.video(slot), &disc.Reports.video[static_cast<std::size_t>(slot)]});
-    for (int slot = 0; slot < 16; ++slot)
-        listed.push_back({StreamKind::Audio, "a", "audio", slot, &result.boxes.audio[slot],
-                          ids.audio(slot), &disc.Reports.audio[static_cast<std::size_t>(slot)]});
-    for (int slot = 0; slot < 16; ++slot)
-        listed.push_back({StreamKind::Sub, "s", "subpicture", slot, &result.boxes.sub[slot],
-                          ids.sub(slot), &disc.Reports.sub[static_cast<std::size_t>(slot)]});
+    const StreamInventory& ids = detected.inventory;
+    const StreamReports& reports = detected.reports;
+    const bool aob = !detected.files.empty() && IsAobPath(detected.files.front());
+    const bool dvd = !detected.files.empty() &&
+                     (IsVobPath(detected.files.front()) || IsAobPath(detected.files.front()));
+    for (int slot = 0; slot < BoxCount(BoxKind::Video); ++slot)
+        listed.push_back({StreamKind::Video, "v", "video", slot, &detected.boxes.video[slot],
+                          ids.video(slot), &reports.video[static_cast<std::size_t>(slot)]});
+    for (int slot = 0; slot < BoxCount(BoxKind::Audio); ++slot)
+        listed.push_back({StreamKind::Audio, "a", "audio", slot, &detected.boxes.audio[slot],
+                          ids.audio(slot), &reports.audio[static_cast<std::size_t>(slot)]});
+    for (int slot = 0; slot < BoxCount(BoxKind::Sub); ++slot)
+        listed.push_back({StreamKind::Sub, "s", "subpicture", slot, &detected.boxes.sub[slot],
+                          ids.sub(slot), &reports.sub[static_cast<std::size_t>(slot)]});
 
     // Delays count from the earliest first time stamp of the video streams, or of every stream
     // when there is no video.
     std::optional<std::uint64_t> zero;
     for (const bool videoOnly : {true, false}) {
         for (const Listed& l : listed) {
-            if (!l.box->enabled || !l.report->hasPts) continue;
+            if (!l.box->enabled || !l.report->firstPts) continue;
             if (videoOnly && std::string_view(l.kind) != "video") continue;
-            if (!zero || l.report->firstPts < *zero) zero = l.report->firstPts;
+            if (!zero || *l.report->firstPts < *zero) zero = *l.report->firstPts;
         }
         if (zero) break;
     }
@@ -118,23 +119,20 @@ nlohmann::json StreamList(const DetectionResult& result, const DiscState& disc) 
     nlohmann::json streams = nlohmann::json::array();
     for (const Listed& l : listed) {
         if (!l.box->enabled) continue;
-        nlohmann::json stream{
-            {"box", l.key + std::to_string(l.slot)},
-            {"kind", l.kind},
-            {"id", l.id},
-            {"id_hex", "0x" + analysers::Hex(static_cast<std::uint32_t>(l.id), 2)},
-            {"caption", l.box->caption}};
-        if (l.report->hasPts) {
-            stream["first_pts"] = l.report->firstPts;
-            stream["delay_ms"] = Milliseconds(static_cast<std::int64_t>(l.report->firstPts) -
+        nlohmann::json stream{{"box", l.key + std::to_string(l.slot)},
+                              {"kind", l.kind},
+                              {"id", l.id},
+                              {"id_hex", "0x" + Hex(static_cast<std::uint32_t>(l.id), 2)},
+                              {"caption", l.box->caption}};
+        if (l.report->firstPts) {
+            stream["first_pts"] = *l.report->firstPts;
+            stream["delay_ms"] = Milliseconds(static_cast<std::int64_t>(*l.report->firstPts) -
                                               static_cast<std::int64_t>(*zero));
         }
         if (l.report->described) AddFacts(stream, l.report->info);
         if (!stream.contains("codec")) {
-            const bool plainAc3 =
-                l.streamKind == StreamKind::Audio && ids.plainAc3[static_cast<std::size_t>(l.slot)];
-            const std::string codec = CodecOf(l, plainAc3, dvd, aob);
-            if (!codec.empty()) stream["codec"] = codec;
+            if (const auto codec = ResolvedCodec(ids, l.streamKind, l.slot, aob))
+                stream["codec"] = CodecName(*codec, dvd);
         }
         streams.push_back(stream);
     }

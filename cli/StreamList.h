@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/Detection.h"
-#include "engine/DiscState.h"
 
 namespace strandis::cli {
 
@@ -13,7 +12,7 @@ constexpr int kFormatVersion = 1;
 
 // One object per stream with a box: its box, kind, ids, caption, first time stamp, delay and
 // the facts its header reader read.
-nlohmann::json StreamList(const DetectionResult& result, const DiscState& disc);
+nlohmann::json StreamList(const Detected& detected);
 
 // The files a run read, each with its size in bytes.
 nlohmann::json FileList(const std::vector<std::string>& paths);

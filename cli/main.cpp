@@ -16,15 +16,15 @@
 #include "cli/CliHost.h"
 #include "cli/StreamList.h"
 #include "common/RunError.h"
-#include "engine/Chapters.h"
+#include "disc/OutputNames.h"
+#include "disc/PathRules.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/MatroskaRun.h"
-#include "engine/Mkv.h"
-#include "engine/OutputNames.h"
-#include "engine/PathRules.h"
 #include "engine/RebuildRun.h"
 #include "engine/XplRun.h"
+#include "matroska/Chapters.h"
+#include "matroska/MatroskaRun.h"
+#include "matroska/Mkv.h"
 
 namespace {
 
@@ -144,16 +144,6 @@ struct Session {
     }
 };
 
-bool FoundAny(const strandis::DetectionResult& result) {
-    for (const auto& box : result.boxes.video)
-        if (box.enabled) return true;
-    for (const auto& box : result.boxes.audio)
-        if (box.enabled) return true;
-    for (const auto& box : result.boxes.sub)
-        if (box.enabled) return true;
-    return false;
-}
-
 std::string NoStreamMessage(const std::string& file) {
     return "No program stream was recognised in \"" + file + "\".";
 }
@@ -173,13 +163,13 @@ int RunScan(const ScanFlags& flags) {
     for (const std::string& file : flags.files) {
         if (std::find(read.begin(), read.end(), SamePlace(file)) != read.end()) continue;
         Session session(file, flags);
-        strandis::DetectionResult result;
+        strandis::Detected result;
         std::optional<std::string> failure;
         int failureCode = kExitFailed;
         try {
             result = strandis::RunDetection(session.engine, file);
             session.host.finishProgress();
-            if (!FoundAny(result)) failure = NoStreamMessage(file), failureCode = kExitNoStream;
+            if (!result.boxes.any()) failure = NoStreamMessage(file), failureCode = kExitNoStream;
         } catch (const strandis::RunError& error) {
             session.host.finishProgress();
             failure = error.what();
@@ -198,7 +188,7 @@ int RunScan(const ScanFlags& flags) {
                 {"format_version", strandis::cli::kFormatVersion},
                 {"files", strandis::cli::FileList(result.files)},
                 {"size_bytes", result.firstSize},
-                {"streams", strandis::cli::StreamList(result, session.engine.disc)},
+                {"streams", strandis::cli::StreamList(result)},
                 {"frames", result.frames},
                 {"stopped_early", result.stoppedEarly},
                 {"log", session.host.plainLog()},
@@ -217,21 +207,26 @@ int RunScan(const ScanFlags& flags) {
 // The detection that a writing command starts with; the exit code when it ends the command
 // there (a Ctrl-C, or no stream found).
 std::optional<int> DetectFirst(Session& session, const std::string& file, const Common& common,
-                               strandis::DetectionResult& detected) {
+                               strandis::Detected& detected) {
     detected = strandis::RunDetection(session.engine, file);
     session.host.finishProgress();
     if (strandis::cli::g_interrupted != 0) {
         std::cerr << "Interrupted.\n";
         return kExitInterrupted;
     }
-    if (!FoundAny(detected)) return Fail(common, NoStreamMessage(file), kExitNoStream);
+    if (!detected.boxes.any()) return Fail(common, NoStreamMessage(file), kExitNoStream);
     return std::nullopt;
 }
+
+constexpr const char* kStreamsHelp =
+    "Boxes to tick, such as v0,a0,a3,s0 (default: every stream detected, or the playlist's "
+    "tracks); +KEY adds a box to the default, -KEY leaves one out";
 
 struct WriteFlags {
     ScanFlags scan;
     std::string outputFolder;
     std::string streams;
+    std::string playlist;
     std::array<std::string, 3> extensions{"mpv", "mpa", "sup"};
     bool lpcmWav = false;
     strandis::SubFormat subFormat = strandis::SubFormat::Sup;
@@ -242,8 +237,10 @@ void AddWriteFlags(CLI::App& command, WriteFlags& flags, bool demux) {
     command.add_option("-o,--output", flags.outputFolder,
                        "Output folder (default: the source file's folder); created when its "
                        "parent folder exists");
-    command.add_option("--streams", flags.streams,
-                       "Boxes to tick, such as v0,a0,a3,s0 (default: every stream detected)");
+    command.add_option("--playlist", flags.playlist,
+                       "The disc's VPLST000.XPL: the title that plays the source ticks and names "
+                       "its tracks");
+    command.add_option("--streams", flags.streams, kStreamsHelp);
     if (demux) {
         command.add_option("--video-ext", flags.extensions[0], "Extension of video files")
             ->capture_default_str();
@@ -283,12 +280,18 @@ std::optional<BoxKey> ParseBoxKey(const std::string& key) {
         if (key[k] < '0' || key[k] > '9') return std::nullopt;
         slot = slot * 10 + (key[k] - '0');
     }
-    if (slot >= (kind == BoxKind::Video ? 2 : 16)) return std::nullopt;
+    if (!strandis::HasBox(kind, slot)) return std::nullopt;
     return BoxKey{kind, slot};
 }
 
-// The keys of "--streams" as written, with their boxes.
-using StreamKeys = std::vector<std::pair<std::string, BoxKey>>;
+// A key of "--streams": a box to tick, or with "+" or "-" in front one to add to the default
+// boxes or leave out of them.
+struct StreamKey {
+    std::string text;  // as written, sign included
+    char sign;         // 0, '+' or '-'
+    BoxKey box;
+};
+using StreamKeys = std::vector<StreamKey>;
 
 // The keys of "--streams", blanks around them allowed; an error message for one that is no key.
 std::optional<StreamKeys> ParseStreams(const std::string& list, std::string& error) {
@@ -298,52 +301,55 @@ std::optional<StreamKeys> ParseStreams(const std::string& list, std::string& err
         const std::size_t first = key.find_first_not_of(" \t");
         const std::size_t last = key.find_last_not_of(" \t");
         key = first == std::string::npos ? std::string() : key.substr(first, last - first + 1);
-        const auto parsed = ParseBoxKey(key);
+        const char sign = !key.empty() && (key[0] == '+' || key[0] == '-') ? key[0] : 0;
+        const auto parsed = ParseBoxKey(sign != 0 ? key.substr(1) : key);
         if (!parsed) {
             error = "--streams: \"" + key + "\" is not a box key (v0-v1, a0-a15, s0-s15)";
             return std::nullopt;
         }
-        keys.emplace_back(key, *parsed);
+        keys.push_back({key, sign, *parsed});
     }
     return keys;
 }
 
-const strandis::StreamBox& BoxOf(const strandis::StreamBoxes& boxes, BoxKey key) {
-    const auto slot = static_cast<std::size_t>(key.slot);
-    return key.kind == BoxKind::Video   ? boxes.video[slot]
-           : key.kind == BoxKind::Audio ? boxes.audio[slot]
-                                        : boxes.sub[slot];
-}
-
-// The boxes to tick: those of "--streams", or every box when it names none; an error message for
-// a key whose box holds no stream.
+// The boxes to tick: those "--streams" names plainly; or, when it names none so, the default
+// boxes (the playlist title's tracks, or every box) with its "+" keys added and its "-" keys
+// left out. An error message for a key whose box holds no stream.
 std::optional<std::string> ChooseBoxes(const StreamKeys& keys, const strandis::StreamBoxes& boxes,
+                                       const std::vector<BoxKey>& defaults,
                                        std::vector<BoxKey>& ticked) {
-    if (keys.empty()) {
-        for (int slot = 0; slot < 2; ++slot)
-            ticked.push_back({BoxKind::Video, slot});
-        for (int slot = 0; slot < 16; ++slot)
-            ticked.push_back({BoxKind::Audio, slot}), ticked.push_back({BoxKind::Sub, slot});
-        return std::nullopt;
-    }
-    for (const auto& [text, key] : keys) {
-        if (!BoxOf(boxes, key).enabled)
-            return "--streams: no stream was detected for the box " + text;
-        ticked.push_back(key);
+    const bool plain =
+        std::any_of(keys.begin(), keys.end(), [](const StreamKey& key) { return key.sign == 0; });
+    if (!plain) ticked = defaults;
+    for (const StreamKey& key : keys) {
+        if (key.sign != '-' && !boxes.at(key.box.kind, key.box.slot).enabled)
+            return "--streams: no stream was detected for the box " + key.text;
+        const auto same = [&key](const BoxKey& b) {
+            return b.kind == key.box.kind && b.slot == key.box.slot;
+        };
+        std::erase_if(ticked, same);
+        if (key.sign != '-') ticked.push_back(key.box);
     }
     return std::nullopt;
 }
 
 // Ticks the boxes chosen that hold a stream, each captioned as the title's playlist labels its
 // track (as "Read XPL" does in the window) or else with the detection's caption; an error
-// message for a key whose box holds no stream.
+// message for a key whose box holds no stream. With a title, the default boxes are its tracks.
 std::optional<std::string> TickBoxes(CliHost& host, const StreamKeys& keys,
                                      const strandis::StreamBoxes& boxes,
                                      const strandis::playlist::TitleInfo* title = nullptr) {
+    std::vector<BoxKey> defaults;
+    for (const BoxKind kind : {BoxKind::Video, BoxKind::Audio, BoxKind::Sub}) {
+        for (int slot = 0; slot < strandis::BoxCount(kind); ++slot) {
+            if (title == nullptr || strandis::FindTrack(*title, kind, slot) != nullptr)
+                defaults.push_back({kind, slot});
+        }
+    }
     std::vector<BoxKey> ticked;
-    if (auto problem = ChooseBoxes(keys, boxes, ticked)) return problem;
+    if (auto problem = ChooseBoxes(keys, boxes, defaults, ticked)) return problem;
     for (const BoxKey key : ticked) {
-        const strandis::StreamBox& box = BoxOf(boxes, key);
+        const strandis::StreamBox& box = boxes.at(key.kind, key.slot);
         if (!box.enabled) continue;
         const auto* track =
             title != nullptr ? strandis::FindTrack(*title, key.kind, key.slot) : nullptr;
@@ -352,6 +358,18 @@ std::optional<std::string> TickBoxes(CliHost& host, const StreamKeys& keys,
                         track != nullptr && !track->label.empty() ? track->label : box.caption);
     }
     return std::nullopt;
+}
+
+// The title of the playlist that plays the source, for the boxes and the Matroska file; none
+// when no title plays it (the playlist run says so).
+std::optional<strandis::playlist::TitleInfo> PlaylistTitle(strandis::Engine& engine,
+                                                           const std::string& playlist,
+                                                           const std::string& source) {
+    strandis::playlist::AttributeLabels labels;
+    strandis::XplOutcome outcome =
+        strandis::RunXpl(engine, playlist, strandis::SourceBase(source), labels);
+    if (!outcome.playsSource) return std::nullopt;
+    return std::move(outcome.title);
 }
 
 // The output folder: there, or made when its parent is; an error message otherwise.
@@ -382,17 +400,20 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
     Session session(file, flags.scan);
     CliHost& host = session.host;
     try {
-        strandis::DetectionResult detected;
+        strandis::Detected detected;
         if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
 
-        // Tick the boxes asked for, or every box with a stream.
-        if (const auto problem = TickBoxes(host, *keys, detected.boxes))
+        // Tick the boxes asked for, or the playlist's tracks, or every box with a stream.
+        std::optional<strandis::playlist::TitleInfo> title;
+        if (!flags.playlist.empty()) title = PlaylistTitle(session.engine, flags.playlist, file);
+        if (const auto problem = TickBoxes(host, *keys, detected.boxes, title ? &*title : nullptr))
             return Fail(common, *problem, kExitUsage);
         host.setOutput(flags.outputFolder, flags.extensions);
         host.setOption(Option::LpcmWav, flags.lpcmWav);
         host.setSubFormat(flags.subFormat);
-        const strandis::RunOutcome outcome = rebuild ? strandis::RunRebuild(session.engine, file)
-                                                     : strandis::RunDemux(session.engine, file);
+        const strandis::RunOutcome outcome =
+            rebuild ? strandis::RunRebuild(session.engine, detected, file)
+                    : strandis::RunDemux(session.engine, detected, file);
         host.finishProgress();
         if (common.json) {
             Json files = Json::array();
@@ -429,7 +450,6 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
 
 struct MkvFlags {
     WriteFlags write;
-    std::string playlist;
     std::string output;
 };
 
@@ -449,24 +469,22 @@ int RunMkv(const MkvFlags& flags) {
     CliHost& host = session.host;
     strandis::Engine& engine = session.engine;
     try {
-        strandis::DetectionResult detected;
+        strandis::Detected detected;
         if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
 
-        // The playlist's title. Its marks on the inventory are not wanted here: the detection's
-        // streams are written.
+        // The playlist's title that plays the source: names, languages, order, chapters.
         strandis::MatroskaRequest request;
         request.output = flags.output;
         request.mkvmerge = *mkvmerge;
-        if (!flags.playlist.empty()) {
-            const strandis::StreamInventory ids = engine.disc.StreamIds;
-            strandis::playlist::AttributeLabels labels;
-            request.title = strandis::RunXpl(engine, flags.playlist, labels).title;
-            engine.disc.StreamIds = ids;
-        }
-        if (const auto problem = TickBoxes(host, *keys, detected.boxes, &request.title))
+        std::optional<strandis::playlist::TitleInfo> title;
+        if (!flags.write.playlist.empty())
+            title = PlaylistTitle(engine, flags.write.playlist, file);
+        if (title) request.title = *title;
+        if (const auto problem = TickBoxes(host, *keys, detected.boxes, title ? &*title : nullptr))
             return Fail(common, *problem, kExitUsage);
         host.setOutput({}, flags.write.extensions);
-        const strandis::MatroskaOutcome made = strandis::RunMatroska(engine, file, request);
+        const strandis::MatroskaOutcome made =
+            strandis::RunMatroska(engine, detected, file, request);
         host.finishProgress();
         if (common.json) {
             Json tracks = Json::array();
@@ -553,14 +571,12 @@ int RunXplCommand(const XplFlags& flags) {
     host.setQuiet(flags.common.quiet);
     strandis::Engine engine(host);
     host.attach(engine);
-    engine.disc.OutputBase = flags.source.empty()
-                                 ? std::string()
-                                 : strandis::CutExt(strandis::ExtractFileName(flags.source));
-    engine.disc.SourceBase = engine.disc.OutputBase;
+    const std::string sourceBase =
+        flags.source.empty() ? std::string() : strandis::SourceBase(flags.source);
     strandis::playlist::AttributeLabels labels;
     strandis::XplOutcome outcome;
     try {
-        outcome = strandis::RunXpl(engine, flags.playlist, labels);
+        outcome = strandis::RunXpl(engine, flags.playlist, sourceBase, labels);
     } catch (const strandis::RunError& error) {
         host.finishProgress();
         return Fail(flags.common, error.what(), kExitFailed);
@@ -654,10 +670,9 @@ int main(int argc, char** argv) {
     CLI::App* mkvCommand = app.add_subcommand(
         "mkv", "Demux the chosen streams into one Matroska file, made by mkvmerge");
     AddScanFlags(*mkvCommand, mkv.write.scan, false);
-    mkvCommand->add_option("--playlist", mkv.playlist,
+    mkvCommand->add_option("--playlist", mkv.write.playlist,
                            "The disc's VPLST000.XPL: track names, languages, title, chapters");
-    mkvCommand->add_option("--streams", mkv.write.streams,
-                           "Boxes to tick, such as v0,a0,a3,s0 (default: every stream detected)");
+    mkvCommand->add_option("--streams", mkv.write.streams, kStreamsHelp);
     mkvCommand->add_option(
         "-o,--output", mkv.output,
         "The Matroska file (default: the source's base name and .mkv beside it)");

@@ -1,17 +1,18 @@
 #include "engine/Describer.h"
 
-#include "engine/PacketKind.h"
-#include "engine/PathRules.h"
+#include "disc/PathRules.h"
+#include "ps/PacketKind.h"
 
 namespace strandis {
 
 using analysers::Hex;
 
-Describer::Describer(Engine& engine)
-    : e_(engine),
-      host_(engine.host()),
-      sink_(engine.host()),
-      quiet_(engine.host()),
+Describer::Describer(RunHost& host, StreamReports& reports, std::uint32_t& timeBase)
+    : host_(host),
+      reports_(reports),
+      timeBase_(timeBase),
+      sink_(host),
+      quiet_(host),
       lpcm_(IsAobPath(host_.sourcePath())   ? analysers::LpcmLayout::DvdAudio
             : IsVobPath(host_.sourcePath()) ? analysers::LpcmLayout::DvdVideo
                                             : analysers::LpcmLayout::HdDvd) {}
@@ -20,7 +21,7 @@ Describer::Describer(Engine& engine)
 // stream.
 bool* Describer::baseFlag(const PayloadChunk& c) {
     if (c.kind == PacketKind::Video) return &baseVideo_[static_cast<std::size_t>(c.slot)];
-    if (c.kind == PacketKind::Audio && c.slot >= 0 && c.streamId == e_.disc.StreamIds.audio(c.slot))
+    if (c.kind == PacketKind::Audio && c.slot >= 0 && c.listed)
         return &baseAudio_[static_cast<std::size_t>(c.slot)];
     return nullptr;
 }
@@ -35,12 +36,11 @@ bool* Describer::shownFlag(const PayloadChunk& c) {
 
 // The report of the stream a chunk belongs to: of an audio slot, only the stream listed there.
 StreamReport* Describer::report(const PayloadChunk& c) {
-    StreamReports& reports = e_.disc.Reports;
+    StreamReports& reports = reports_;
     const auto slot = static_cast<std::size_t>(c.slot);
     if (c.slot < 0) return nullptr;
     if (c.kind == PacketKind::Video && slot < reports.video.size()) return &reports.video[slot];
-    if (c.kind == PacketKind::Audio && slot < reports.audio.size() &&
-        c.streamId == e_.disc.StreamIds.audio(c.slot))
+    if (c.kind == PacketKind::Audio && slot < reports.audio.size() && c.listed)
         return &reports.audio[slot];
     if (c.kind == PacketKind::Subpicture && slot < reports.sub.size()) return &reports.sub[slot];
     return nullptr;
@@ -51,7 +51,7 @@ bool Describer::wants(const PayloadChunk& c) {
     if (c.ownPts) {
         const bool* base = baseFlag(c);
         if (base != nullptr && !*base) return true;
-        if (r != nullptr && !r->hasPts) return true;
+        if (r != nullptr && !r->firstPts) return true;
     }
     if (r != nullptr && !r->described) return true;
     const bool* shown = shownFlag(c);
@@ -80,8 +80,7 @@ void Describer::chunk(const PayloadChunk& chunk, const StreamFacts& facts) {
 // The first file with a stream gives its first time stamp.
 void Describer::firstPts(const PayloadChunk& c) {
     StreamReport* r = report(c);
-    if (r == nullptr || r->hasPts) return;
-    r->hasPts = true;
+    if (r == nullptr || r->firstPts) return;
     r->firstPts = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
 }
 
@@ -91,7 +90,7 @@ void Describer::timeBase(const PayloadChunk& c) {
     bool* taken = baseFlag(c);
     if (taken == nullptr || *taken) return;
     *taken = true;
-    if (c.pts < e_.disc.MinPts) e_.disc.MinPts = c.pts;
+    if (c.pts < timeBase_) timeBase_ = c.pts;
 }
 
 void Describer::firstLines(analysers::LogSink& sink, std::uint32_t pts, std::int32_t id) {

@@ -5,38 +5,25 @@
 #include <span>
 
 #include "analysers/Analysers.h"
-#include "engine/Engine.h"
-#include "engine/PayloadChunk.h"
+#include "common/RunHost.h"
+#include "engine/Detected.h"
+#include "ps/PayloadChunk.h"
+#include "ps/Scanner.h"
 
 namespace strandis {
 
-// What the scanner knows of a chunk's stream beyond the chunk: what the detail lines and the
-// header readers need. The values are the scanner's registers as the chunk arrives.
-struct StreamFacts {
-    std::span<const std::uint8_t> block;  // the valid part of the block buffer
-    std::uint8_t videoType = 0;           // VideoType
-    std::uint8_t audioType = 0;           // AudioType of the last recognised audio sub-stream
-    std::int32_t audioSubId = 0;          // that sub-stream's id
-    std::uint32_t videoPts = 0;           // logged as a video stream's first PTS
-    std::uint32_t dts = 0;                // the last decoded DTS
-    std::uint32_t firstAudioPts = 0;      // at the latest audio registration
-    std::uint32_t firstSubPts = 0;        // at the latest subpicture registration
-    // The private-stream-1 header bytes in front of the chunk, from the sub-stream id on.
-    const std::array<std::uint8_t, 16>* subHeader = nullptr;
-    std::uint8_t subHeaderLength = 0;
-};
-
-// The scanner's consumer in check mode: keeps the subpicture time base (disc.MinPts), records
-// each stream's first time stamp and what the header reader of its codec reads of its first
-// payload (disc.Reports), and with "Detailed info" logs them, once per slot and scan.
-class Describer {
+// The scanner's consumer in check mode for one file: lowers the subpicture time base
+// (`timeBase`) to the first time stamp of each audio and video stream, records each stream's
+// first time stamp and what the header reader of its codec reads of its first payload
+// (`reports`, where not yet recorded), and with "Detailed info" logs them, once per slot.
+class Describer final : public FactSink {
 public:
-    explicit Describer(Engine& engine);
+    Describer(RunHost& host, StreamReports& reports, std::uint32_t& timeBase);
     // Whether the chunk has anything to give: a first time stamp for the time base, or a
     // stream's first payload while "Detailed info" is ticked. Cheap, so that the facts are
     // gathered only for the chunks that need them.
-    bool wants(const PayloadChunk& chunk);
-    void chunk(const PayloadChunk& chunk, const StreamFacts& facts);
+    bool wants(const PayloadChunk& chunk) override;
+    void chunk(const PayloadChunk& chunk, const StreamFacts& facts) override;
 
 private:
     class NullSink final : public analysers::LogSink {
@@ -67,8 +54,9 @@ private:
                                    analysers::LogSink& sink);
     void firstLines(analysers::LogSink& sink, std::uint32_t pts, std::int32_t id);
 
-    Engine& e_;
     RunHost& host_;
+    StreamReports& reports_;
+    std::uint32_t& timeBase_;
     HostSink sink_;
     NullSink quiet_;
     analysers::LpcmLayout lpcm_;  // by the source's extension; DvdAudio: 0xA1 is MLP

@@ -1,20 +1,35 @@
 #include "engine/Detection.h"
 
-#include "engine/PathRules.h"
+#include "common/TextFormat.h"
+#include "disc/PathRules.h"
+#include "disc/StreamCaption.h"
+#include "engine/Describer.h"
 #include "engine/RunScope.h"
-#include "engine/StreamCaption.h"
-#include "engine/StreamIdTable.h"
-#include "engine/TextFormat.h"
+#include "ps/StreamIdTable.h"
 
 namespace strandis {
 
 void StreamBoxes::reset() {
     for (StreamBox& box : video)
-        box = {false, false, "No video stream"};
+        box = {false, false, kNoVideoStream};
     for (StreamBox& box : audio)
-        box = {false, false, "No audio stream"};
+        box = {false, false, kNoAudioStream};
     for (StreamBox& box : sub)
-        box = {false, false, "No subpicture"};
+        box = {false, false, kNoSubpicture};
+}
+
+const StreamBox& StreamBoxes::at(BoxKind kind, int slot) const {
+    const auto k = static_cast<std::size_t>(slot);
+    return kind == BoxKind::Video ? video[k] : kind == BoxKind::Audio ? audio[k] : sub[k];
+}
+
+bool StreamBoxes::any() const {
+    for (const BoxKind kind : {BoxKind::Video, BoxKind::Audio, BoxKind::Sub}) {
+        for (int slot = 0; slot < BoxCount(kind); ++slot) {
+            if (at(kind, slot).enabled) return true;
+        }
+    }
+    return false;
 }
 
 std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator) {
@@ -47,63 +62,67 @@ void MergeInventory(StreamInventory& into, const StreamInventory& from, const st
         merge(StreamKind::Sub, into.sub(slot), from.sub(slot), nullptr, false);
 }
 
-DetectionResult RunDetection(Engine& engine, const std::string& sourcePath) {
+Detected RunDetection(Engine& engine, const std::string& sourcePath) {
     RunHost& host = engine.host();
-    DetectionResult result;
+    Detected found;
+    found.source = sourcePath;
 
-    engine.FrameCount = {0, 0};
-    engine.disc.MinPts = 0xFFFFFFFFu;
-    engine.disc.Reports = {};
     RunScope scope(engine, sourcePath);
+    found.outputBase = scope.outputBase();
     const std::string sourceName = ExtractFileName(sourcePath);
 
     scope.openSource("Opening file [b]" + sourceName + "[/b]", {});
     host.slog("Reading " + sourceName + " ", 0);
-    result.firstSize = engine.SourceStream.size();
+    found.firstSize = engine.SourceStream.size();
     // Each file is scanned with a fresh inventory; the boxes offer every stream of any of them,
     // and the subpicture times stay those of the first file's clock.
-    StreamInventory found;
-    std::uint32_t firstMinPts = 0;
+    std::uint32_t timeBase = 0xFFFFFFFFu;  // lowered by each file's first time stamps
+    std::uint32_t firstTimeBase = timeBase;
     scope.eachFile("Reading ", [&](const std::string& path, bool first) {
-        result.files.push_back(path);
-        engine.demux(ScanMode::Check);
+        found.files.push_back(path);
+        Describer describer(host, found.reports, timeBase);
+        const ScanPass pass = engine.demux(describer);
         if (first) {
-            found = engine.disc.StreamIds;
-            firstMinPts = engine.disc.MinPts;
+            found.inventory = pass.registered;
+            firstTimeBase = timeBase;
         } else {
-            MergeInventory(found, engine.disc.StreamIds, ExtractFileName(path), host);
+            MergeInventory(found.inventory, pass.registered, ExtractFileName(path), host);
         }
+        for (std::size_t slot = 0; slot < 2; ++slot)
+            found.frames[slot] += pass.frames[slot];
+        if (engine.StopFlag != 0) found.frames = {0, 0};
     });
-    engine.disc.StreamIds = found;
-    if (firstMinPts != 0xFFFFFFFFu) engine.disc.MinPts = firstMinPts;
+    if (firstTimeBase != 0xFFFFFFFFu) timeBase = firstTimeBase;
+    if (timeBase != 0xFFFFFFFFu) found.subpictureBase = timeBase;
     engine.SourceStream.close();
-    result.stoppedEarly = engine.StopFlag != 0;
+    found.stoppedEarly = engine.StopFlag != 0;
 
-    const StreamInventory& ids = engine.disc.StreamIds;
-    for (int slot = 0; slot < 2; ++slot) {
+    const StreamInventory& ids = found.inventory;
+    for (int slot = 0; slot < BoxCount(BoxKind::Video); ++slot) {
         if (ids.video(slot) > -1)
-            result.boxes.video[slot] = {true, true,
-                                        VideoCaption(ids.video(slot)) + VideoSuffix(slot)};
+            found.boxes.video[slot] = {true, true,
+                                       VideoCaption(ids.video(slot)) + VideoSuffix(slot)};
     }
-    for (int slot = 0; slot < 16; ++slot) {
+    for (int slot = 0; slot < BoxCount(BoxKind::Audio); ++slot) {
         if (ids.audio(slot) > -1)
-            result.boxes.audio[slot] = {
+            found.boxes.audio[slot] = {
                 true, true,
                 AudioCaption(ids.audio(slot), ids.plainAc3[static_cast<std::size_t>(slot)]) +
                     TwoDigitSuffix(slot)};
+    }
+    for (int slot = 0; slot < BoxCount(BoxKind::Sub); ++slot) {
         if (ids.sub(slot) > -1)
-            result.boxes.sub[slot] = {true, true, SubCaption(ids.sub(slot)) + TwoDigitSuffix(slot)};
+            found.boxes.sub[slot] = {true, true, SubCaption(ids.sub(slot)) + TwoDigitSuffix(slot)};
     }
 
     EndRun(host);
 
-    result.frames = engine.FrameCount;
     for (int slot = 0; slot < 2; ++slot) {
-        if (engine.FrameCount[slot] > 0)
-            host.log(FrameCountLine(engine.FrameCount[slot], slot, host.timeSeparator()));
+        if (found.frames[slot] > 0)
+            host.log(FrameCountLine(found.frames[slot], slot, host.timeSeparator()));
     }
-    if (engine.FrameCount[0] + engine.FrameCount[1] > 0) host.log("");
-    return result;
+    if (found.frames[0] + found.frames[1] > 0) host.log("");
+    return found;
 }
 
 }  // namespace strandis

@@ -1,37 +1,13 @@
 #include "engine/RunScope.h"
 
 #include "common/RunError.h"
-#include "engine/OutputNames.h"
-#include "engine/PathRules.h"
-#include "engine/TextFormat.h"
+#include "common/TextFormat.h"
+#include "disc/OutputNames.h"
+#include "disc/PathRules.h"
 
 namespace strandis {
 
-Progress::Progress(RunHost& host, std::string prefix)
-    : host_(host), prefix_(std::move(prefix)), started_(std::chrono::steady_clock::now()) {}
-
-void Progress::show(std::int64_t position, std::int64_t size) {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    host_.slog(prefix_ + ProgressText(position, size, elapsed, host_.timeSeparator()), 1);
-    host_.progress(position, size);
-    host_.processPendingEvents();
-}
-
 namespace {
-
-// Sets the output base to the source's name less its extension and, when "Continue with second
-// EVO" is ticked and files follow the source, adds "_" and the last one's base name; returns the
-// following files' paths (none without "Continue").
-std::vector<std::string> TakeOutputBase(Engine& engine, const std::string& sourcePath) {
-    engine.disc.OutputBase = CutExt(ExtractFileName(sourcePath));
-    engine.disc.SourceBase = engine.disc.OutputBase;
-    if (!engine.host().option(Option::Continue)) return {};
-    std::vector<std::string> following = FollowingFiles(sourcePath);
-    if (!following.empty())
-        engine.disc.OutputBase += "_" + CutExt(ExtractFileName(following.back()));
-    return following;
-}
 
 // Goes on into the next file: the source closed, `next` opened in its place, "Continue on
 // <name>" logged and status panel 0 set to `activity` + the name.
@@ -52,8 +28,16 @@ void EndRun(RunHost& host) {
     host.slog("", 1);
 }
 
+// The files a run goes on into when "Continue with second  EVO" is ticked; the output base is
+// the source's base name, with "_" and the last of them's base name when there are any.
 RunScope::RunScope(Engine& engine, const std::string& sourcePath)
-    : engine_(engine), sourcePath_(sourcePath), following_(TakeOutputBase(engine, sourcePath)) {}
+    : engine_(engine),
+      sourcePath_(sourcePath),
+      following_(engine.host().option(Option::Continue) ? FollowingFiles(sourcePath)
+                                                        : std::vector<std::string>{}),
+      outputBase_(SourceBase(sourcePath)) {
+    if (!following_.empty()) outputBase_ += "_" + SourceBase(following_.back());
+}
 
 RunScope::~RunScope() {
     engine_.SourceStream.close();

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Progress.h"
 #include "engine/Engine.h"
-#include "engine/OutputFile.h"
+#include "io/OutputFile.h"
 
 namespace strandis {
 
@@ -36,30 +37,12 @@ struct StreamFile {
 std::string JoinedPaths(const std::vector<WrittenFile>& files);
 
 struct RunOutcome {
+    std::string outputBase;  // as the detection's
     std::vector<WrittenFile> files;
     std::vector<StreamFile> streams;  // demux: the stream files in box order, no VobSub index
     std::vector<StreamDelay> delays;  // demux: one per stream file with a known start
     bool stoppedEarly = false;
     FrameCounts frames{};
-};
-
-// The progress line of a pass, shown in status panel 1 every 4 MiB of input, when the front end
-// also gets to handle its events (the only moment a Cancel can arrive).
-class Progress {
-public:
-    // `prefix` comes before the line ("Rebuilding FEATURE_1.EVO "); the clock starts now.
-    explicit Progress(RunHost& host, std::string prefix = {});
-    // Called after each read with the position reached.
-    void at(std::int64_t position, std::int64_t size) {
-        if (position % kProgressStep == 0) show(position, size);
-    }
-
-private:
-    void show(std::int64_t position, std::int64_t size);
-
-    RunHost& host_;
-    std::string prefix_;
-    std::chrono::steady_clock::time_point started_;
 };
 
 // The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
@@ -71,7 +54,7 @@ void EndRun(RunHost& host);
 // outputs a failure leaves incomplete.
 class RunScope {
 public:
-    // Sets the output base (disc.OutputBase) and finds the files that follow the source.
+    // Finds the files that follow the source, and the output base.
     RunScope(Engine& engine, const std::string& sourcePath);
     ~RunScope();
     RunScope(const RunScope&) = delete;
@@ -79,6 +62,9 @@ public:
 
     // The files the run goes on into after the source, when "Continue" is ticked.
     const std::vector<std::string>& following() const { return following_; }
+    // The source's name less its extension, and "_" and the last following file's base name
+    // when "Continue" is ticked and files follow.
+    const std::string& outputBase() const { return outputBase_; }
     // Raises RunError when `output` names the source or a following file.
     void refuseToOverwrite(const std::string& output) const;
     // Logs `opening`, shows `status` in panel 0 unless it is empty, opens the source and logs
@@ -107,6 +93,7 @@ private:
     Engine& engine_;
     std::string sourcePath_;
     std::vector<std::string> following_;
+    std::string outputBase_;
     std::vector<OutputFile*> outputs_;
     std::size_t closed_ = 0;  // outputs closed whole
 };

@@ -1,12 +1,12 @@
 #include "engine/XplRun.h"
 
 #include "common/RunError.h"
-#include "engine/PathRules.h"
+#include "disc/PathRules.h"
 #include "engine/RunScope.h"
 
 namespace strandis {
 
-XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
+XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::string& sourceBase,
                   playlist::AttributeLabels& labels) {
     RunHost& host = engine.host();
     XplOutcome outcome;
@@ -32,16 +32,17 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
         scanner.feed(engine.ReadBuffer(), n);
     }
     file.close();
-    engine.disc.StreamIds.clear();
 
     outcome.lines = std::move(scanner.lines());
-    const std::string& base = engine.disc.SourceBase;
+    const std::string& base = sourceBase;
     outcome.titleFound = !base.empty() && playlist::CutToTitle(outcome.lines, base);
+    outcome.playsSource = outcome.titleFound;
     if (!outcome.titleFound && !base.empty()) {
         // No title plays the source: the first title of the playlist stands in for it. With no
         // source chosen the whole playlist is shown.
         if (playlist::CutToFirstTitle(outcome.lines)) {
             host.log("No title plays \"" + base + "\": the first title is shown.");
+            host.log("Its tracks label no box: they are another title's.");
             outcome.titleFound = true;
         }
     }
@@ -56,20 +57,8 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
     }
     if (outcome.titleFound) {
         outcome.tree = playlist::BuildTree(outcome.lines, labels, scanner.playlistTitle());
-        for (const playlist::Track& track : outcome.tree.tracks) {
-            switch (track.kind) {
-                case playlist::TrackKind::Video:
-                    engine.disc.StreamIds.video(track.slot) = kListedByPlaylist;
-                    break;
-                case playlist::TrackKind::Audio:
-                    engine.disc.StreamIds.audio(track.slot) = kListedByPlaylist;
-                    break;
-                default:
-                    engine.disc.StreamIds.sub(track.slot) = kListedByPlaylist;
-                    break;
-            }
+        for (const playlist::Track& track : outcome.tree.tracks)
             host.log(track.label + " found!");
-        }
     }
     EndRun(host);
     return outcome;

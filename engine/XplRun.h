@@ -14,6 +14,9 @@ inline constexpr std::int64_t kMaxPlaylistBytes = 16 << 20;
 struct XplOutcome {
     std::vector<std::string> lines;  // the memo: the title's tags, or every tag
     bool titleFound = false;         // a title was cut out; when false the tree stays as it was
+    // The title shown plays the source; when false it is the first title, standing in for it,
+    // and its tracks label no box.
+    bool playsSource = false;
     playlist::TitleTree tree;
     // The title that plays the source, or the first title when no source is chosen; empty when
     // the playlist has no title.
@@ -21,11 +24,12 @@ struct XplOutcome {
 };
 
 // "Read XPL": reads the playlist into tag lines, takes the attribute labels, cuts the lines to
-// the title that plays the file named by engine.disc.OutputBase, and lists its tracks, marking
-// their slots in the stream inventory. Raises RunError when the file cannot be opened or read, or
-// when an attribute item's index is not a whole number, or when the file is larger than
-// kMaxPlaylistBytes or holds more tags than any playlist; the file is closed in every case.
-XplOutcome RunXpl(Engine& engine, const std::string& playlistPath,
+// the title that plays the source whose base name is `sourceBase` (SourceBase), and lists its
+// tracks (the tree's tracks: the boxes they label). Raises RunError when the file cannot be
+// opened or read, or when an attribute item's index is not a whole number, or when the file is
+// larger than kMaxPlaylistBytes or holds more tags than any playlist; the file is closed in
+// every case.
+XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::string& sourceBase,
                   playlist::AttributeLabels& labels);
 
 }  // namespace strandis

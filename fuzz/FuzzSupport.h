@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/RunHost.h"
+#include "common/RunHost.h"
 
 namespace strandis::fuzz {
 

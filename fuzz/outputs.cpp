@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "common/RunError.h"
-#include "engine/OutputFile.h"
-#include "engine/Subpictures.h"
-#include "engine/WavOutput.h"
+#include "io/OutputFile.h"
+#include "outputs/Subpictures.h"
+#include "outputs/WavOutput.h"
 #include "playlist/Xpl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         if (which == 0) {
             std::string why;
-            const auto caption =
-                strandis::DecodeDvdUnit(rest, length, data[1], strandis::DefaultDvdPalette(), why);
+            const auto caption = strandis::analysers::DecodeDvdUnit(
+                rest, length, data[1], strandis::analysers::DefaultDvdPalette(), why);
             if (caption) {
                 strandis::OutputFile file;
                 file.create("/dev/null");

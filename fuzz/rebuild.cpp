@@ -8,20 +8,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::QuietHost host("/disc/FEATURE_1.EVO");
     strandis::Engine engine(host);
     // Video slots 0-1, audio 0-15, subpictures 0-15 from the first 34 bytes (0xFF: empty).
+    strandis::StreamInventory inventory;
     for (int k = 0; k < 34; ++k) {
         const std::int32_t id = data[k] == 0xFF ? -1 : data[k];
         if (k < 2)
-            engine.disc.StreamIds.video(k) = id;
+            inventory.video(k) = id;
         else if (k < 18)
-            engine.disc.StreamIds.audio(k - 2) = id;
+            inventory.audio(k - 2) = id;
         else
-            engine.disc.StreamIds.sub(k - 18) = id;
+            inventory.sub(k - 18) = id;
     }
     strandis::Renumbering numbers;
     strandis::fuzz::MemoryFile file(data + 34, size - 34);
     static strandis::OutputFile out;
     if (!out.isOpen()) out.create("/dev/null");
     engine.SourceStream.open(file.path());
-    strandis::Rebuild(engine, out, numbers);
+    strandis::Rebuild(engine, inventory, out, numbers);
     return 0;
 }

@@ -1,4 +1,5 @@
 // The scanner in check mode with every option ticked: every header reader is reached.
+#include "engine/Describer.h"
 #include "engine/Engine.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -9,8 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::QuietHost host(kNames[data[0] % 3]);
     strandis::fuzz::MemoryFile file(data + 2, size - 2, strandis::fuzz::Lead(data[1]));
     strandis::Engine engine(host);
-    engine.disc.MinPts = 0xFFFFFFFFu;
+    strandis::StreamReports reports;
+    std::uint32_t timeBase = 0xFFFFFFFFu;
+    strandis::Describer describer(host, reports, timeBase);
     engine.SourceStream.open(file.path());
-    engine.demux(strandis::ScanMode::Check);
+    engine.demux(describer);
     return 0;
 }

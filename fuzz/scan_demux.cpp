@@ -2,6 +2,7 @@
 // nothing.
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "engine/DemuxRun.h"
 #include "engine/Engine.h"
@@ -12,28 +13,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::QuietHost host("/disc/FEATURE_1.EVO");
     strandis::fuzz::MemoryFile file(data + 6, size - 6, strandis::fuzz::Lead(data[0]));
     strandis::Engine engine(host);
-    engine.disc.MinPts =
+    strandis::Detected detected;
+    detected.subpictureBase =
         static_cast<std::uint32_t>(data[1] | data[2] << 8 | data[3] << 16 | data[4] << 24);
-    static std::array<strandis::OutputFile, 34> outputs;
-    std::array<strandis::OutputFile*, 2> video{};
-    std::array<strandis::OutputFile*, 16> audio{}, sub{};
-    for (std::size_t k = 0; k < outputs.size(); ++k) {
-        if (!outputs[k].isOpen()) outputs[k].create("/dev/null");
+    static std::array<strandis::OutputFile, strandis::kBoxTotal> files;
+    std::vector<std::unique_ptr<strandis::StreamOutput>> streams;
+    std::array<strandis::StreamOutput*, strandis::kBoxTotal> outputs{};
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        if (!files[k].isOpen()) files[k].create("/dev/null");
         // Some boxes have no file: the writer must leave them alone.
-        strandis::OutputFile* out = (data[5] >> (k % 8)) & 1 ? &outputs[k] : nullptr;
-        if (k < 2)
-            video[k] = out;
-        else if (k < 18)
-            audio[k - 2] = out;
+        if (((data[5] >> (k % 8)) & 1) == 0) continue;
+        if (k >= strandis::BoxIndex(strandis::BoxKind::Sub, 0))
+            streams.push_back(std::make_unique<strandis::SupRecordOutput>(files[k]));
         else
-            sub[k - 18] = out;
+            streams.push_back(std::make_unique<strandis::RawOutput>(files[k]));
+        outputs[k] = streams.back().get();
     }
     // Slots listed by a detection run: from the input, so that the writer's choice is exercised.
-    strandis::StreamInventory listed;
     for (std::size_t k = 0; k < 6; ++k)
-        listed.audio(static_cast<int>(k)) = data[k] >= 0x80 ? data[k] : -1;
-    strandis::DemuxWriter writer(engine, video, audio, sub, listed);
+        detected.inventory.audio(static_cast<int>(k)) = data[k] >= 0x80 ? data[k] : -1;
+    strandis::DemuxWriter writer(host, detected, outputs);
     engine.SourceStream.open(file.path());
-    engine.demux(strandis::ScanMode::Demux, &writer);
+    engine.demux(&writer);
     return 0;
 }

@@ -17,6 +17,7 @@ protected:
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
 
     std::string save(const PsBuilder& ps, const std::string& name = "FEATURE_1.EVO") {
         ps.save(dir.path(name));
@@ -25,9 +26,10 @@ protected:
     // "Read EVO", then "Demux" with the boxes as the detection left them.
     RunOutcome detectAndDemux(const std::string& source) {
         host.source = source;
-        host.takeBoxes(RunDetection(engine, source).boxes);
+        detected = RunDetection(engine, source);
+        host.takeBoxes(detected.boxes);
         host.lines.clear();
-        return RunDemux(engine, source);
+        return RunDemux(engine, detected, source);
     }
     Bytes out(const std::string& name) { return LoadFile(dir.path("out/" + name)); }
     void useOutputFolder() {
@@ -107,13 +109,14 @@ TEST_F(DemuxTest, OnlyTickedBoxesGetFilesAndTheFolderDefaultsToTheSources) {
     ps.pack().video(0xE0, Counting(100)).audio(0x83, Counting(50)).audio(0x81, Counting(60));
     const std::string source = save(ps);
     host.source = source;
-    const DetectionResult detected = RunDetection(engine, source);
+    const Detected detected = RunDetection(engine, source);
     host.takeBoxes(detected.boxes);
     host.untickAll();
     host.tick(BoxKind::Audio, 3, true);
     host.extensions[1] = "ac3";
     host.lines.clear();
-    const RunOutcome outcome = RunDemux(engine, source);  // no output folder: beside the source
+    const RunOutcome outcome =
+        RunDemux(engine, detected, source);  // no output folder: beside the source
     ASSERT_EQ(outcome.files.size(), 1u);
     EXPECT_EQ(outcome.files[0].path, dir.path("FEATURE_1.DD.stream.03.ac3"));
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.DD.stream.03.ac3")), Counting(50));
@@ -122,7 +125,7 @@ TEST_F(DemuxTest, OnlyTickedBoxesGetFilesAndTheFolderDefaultsToTheSources) {
 
     // A label with a "/" stays inside the folder.
     host.captions[2 + 3] = "../DD.stream.03/x";
-    RunDemux(engine, source);
+    RunDemux(engine, detected, source);
     EXPECT_TRUE(fs::exists(dir.path("FEATURE_1..._DD.stream.03_x.ac3")));
 }
 
@@ -170,7 +173,7 @@ TEST_F(DemuxTest, SubpictureRecordsCarryTimesFromTheFirstAudioOrVideoTimeStamp) 
         .subpicture(0x20, unitC, 0x10001);  // across two blocks
     useOutputFolder();
     detectAndDemux(save(ps));
-    EXPECT_EQ(engine.disc.MinPts, 0x10000u);
+    EXPECT_EQ(detected.subpictureBase, 0x10000u);
     const Bytes sup = out("FEATURE_1.Subpicture.00.sup");
     const Bytes first(sup.begin(), sup.begin() + 10);
     EXPECT_EQ(first, (Bytes{0x53, 0x50, 0x45, 0x23, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
@@ -219,7 +222,7 @@ TEST_F(DemuxTest, SupReadersFindEveryUnitWholeWithItsOwnTime) {
     }
     useOutputFolder();
     detectAndDemux(save(ps));
-    EXPECT_EQ(engine.disc.MinPts, 0x18000u);
+    EXPECT_EQ(detected.subpictureBase, 0x18000u);
     const auto relative = [](std::vector<std::pair<std::uint32_t, Bytes>> units) {
         for (auto& unit : units)
             unit.first -= 0x18000;
@@ -242,7 +245,7 @@ TEST_F(DemuxTest, TheSecondFeatureFileIsAppendedFirstFileFirst) {
     save(second, "FEATURE_2.EVO");
     useOutputFolder();
     const RunOutcome outcome = detectAndDemux(save(first));
-    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(outcome.outputBase, "FEATURE_1_FEATURE_2");
     EXPECT_EQ(outcome.files.size(), 3u);
     EXPECT_EQ(out("FEATURE_1_FEATURE_2.MPEG-2.stream.0.mpv"),
               Cat({Counting(100, 1), Counting(80, 4)}));

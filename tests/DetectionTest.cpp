@@ -14,7 +14,7 @@ protected:
     TestHost host;
     Engine engine{host};
 
-    DetectionResult run(const std::string& name) {
+    Detected run(const std::string& name) {
         host.source = dir.path(name);
         return RunDetection(engine, host.source);
     }
@@ -34,7 +34,7 @@ PsBuilder FourStreams() {
 TEST_F(DetectionTest, BoxesAreEnabledTickedAndCaptionedFromTheInventory) {
     host.set(Option::Details, false);
     FourStreams().save(dir.path("VTS_01_1.VOB"));
-    const DetectionResult result = run("VTS_01_1.VOB");
+    const Detected result = run("VTS_01_1.VOB");
 
     StreamBoxes expected;
     expected.video[0] = {true, true, "MPEG-2.stream.0"};
@@ -51,7 +51,7 @@ TEST_F(DetectionTest, BoxesAreEnabledTickedAndCaptionedFromTheInventory) {
         EXPECT_EQ(result.boxes.sub[k].ticked, expected.sub[k].ticked) << k;
         EXPECT_EQ(result.boxes.sub[k].caption, expected.sub[k].caption) << k;
     }
-    EXPECT_EQ(engine.disc.OutputBase, "VTS_01_1");  // VTS_11_1.VOB does not exist
+    EXPECT_EQ(result.outputBase, "VTS_01_1");  // VTS_11_1.VOB does not exist
     EXPECT_FALSE(engine.SourceStream.isOpen());
 
     const std::vector<std::string> log{
@@ -83,8 +83,8 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     first.save(dir.path("FEATURE_1.EVO"));
     second.save(dir.path("FEATURE_2.EVO"));
 
-    const DetectionResult result = run("FEATURE_1.EVO");
-    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
+    const Detected result = run("FEATURE_1.EVO");
+    EXPECT_EQ(result.outputBase, "FEATURE_1_FEATURE_2");
     EXPECT_EQ(result.files,
               (std::vector<std::string>{dir.path("FEATURE_1.EVO"), dir.path("FEATURE_2.EVO")}));
     // The boxes offer the streams of both files; the frames are counted over both.
@@ -98,8 +98,8 @@ TEST_F(DetectionTest, TheSecondFeatureFileIsScannedAndNamesTheOutputs) {
     // Unticked: the first file alone.
     host.lines.clear();
     host.set(Option::Continue, false);
-    const DetectionResult alone = run("FEATURE_1.EVO");
-    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1");
+    const Detected alone = run("FEATURE_1.EVO");
+    EXPECT_EQ(alone.outputBase, "FEATURE_1");
     EXPECT_EQ(alone.files.size(), 1u);
     EXPECT_EQ(alone.frames, (FrameCounts{1, 0}));
 }
@@ -112,7 +112,7 @@ TEST_F(DetectionTest, ACancelledFirstScanReadsNoSecondFileAndCountsNothing) {
     PsBuilder().pack().audio(0x81, Counting(10)).save(dir.path("FEATURE_2.EVO"));
     host.onPendingEvents = [&] { engine.StopFlag = 1; };
 
-    const DetectionResult result = run("FEATURE_1.EVO");
+    const Detected result = run("FEATURE_1.EVO");
     EXPECT_TRUE(result.stoppedEarly);
     EXPECT_EQ(result.files.size(), 1u);
     EXPECT_EQ(result.frames, (FrameCounts{0, 0}));

@@ -7,9 +7,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "common/Markup.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/Markup.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -200,14 +200,16 @@ TEST_F(EncoderTest, DvdAudioMlpDemuxesToTheEncodersStreamAndDecodesCleanly) {
     host.source = dir.path("ATS_01_1.AOB");
     host.folder = dir.path("");
     Engine engine(host);
-    host.takeBoxes(RunDetection(engine, host.source).boxes);
+    Detected detected;
+    detected = RunDetection(engine, host.source);
+    host.takeBoxes(detected.boxes);
     std::vector<std::string> lines;
     for (const std::string& line : host.lines)
         lines.push_back(ParseMarkup(line).plain);
     EXPECT_TRUE(Has(lines, "MLP audio stream 1 found!")) << Joined(lines);
     EXPECT_TRUE(Has(lines, "   Sampling frequency = " + InThousands(s, "sample_rate") + " kHz"))
         << Joined(lines);
-    RunDemux(engine, host.source);
+    RunDemux(engine, detected, host.source);
     const std::string out = dir.path("ATS_01_1.LPCM.stream.01.mpa");
     EXPECT_EQ(LoadFile(out), mlp);
     EXPECT_EQ(Output("ffmpeg -v error -f mlp -i '" + out + "' -f null - 2>&1"), "");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/RunError.h"
-#include "engine/FileStream.h"
+#include "io/InputFile.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {

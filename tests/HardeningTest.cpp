@@ -41,10 +41,12 @@ TEST(HardeningTest, ASourceCutInsideItsLastPageIsReportedAsCutShort) {
     host.source = path;
     host.folder = dir.path("");
     Engine engine(host);
-    host.takeBoxes(RunDetection(engine, path).boxes);
+    Detected detected;
+    detected = RunDetection(engine, path);
+    host.takeBoxes(detected.boxes);
     host.lines.clear();
     host.onPendingEvents = [&] { ASSERT_EQ(::truncate(path.c_str(), kSize - 372), 0); };
-    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, path); }),
+    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, detected, path); }),
               "Cannot read file \"" + path + "\". It ended after " + std::to_string(kSize - 372) +
                   " of " + std::to_string(kSize) + " bytes.");
     EXPECT_EQ(host.lines.back(), "Incomplete: " + dir.path("FEATURE_1.MPEG-2.stream.0.mpv"));
@@ -58,11 +60,11 @@ TEST(HardeningTest, FrameCountsGoPastTwoToTheThirtyFirst) {
     TestHost host;
     host.source = dir.path("FEATURE_1.EVO");
     Engine engine(host);
-    // The scanner adds to the counts it is given: start it just below the 32-bit limit.
-    engine.FrameCount = {0x7FFFFFFF - 1, 0};
+    // The runs add up each pass's counts, 64 bits wide: past 2^31 a sum stays exact.
+    static_assert(std::is_same_v<FrameCounts::value_type, std::int64_t>);
     engine.SourceStream.open(host.source);
-    engine.demux(ScanMode::Check);
-    EXPECT_EQ(engine.FrameCount[0], 0x7FFFFFFFLL + 2);
+    const ScanPass pass = CheckPass(engine);
+    EXPECT_EQ(FrameCounts{0x7FFFFFFF - 1}[0] + pass.frames[0], 0x7FFFFFFFLL + 2);
 
     // 3,000,000,000 pictures at 24000/1001 a second are 125,125,000 s: 4:56:40 past whole days.
     EXPECT_EQ(FrameCountLine(3000000000LL, 0),
@@ -110,7 +112,7 @@ TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
         out.seekp(static_cast<std::streamoff>(kMaxPlaylistBytes));
         out.put('>');
     }
-    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, big, labels); }),
+    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, big, "", labels); }),
               "Cannot read file \"" + big + "\". It holds " +
                   std::to_string(kMaxPlaylistBytes + 1) +
                   " bytes, more than a playlist may (16 MiB).");
@@ -120,7 +122,7 @@ TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
     for (int k = 0; k < 100001; ++k)
         many += "<a/>";
     SaveFile(dir.path("MANY.XPL"), Bytes(many.begin(), many.end()));
-    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, dir.path("MANY.XPL"), labels); }),
+    EXPECT_EQ(ErrorOf([&] { RunXpl(engine, dir.path("MANY.XPL"), "", labels); }),
               "The playlist holds more than 100000 tags, more than any disc's playlist does.");
 
     // One huge tag, and elements nested a hundred thousand deep: each line stays short.
@@ -128,7 +130,7 @@ TEST(HardeningTest, APlaylistCannotTakeMoreThanAFewTensOfMebibytes) {
     for (int k = 0; k < 50000; ++k)
         deep += "<a>";
     SaveFile(dir.path("DEEP.XPL"), Bytes(deep.begin(), deep.end()));
-    const XplOutcome outcome = RunXpl(engine, dir.path("DEEP.XPL"), labels);
+    const XplOutcome outcome = RunXpl(engine, dir.path("DEEP.XPL"), "", labels);
     ASSERT_EQ(outcome.lines.size(), 50001u);
     EXPECT_EQ(outcome.lines[0].size(), 16384u);
     EXPECT_EQ(outcome.lines.back(), std::string(64, ' ') + "<a>");
@@ -144,12 +146,14 @@ TEST(HardeningTest, AStoppedOrFailedRunNeverEndsLikeAWholeOne) {
     TestHost host;
     host.source = path;
     Engine engine(host);
-    host.takeBoxes(RunDetection(engine, path).boxes);
+    Detected detected;
+    detected = RunDetection(engine, path);
+    host.takeBoxes(detected.boxes);
 
     // Cancelled: one line names the outputs as incomplete before "Done.".
     host.lines.clear();
     host.onPendingEvents = [&] { engine.StopFlag = 1; };
-    const RunOutcome stopped = RunDemux(engine, path);
+    const RunOutcome stopped = RunDemux(engine, detected, path);
     EXPECT_TRUE(stopped.stoppedEarly);
     ASSERT_GE(host.lines.size(), 3u);
     EXPECT_EQ(host.lines[host.lines.size() - 3],
@@ -162,7 +166,7 @@ TEST(HardeningTest, AStoppedOrFailedRunNeverEndsLikeAWholeOne) {
     host.onPendingEvents = nullptr;
     std::filesystem::remove(dir.path("FEATURE_1.DD.stream.00.mpa"));
     std::filesystem::create_directory(dir.path("FEATURE_1.DD.stream.00.mpa"));
-    const std::string error = ErrorOf([&] { RunDemux(engine, path); });
+    const std::string error = ErrorOf([&] { RunDemux(engine, detected, path); });
     EXPECT_EQ(
         error.rfind("Cannot create file \"" + dir.path("FEATURE_1.DD.stream.00.mpa") + "\".", 0),
         0u)
@@ -173,7 +177,8 @@ TEST(HardeningTest, AStoppedOrFailedRunNeverEndsLikeAWholeOne) {
         << error;
     // With an output folder chosen, the message is the file system's alone.
     host.folder = dir.root().string();
-    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, path); }).find("Options page"), std::string::npos);
+    EXPECT_EQ(ErrorOf([&] { RunDemux(engine, detected, path); }).find("Options page"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "common/RunError.h"
 #include "engine/Detection.h"
-#include "engine/MatroskaRun.h"
+#include "matroska/MatroskaRun.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -22,6 +22,7 @@ protected:
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
 
     // A stand-in that writes its -o file, reports progress and exits with `code`; with `slow`
     // it keeps reporting for seconds.
@@ -49,7 +50,8 @@ protected:
         ps.pack().video(0xE0, Counting(100), 0x1000).audio(0x80, Counting(100), 0x1000).padTo();
         ps.save(dir.path("FEATURE_1.EVO"));
         host.source = dir.path("FEATURE_1.EVO");
-        host.takeBoxes(RunDetection(engine, host.source).boxes);
+        detected = RunDetection(engine, host.source);
+        host.takeBoxes(detected.boxes);
         host.lines.clear();
     }
     std::vector<std::string> leftovers() {
@@ -66,7 +68,7 @@ TEST_F(MatroskaTest, SuccessRenamesThePartialFileAndRemovesTheStreams) {
     engine.StopFlag = 1;  // as the detection's fast check leaves it
     MatroskaRequest request;
     request.mkvmerge = standIn(1);
-    const MatroskaOutcome made = RunMatroska(engine, host.source, request);
+    const MatroskaOutcome made = RunMatroska(engine, detected, host.source, request);
     EXPECT_EQ(made.output, dir.path("FEATURE_1.mkv"));
     EXPECT_EQ(made.mkvmergeExitCode, 1);
     EXPECT_EQ(made.tracks.size(), 2u);
@@ -88,7 +90,7 @@ TEST_F(MatroskaTest, AnErrorOrAStopLeavesNoMkvAndKeepsTheStreams) {
     MatroskaRequest request;
     request.mkvmerge = standIn(2);
     try {
-        RunMatroska(engine, host.source, request);
+        RunMatroska(engine, detected, host.source, request);
         FAIL() << "no error";
     } catch (const RunError& error) {
         EXPECT_STREQ(error.what(), "mkvmerge failed: The file could not be read.");
@@ -104,7 +106,7 @@ TEST_F(MatroskaTest, AnErrorOrAStopLeavesNoMkvAndKeepsTheStreams) {
     // A folder that takes no files, even from root: refused before anything is written.
     request.output = "/proc/strandis-test.mkv";
     try {
-        RunMatroska(engine, host.source, request);
+        RunMatroska(engine, detected, host.source, request);
         FAIL() << "no error";
     } catch (const RunError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("Cannot create a folder in \"/proc\".", 0), 0u)
@@ -121,7 +123,7 @@ TEST_F(MatroskaTest, AnErrorOrAStopLeavesNoMkvAndKeepsTheStreams) {
             engine.StopFlag = 1;
     };
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(RunMatroska(engine, host.source, request), RunError);
+    EXPECT_THROW(RunMatroska(engine, detected, host.source, request), RunError);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     left = leftovers();
     EXPECT_EQ(std::count_if(

@@ -31,16 +31,17 @@ protected:
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
 
     std::string save(const PsBuilder& ps, const std::string& name) {
         ps.save(dir.path(name));
         return dir.path(name);
     }
-    DetectionResult detect(const std::string& source) {
+    Detected detect(const std::string& source) {
         host.source = source;
-        const DetectionResult result = RunDetection(engine, source);
-        host.takeBoxes(result.boxes);
-        return result;
+        detected = RunDetection(engine, source);
+        host.takeBoxes(detected.boxes);
+        return detected;
     }
     Bytes demuxed(const std::string& name) { return LoadFile(dir.path(name)); }
 };
@@ -88,7 +89,7 @@ TEST_F(RealDiscTest, DvdAudioLpcmAndMlpLoseExactlyTheirOwnHeaderLength) {
                          "   Sampling frequency = [bl]96[/bl] kHz",
                          "   Channel arrangement = [bl]L + R[/bl]",
                      }));
-    RunDemux(engine, source);
+    RunDemux(engine, detected, source);
     EXPECT_EQ(demuxed("ATS_01_1.LPCM.stream.00.mpa"), Cat({lpcm1, lpcm2}));
     EXPECT_EQ(demuxed("ATS_01_1.LPCM.stream.01.mpa"), Cat({mlp1, mlp2}));
 }
@@ -136,7 +137,7 @@ TEST_F(RealDiscTest, DtsInTheSecondaryIdsAndDolbyDigitalInTheDdPlusIds) {
     const PsBuilder ps = disc({0x98, 0xC2, 0xC3, 0x9B});
     host.set(Option::Details, false);
     host.folder = dir.path("");
-    const DetectionResult result = detect(save(ps, "FEATURE_1.EVO"));
+    const Detected result = detect(save(ps, "FEATURE_1.EVO"));
     EXPECT_EQ(std::vector<std::string>(host.lines.begin() + 2, host.lines.begin() + 6),
               (std::vector<std::string>{"[b]DTS HD (DTS)[/b] audio stream 8 found!",
                                         "[b]Dolby Digital[/b] audio stream 2 found!",
@@ -147,13 +148,13 @@ TEST_F(RealDiscTest, DtsInTheSecondaryIdsAndDolbyDigitalInTheDdPlusIds) {
     EXPECT_EQ(result.boxes.audio[2].caption, "DD.stream.02");
     EXPECT_EQ(result.boxes.audio[3].caption, "DD+.stream.03");
 
-    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(demuxed("FEATURE_1.DTSHD.stream.08.mpa"), dts);
     EXPECT_EQ(demuxed("FEATURE_1.DTSHD.stream.11.mpa"), dts);
     EXPECT_EQ(demuxed("FEATURE_1.DD.stream.02.mpa"), ac3);
 
     // The rebuild numbers them in order of appearance, each within its codec's ids.
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.rebuilt.EVO")), disc({0x88, 0xC1, 0xC2, 0x8B}).bytes());
 }
 
@@ -202,7 +203,7 @@ TEST_F(RealDiscTest, PacksBehindSystemHeadersAreSelectedAndRenumberedByTheirOwnP
     };
     detect(save(disc(0x80, 0x81, true, 2), "FEATURE_1.EVO"));
     host.tick(BoxKind::Audio, 0, false);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     // No pack of 0x80 is left, and 0x81 is 0x80 now in every pack, system header or not.
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.rebuilt.EVO")), disc(0x80, 0x80, false, 1).bytes());
 }
@@ -226,7 +227,7 @@ TEST_F(RealDiscTest, AStreamOfTheFirstFeatureFileAloneKeepsItsBoxAndDemuxesWhole
     save(second, "FEATURE_2.EVO");
     host.set(Option::Details, false);
     host.folder = dir.path("");
-    const DetectionResult result = detect(dir.path("FEATURE_1.EVO"));
+    const Detected result = detect(dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(result.boxes.sub[1].caption, "Subpicture.01");
     EXPECT_EQ(result.boxes.audio[0].caption, "DD.stream.00");
     EXPECT_EQ(result.boxes.audio[2].caption, "DTSHD.stream.02");
@@ -235,7 +236,7 @@ TEST_F(RealDiscTest, AStreamOfTheFirstFeatureFileAloneKeepsItsBoxAndDemuxesWhole
                         "slot holds 0x80"),
               host.lines.end());
 
-    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     const auto records = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].second, sub1);
@@ -246,7 +247,7 @@ TEST_F(RealDiscTest, AStreamOfTheFirstFeatureFileAloneKeepsItsBoxAndDemuxesWhole
 
     // The rebuild keeps both files' streams with the same numbers.
     host.tick(BoxKind::Sub, 1, false);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     const Bytes rebuilt = LoadFile(dir.path("FEATURE_1_FEATURE_2.rebuilt.EVO"));
     EXPECT_EQ(rebuilt.size(), first.size() + second.size());  // one packet a pack: none dropped
 }
@@ -264,10 +265,10 @@ TEST_F(RealDiscTest, ADvdTitleSetIsReadPartAfterPartIntoOneSetOfOutputs) {
     save(other, "VTS_11_1.VOB");
     host.set(Option::Details, false);
     host.folder = dir.path("");
-    const DetectionResult result = detect(dir.path("VTS_01_1.VOB"));
+    const Detected result = detect(dir.path("VTS_01_1.VOB"));
     EXPECT_EQ(result.files.size(), 3u);
-    EXPECT_EQ(engine.disc.OutputBase, "VTS_01_1_VTS_01_3");
-    RunDemux(engine, dir.path("VTS_01_1.VOB"));
+    EXPECT_EQ(result.outputBase, "VTS_01_1_VTS_01_3");
+    RunDemux(engine, detected, dir.path("VTS_01_1.VOB"));
     EXPECT_EQ(demuxed("VTS_01_1_VTS_01_3.MPEG-2.stream.0.mpv"), Cat({a, b, c}));
 }
 
@@ -290,7 +291,7 @@ TEST_F(RealDiscTest, SubpictureTimesKeepRisingWhenTheSecondFilesClockRestarts) {
     host.folder = dir.path("");
     detect(dir.path("FEATURE_1.EVO"));
     host.lines.clear();
-    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     const auto records = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.00.sup"));
     ASSERT_EQ(records.size(), 4u);
     // The second file's times go on from the first's last frame (9 × 3,600) plus one frame.
@@ -311,7 +312,7 @@ TEST_F(RealDiscTest, SubpictureTimesKeepRisingWhenTheSecondFilesClockRestarts) {
     save(later, "FEATURE_2.EVO");
     detect(dir.path("FEATURE_1.EVO"));
     host.lines.clear();
-    RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     const auto onward = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.00.sup"));
     ASSERT_EQ(onward.size(), 3u);
     EXPECT_EQ(onward[2].first, 36000u);

@@ -80,6 +80,7 @@ protected:
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
 
     std::string save(const Bytes& data, const std::string& name = "FEATURE_1.EVO") {
         SaveFile(dir.path(name), data);
@@ -87,7 +88,8 @@ protected:
     }
     void detect(const std::string& source) {
         host.source = source;
-        host.takeBoxes(RunDetection(engine, source).boxes);
+        detected = RunDetection(engine, source);
+        host.takeBoxes(detected.boxes);
         host.lines.clear();
     }
     Bytes rebuilt(const std::string& base = "FEATURE_1") {
@@ -100,7 +102,7 @@ TEST_F(RebuildTest, EverythingTickedKeepsEveryPackWithNewNumbersAndBounds) {
     const Bytes garbage = Counting(2048, 99);  // no pack start code: dropped
     source.insert(source.end(), garbage.begin(), garbage.end());
     detect(save(source));
-    const RunOutcome outcome = RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    const RunOutcome outcome = RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
 
     // Numbers in the order of first appearance, shared by the audio codecs: DTS 0x89 comes first.
     const Bytes expected =
@@ -118,7 +120,7 @@ TEST_F(RebuildTest, EverythingTickedKeepsEveryPackWithNewNumbersAndBounds) {
 TEST_F(RebuildTest, AnUntickedStreamLosesItsPacksAndTheNextTakesItsNumber) {
     detect(save(Disc(kStreams, 1, 4)));
     host.tick(BoxKind::Audio, 0, false);  // Dolby Digital 0x80
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(
         rebuilt(),
         Disc(Expect(kStreams, {{0x89, 0x88}, {0xC2, 0xC1}, {0xA3, 0xA2}, {0xB4, 0xB3}}, {0x80}), 1,
@@ -128,7 +130,7 @@ TEST_F(RebuildTest, AnUntickedStreamLosesItsPacksAndTheNextTakesItsNumber) {
     host.tick(BoxKind::Audio, 3, false);
     host.tick(BoxKind::Audio, 4, false);
     host.tick(BoxKind::Sub, 0, false);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(rebuilt(), Disc(Expect(kStreams, {{0x89, 0x88}, {0xC2, 0xC1}, {0x61, 0x60}},
                                      {0x80, 0xA3, 0xB4, 0x20}),
                               1, 2));
@@ -138,13 +140,13 @@ TEST_F(RebuildTest, VideoNumbersAreSharedByVc1AndMpegVideo) {
     const std::vector<Pack> packs{
         {'s', 0, 1}, {'x', 0x56, 2}, {'v', 0xE0, 3}, {'m', 0xC3, 4}, {'x', 0x56, 5}};
     detect(save(Disc(packs, 2, 0)));
-    EXPECT_EQ(engine.disc.StreamIds.video(1), 0x56);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    EXPECT_EQ(detected.inventory.video(1), 0x56);
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     // MPEG audio is not listed in the inventory: kept, and numbered in the audio sequence.
     EXPECT_EQ(rebuilt(), Disc(Expect(packs, {{0x56, 0x55}, {0xE0, 0xE1}, {0xC3, 0xC0}}, {}), 2, 0));
 
     host.tick(BoxKind::Video, 1, false);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(rebuilt(), Disc(Expect(packs, {{0xC3, 0xC0}}, {0x56}), 1, 0));
 }
 
@@ -154,7 +156,7 @@ TEST_F(RebuildTest, TheSecondFileGetsTheSameNumbers) {
     save(Disc(second, 1, 2), "FEATURE_2.EVO");
     detect(save(Disc(first, 1, 2)));
     host.tick(BoxKind::Audio, 1, false);
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     Bytes expected = Disc(Expect(first, {{0x83, 0x80}}, {0x81}), 1, 1);
     const Bytes secondExpected = Disc(Expect(second, {{0x83, 0x80}}, {0x81}), 1, 1);
     expected.insert(expected.end(), secondExpected.begin(), secondExpected.end());
@@ -163,7 +165,7 @@ TEST_F(RebuildTest, TheSecondFileGetsTheSameNumbers) {
 
 TEST_F(RebuildTest, EmptyAndRaggedSourcesAndTheSourceAsOutput) {
     detect(save({}));
-    const RunOutcome empty = RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    const RunOutcome empty = RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(empty.files[0].size, 0);
     EXPECT_EQ(host.lines[host.lines.size() - 2], "Done.");
 
@@ -173,13 +175,13 @@ TEST_F(RebuildTest, EmptyAndRaggedSourcesAndTheSourceAsOutput) {
     tail.pack().private2(Counting(100));
     ragged.insert(ragged.end(), tail.bytes().begin(), tail.bytes().end());
     detect(save(ragged));
-    RunRebuild(engine, dir.path("FEATURE_1.EVO"));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
     EXPECT_EQ(rebuilt(), ragged);
 
     // An output whose name leads to the source: refused, the source untouched.
     std::filesystem::create_symlink(dir.path("FEATURE_1.EVO"), dir.path("LINK.rebuilt.EVO"));
     std::filesystem::create_hard_link(dir.path("FEATURE_1.EVO"), dir.path("LINK.EVO"));
-    EXPECT_THROW(RunRebuild(engine, dir.path("LINK.EVO")), RunError);
+    EXPECT_THROW(RunRebuild(engine, detected, dir.path("LINK.EVO")), RunError);
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.EVO")), ragged);
 }
 

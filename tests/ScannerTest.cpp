@@ -5,9 +5,9 @@
 #include <random>
 
 #include "common/RunError.h"
-#include "engine/CountPictures.h"
 #include "engine/Engine.h"
-#include "engine/PacketKind.h"
+#include "ps/CountPictures.h"
+#include "ps/PacketKind.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -298,11 +298,11 @@ TEST_F(ScannerTest, DemuxModeRoutesChunksWithSlotsIdsAndTimeStamps) {
     EXPECT_TRUE(trace.log.empty());
     ASSERT_EQ(trace.chunks.size(), 6u);
     const std::vector<SeenChunk> expected{
-        {PacketKind::Audio, 0, 0, Counting(40)},  // audio clears PtsReg
-        {PacketKind::Audio, 0, 0, Counting(41)},
-        {PacketKind::Audio, 2, 0, Counting(42)},
-        {PacketKind::Subpicture, 2, 0x1300, Counting(43)},  // demux mode keeps PtsReg
-        {PacketKind::Subpicture, 2, 0x1300, Counting(44)},
+        {PacketKind::Audio, 0, 0x1000, Counting(40)},  // each packet's own time stamp
+        {PacketKind::Audio, 0, 0x1100, Counting(41)},
+        {PacketKind::Audio, 2, 0x1200, Counting(42)},
+        {PacketKind::Subpicture, 2, 0x1300, Counting(43)},
+        {PacketKind::Subpicture, 2, 0, Counting(44)},      // none of its own
         {PacketKind::MpegAudio, 2, 0x1400, Counting(45)},  // the slot of the last audio packet
     };
     EXPECT_EQ(trace.chunks, expected);
@@ -362,11 +362,11 @@ TEST_F(ScannerTest, ProgressEveryFourMebibytesAndStopOnCancel) {
     Engine engine(host);
     host.onPendingEvents = [&] { engine.StopFlag = 1; };
     engine.SourceStream.open(path);
-    engine.demux(ScanMode::Check);
+    const ScanPass stopped = CheckPass(engine);
     EXPECT_EQ(engine.StopFlag, 1);
     EXPECT_EQ(engine.SourceStream.position(), 4 * 1048576);
-    EXPECT_EQ(engine.FrameCount, (FrameCounts{0, 0}));
-    EXPECT_EQ(engine.disc.StreamIds.audio(0), -1);
+    EXPECT_EQ(stopped.frames, (FrameCounts{0, 0}));
+    EXPECT_EQ(stopped.registered.audio(0), -1);
 }
 
 TEST_F(ScannerTest, ASourceDeletedWhileReadIsReadToItsEnd) {
@@ -377,8 +377,7 @@ TEST_F(ScannerTest, ASourceDeletedWhileReadIsReadToItsEnd) {
     engine.SourceStream.open(path);
     std::filesystem::remove(path);  // the open file keeps its data
     host.set(Option::Details, false);
-    engine.demux(ScanMode::Check);
-    EXPECT_EQ(engine.disc.StreamIds.audio(0), 0x80);
+    EXPECT_EQ(CheckPass(engine).registered.audio(0), 0x80);
     EXPECT_EQ(engine.SourceStream.position(), static_cast<std::int64_t>(ps.size()));
 }
 
@@ -390,7 +389,7 @@ TEST_F(ScannerTest, ASourceThatShrinksWhileReadIsAnErrorNotAHang) {
     engine.SourceStream.open(path);
     ASSERT_EQ(::truncate(path.c_str(), kBlock + 100), 0);
     try {
-        engine.demux(ScanMode::Check);
+        CheckPass(engine);
         FAIL() << "no error";
     } catch (const RunError& error) {
         EXPECT_NE(std::string(error.what()).find("Cannot read file \"" + path + "\""),

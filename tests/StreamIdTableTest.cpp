@@ -5,7 +5,7 @@
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/RebuildRun.h"
-#include "engine/StreamIdTable.h"
+#include "ps/StreamIdTable.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -51,14 +51,14 @@ protected:
         host.source = source;
         host.folder = dir.path("");
         Engine engine(host);
-        const DetectionResult detected = RunDetection(engine, source);
+        const Detected detected = RunDetection(engine, source);
 
         // The scanner: registered in the table's slot, or not at all.
         const bool video = range != nullptr && range->kind == StreamKind::Video;
         const bool boxed =
             range != nullptr && range->hasSlot() && range->slotOf(probe.id) < (video ? 2 : 16);
         int registered = 0;
-        for (std::int32_t id : engine.disc.StreamIds.ids)
+        for (std::int32_t id : detected.inventory.ids)
             registered += id >= 0 ? 1 : 0;
         ASSERT_EQ(registered, range != nullptr && range->hasSlot() ? 1 : 0);
 
@@ -88,7 +88,7 @@ protected:
 
             // The demux: the payload behind the header bytes the table names.
             host.takeBoxes(detected.boxes);
-            const RunOutcome demuxed = RunDemux(engine, source);
+            const RunOutcome demuxed = RunDemux(engine, detected, source);
             ASSERT_EQ(demuxed.files.size(), 1u);
             Bytes sent = probe.space == IdSpace::SubStreamId
                              ? Bytes{probe.id, 0x01, 0x00, 0x01, 0x20, 0x10, 0x00}
@@ -101,7 +101,7 @@ protected:
         }
 
         // The rebuild, ticked: kept, and the stream takes number 0 of its codec.
-        RunRebuild(engine, source);
+        RunRebuild(engine, detected, source);
         const Bytes rebuilt = LoadFile(dir.path("FEATURE_1.rebuilt.EVO"));
         Bytes expected = file;
         if (range != nullptr) {
@@ -115,7 +115,7 @@ protected:
         // Unticked: its pack leaves the copy; a stream with no box stays.
         if (boxed) {
             host.tick(kind, range->slotOf(probe.id), false);
-            RunRebuild(engine, source);
+            RunRebuild(engine, detected, source);
             EXPECT_EQ(LoadFile(dir.path("FEATURE_1.rebuilt.EVO")).size(), 0u);
         }
     }

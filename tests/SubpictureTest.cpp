@@ -1,13 +1,17 @@
 // DVD subpicture units decoded field by field, and what becomes of units that do not decode.
 #include <gtest/gtest.h>
 
+#include "disc/IfoPalette.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/Subpictures.h"
+#include "outputs/Subpictures.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
 namespace {
+
+using analysers::DecodeDvdUnit;
+using analysers::DefaultDvdPalette;
 
 // A unit of three lines at (10, 20): the top field holds lines 0 and 2, the bottom field line 1.
 //   line 0: 1 1 1 2 2 3   one-nibble runs D (3 x 1), A (2 x 2), 7 (1 x 3)
@@ -85,14 +89,14 @@ TEST(SubpictureTest, UnitsThatDoNotDecodeSayWhy) {
 // A unit cut short by the next one is left out with a line naming its time; the next is written.
 TEST(SubpictureTest, ACutUnitIsLeftOutAndTheRestGoOn) {
     TempDir dir;
-    TestHost host;
+    LogLines host;
     OutputFile file;
     file.create(dir.path("s.sup"));
-    SubpictureOutput out(SubFormat::Pgs, file, nullptr, 720, 480, DefaultDvdPalette(), host);
+    SubpictureOutput out(file, nullptr, 720, 480, DefaultDvdPalette(), host);
     const Bytes unit = ThreeLineUnit();
-    out.chunk(unit.data(), 20, true, 90000);
-    out.chunk(unit.data(), 25, true, 180000);
-    out.chunk(unit.data() + 25, unit.size() - 25, false, 0);
+    out.write(unit.data(), 20, true, 90000);
+    out.write(unit.data(), 25, true, 180000);
+    out.write(unit.data() + 25, unit.size() - 25, false, 0);
     out.finish();
     file.close();
     EXPECT_EQ(
@@ -116,6 +120,7 @@ TEST(SubpictureTest, OnlyDvdUnitsAreConverted) {
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
     const Bytes hdUnit{0x00, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x06};
     PsBuilder ps;
     ps.pack()
@@ -124,10 +129,11 @@ TEST(SubpictureTest, OnlyDvdUnitsAreConverted) {
         .subpicture(0x61, hdUnit, 0x1000 + 90000);
     ps.save(dir.path("FEATURE_1.EVO"));
     host.source = dir.path("FEATURE_1.EVO");
-    host.takeBoxes(RunDetection(engine, host.source).boxes);
+    detected = RunDetection(engine, host.source);
+    host.takeBoxes(detected.boxes);
     host.subpictures = SubFormat::Pgs;
     host.lines.clear();
-    RunDemux(engine, host.source);
+    RunDemux(engine, detected, host.source);
     EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
                         "Subpicture stream 1 is written as .sup records: only DVD subpicture units "
                         "are converted."),

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "analysers/Analysers.h"
-#include "engine/Markup.h"
-#include "engine/PathRules.h"
-#include "engine/StreamCaption.h"
-#include "engine/TextFormat.h"
+#include "common/Markup.h"
+#include "common/TextFormat.h"
+#include "disc/PathRules.h"
+#include "disc/StreamCaption.h"
 #include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 

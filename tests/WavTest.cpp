@@ -4,7 +4,7 @@
 
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
-#include "engine/WavOutput.h"
+#include "outputs/WavOutput.h"
 #include "tests/support/ScanHelpers.h"
 
 namespace strandis::test {
@@ -54,15 +54,17 @@ protected:
     TempDir dir;
     TestHost host;
     Engine engine{host};
+    Detected detected;
 
     // "Read EVO" and "Demux" with LPCM as WAV.
     void demux(const PsBuilder& ps, const std::string& name) {
         ps.save(dir.path(name));
         host.source = dir.path(name);
-        host.takeBoxes(RunDetection(engine, host.source).boxes);
+        detected = RunDetection(engine, host.source);
+        host.takeBoxes(detected.boxes);
         host.set(Option::LpcmWav, true);
         host.lines.clear();
-        RunDemux(engine, host.source);
+        RunDemux(engine, detected, host.source);
     }
 };
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/RunError.h"
+#include "disc/PathRules.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
 #include "engine/XplRun.h"
@@ -114,6 +115,8 @@ protected:
     TestHost host;
     Engine engine{host};
     AttributeLabels labels;
+    std::string sourceBase;  // of the source chosen
+    Detected detected;
 
     std::string save(const std::string& text, const std::string& name = "VPLST000.XPL") {
         SaveFile(dir.path(name), Bytes(text.begin(), text.end()));
@@ -122,8 +125,8 @@ protected:
 };
 
 TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
-    engine.disc.SourceBase = "FEATURE_1";
-    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
+    sourceBase = "FEATURE_1";
+    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), sourceBase, labels);
     ASSERT_TRUE(outcome.titleFound);
     EXPECT_EQ(outcome.lines.front(),
               "    <Title id=\"Main\" displayName=\"The Film\" titleDuration=\"01:58:52:00\">");
@@ -139,11 +142,17 @@ TEST_F(XplRunTest, TheTitleOfTheSourceBecomesTreeBoxesAndLog) {
     EXPECT_EQ(labels.audio[1], "DD+.6ch");
     EXPECT_EQ(labels.audio[2], "TrueHD");
 
-    StreamInventory marks;
-    marks.video(0) = marks.video(1) = 1;
-    marks.audio(0) = marks.audio(1) = 1;
-    marks.sub(2) = 1;
-    EXPECT_EQ(engine.disc.StreamIds.ids, marks.ids);
+    // The boxes its tracks label.
+    std::vector<std::pair<playlist::TrackKind, int>> boxes;
+    for (const playlist::Track& track : tree.tracks)
+        boxes.emplace_back(track.kind, track.slot);
+    const std::vector<std::pair<playlist::TrackKind, int>> marks{
+        {playlist::TrackKind::Video, 0},
+        {playlist::TrackKind::Video, 1},
+        {playlist::TrackKind::Audio, 1},
+        {playlist::TrackKind::Audio, 0},
+        {playlist::TrackKind::Subtitle, 2}};
+    EXPECT_EQ(boxes, marks);
     const Lines log{"Open VPLST000.XPL",
                     "Filesize: " + std::to_string(std::string(kPlaylist).size()) + " bytes",
                     "VC-1.stream.0 found!",
@@ -189,8 +198,8 @@ TEST_F(XplRunTest, TheTitlesFactsForChaptersAndTracks) {
 <ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="Anfang"/>
 <Chapter titleTimeBegin="00:01:00:25" displayName="Mitte"/></ChapterList>
 </Title></TitleSet></Playlist>)";
-    engine.disc.SourceBase = "FEATURE_1";
-    const XplOutcome outcome = RunXpl(engine, save(text), labels);
+    sourceBase = "FEATURE_1";
+    const XplOutcome outcome = RunXpl(engine, save(text), sourceBase, labels);
     const playlist::TitleInfo& title = outcome.title;
     EXPECT_EQ(title.name, "Film");
     EXPECT_EQ(title.timeBase, 50);
@@ -210,13 +219,13 @@ TEST_F(XplRunTest, TheTitlesFactsForChaptersAndTracks) {
     EXPECT_TRUE(title.tracks[1].forced);
 
     // Without a source the first title is the one described.
-    engine.disc.SourceBase.clear();
-    EXPECT_EQ(RunXpl(engine, save(text), labels).title.name, "Menu");
+    sourceBase.clear();
+    EXPECT_EQ(RunXpl(engine, save(text), sourceBase, labels).title.name, "Menu");
 }
 
 TEST_F(XplRunTest, NoMatchingTitleShowsTheFirstTitleAndSaysSo) {
-    engine.disc.SourceBase = "FEATURE_9";
-    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
+    sourceBase = "FEATURE_9";
+    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), sourceBase, labels);
     EXPECT_TRUE(outcome.titleFound);
     ASSERT_EQ(outcome.lines.size(), 3u);
     EXPECT_EQ(outcome.lines[0],
@@ -227,11 +236,12 @@ TEST_F(XplRunTest, NoMatchingTitleShowsTheFirstTitleAndSaysSo) {
     EXPECT_EQ(labels.video[1], "VC-1");  // the labels are taken all the same
 
     // A base name found only on line 0 counts as not found.
-    engine.disc.SourceBase = "xml";
-    EXPECT_EQ(RunXpl(engine, save(kPlaylist), labels).lines.size(), 3u);
+    sourceBase = "xml";
+    EXPECT_EQ(RunXpl(engine, save(kPlaylist), sourceBase, labels).lines.size(), 3u);
     // With no title at all, the whole playlist stays.
-    engine.disc.SourceBase = "FEATURE_9";
-    const XplOutcome none = RunXpl(engine, save("<Playlist>\n<a/>\n</Playlist>"), labels);
+    sourceBase = "FEATURE_9";
+    const XplOutcome none =
+        RunXpl(engine, save("<Playlist>\n<a/>\n</Playlist>"), sourceBase, labels);
     EXPECT_FALSE(none.titleFound);
     EXPECT_EQ(none.lines.size(), 3u);
 }
@@ -243,10 +253,10 @@ TEST_F(XplRunTest, AfterAFeaturePairTheTitleIsFoundByItsFirstFile) {
     first.save(dir.path("FEATURE_1.EVO"));
     second.save(dir.path("FEATURE_2.EVO"));
     host.source = dir.path("FEATURE_1.EVO");
-    RunDetection(engine, host.source);
-    EXPECT_EQ(engine.disc.OutputBase, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(RunDetection(engine, host.source).outputBase, "FEATURE_1_FEATURE_2");
+    sourceBase = SourceBase(host.source);
     host.lines.clear();
-    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
+    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), sourceBase, labels);
     ASSERT_TRUE(outcome.titleFound);
     EXPECT_EQ(outcome.tree.info[1], "Name: The Film");
     for (const std::string& line : host.lines)
@@ -254,13 +264,13 @@ TEST_F(XplRunTest, AfterAFeaturePairTheTitleIsFoundByItsFirstFile) {
 }
 
 TEST_F(XplRunTest, LabelsOutliveTheRunThatReadThem) {
-    engine.disc.SourceBase = "FEATURE_1";
-    RunXpl(engine, save(kPlaylist), labels);
+    sourceBase = "FEATURE_1";
+    RunXpl(engine, save(kPlaylist), sourceBase, labels);
     const std::string other =
         R"(<Playlist><AudioAttributeItem index="2" codec="DTS-HD" channels="8"/>
 <Title displayName="T"><x src="FEATURE_1.MAP"/><Audio streamNumber="1" mediaAttr="1" description="E"/>
 <Audio streamNumber="2" mediaAttr="2" description="F"/></Title></Playlist>)";
-    const XplOutcome outcome = RunXpl(engine, save(other), labels);
+    const XplOutcome outcome = RunXpl(engine, save(other), sourceBase, labels);
     EXPECT_EQ(outcome.tree.audio, (Lines{"DD+.6ch.stream.00.E", "DTS-HD.8ch.stream.01.F"}));
     EXPECT_EQ(outcome.tree.info, (Lines{"Name: T", "Duration: "}));  // this playlist has no name
 }
@@ -268,18 +278,19 @@ TEST_F(XplRunTest, LabelsOutliveTheRunThatReadThem) {
 TEST_F(XplRunTest, BadIndexesAndFilesEndTheRunWithTheirMessage) {
     const std::string bad = R"(<Playlist><VideoAttributeItem index="one" codec="X"/></Playlist>)";
     try {
-        RunXpl(engine, save(bad), labels);
+        RunXpl(engine, save(bad), sourceBase, labels);
         FAIL() << "no error";
     } catch (const RunError& error) {
         EXPECT_EQ(std::string(error.what()), "'one' is not a valid integer value");
     }
     EXPECT_FALSE(engine.SourceStream.isOpen());
-    EXPECT_THROW(RunXpl(engine, save("<a><VideoAttributeItem codec=\"X\"/></a>"), labels),
-                 RunError);  // no index
-    EXPECT_NO_THROW(
-        RunXpl(engine, save("<a><VideoAttributeItem index=\"0\" codec=\"X\"/></a>"), labels));
+    EXPECT_THROW(
+        RunXpl(engine, save("<a><VideoAttributeItem codec=\"X\"/></a>"), sourceBase, labels),
+        RunError);  // no index
+    EXPECT_NO_THROW(RunXpl(engine, save("<a><VideoAttributeItem index=\"0\" codec=\"X\"/></a>"),
+                           sourceBase, labels));
     EXPECT_EQ(labels.video, (std::array<std::string, 9>{}));
-    EXPECT_THROW(RunXpl(engine, dir.path("missing.XPL"), labels), RunError);
+    EXPECT_THROW(RunXpl(engine, dir.path("missing.XPL"), sourceBase, labels), RunError);
 }
 
 TEST_F(XplRunTest, APlaylistLargerThanOneBlockReadsWholeAndFast) {
@@ -310,9 +321,9 @@ TEST_F(XplRunTest, APlaylistLargerThanOneBlockReadsWholeAndFast) {
     }
     text += "</TitleSet>\n</Playlist>\n";
     ASSERT_GT(text.size(), 262144u * 1);
-    engine.disc.SourceBase = "FEATURE_11";
+    sourceBase = "FEATURE_11";
     const auto started = std::chrono::steady_clock::now();
-    const XplOutcome outcome = RunXpl(engine, save(text), labels);
+    const XplOutcome outcome = RunXpl(engine, save(text), sourceBase, labels);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
     ASSERT_TRUE(outcome.titleFound);
     EXPECT_EQ(outcome.tree.info[1], "Name: Title 11");
@@ -325,8 +336,8 @@ TEST_F(XplRunTest, ALabelWithAPathStillDemuxesIntoTheOutputFolder) {
     PsBuilder ps;
     ps.pack().audio(0x80, Counting(300), 0x100);
     ps.save(dir.path("FEATURE_1.EVO"));
-    engine.disc.SourceBase = "FEATURE_1";
-    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), labels);
+    sourceBase = "FEATURE_1";
+    const XplOutcome outcome = RunXpl(engine, save(kPlaylist), sourceBase, labels);
     // Tick the boxes as the window does, with the labels as captions.
     host.untickAll();
     for (const playlist::Track& track : outcome.tree.tracks) {
@@ -338,7 +349,7 @@ TEST_F(XplRunTest, ALabelWithAPathStillDemuxesIntoTheOutputFolder) {
     std::filesystem::create_directory(dir.path("out"));
     host.folder = dir.path("out");
     host.source = dir.path("FEATURE_1.EVO");
-    const RunOutcome written = RunDemux(engine, dir.path("FEATURE_1.EVO"));
+    const RunOutcome written = RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     ASSERT_EQ(written.files.size(), 2u);
     EXPECT_EQ(written.files[0].path, dir.path("out/FEATURE_1.TrueHD.stream.00..._.._Director.mpa"));
     EXPECT_EQ(LoadFile(written.files[0].path), Counting(300));

@@ -282,7 +282,7 @@ struct Literal {
                                           : PacketKind == 6 ? SubSlot
                                                             : AudioSlot;
                 trace.chunks.push_back(
-                    {PacketKind, slot, PtsReg,
+                    {PacketKind, slot, OwnPts ? PacketPts : 0,
                      Bytes(block.begin() + static_cast<std::ptrdiff_t>(i),
                            block.begin() + static_cast<std::ptrdiff_t>(i + ulen))});
             }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/RunHost.h"
 #include "engine/Engine.h"
-#include "engine/RunHost.h"
 #include "testkit/PsBuilder.h"
 
 namespace strandis::test {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/Describer.h"
+
 namespace strandis::test {
 
 ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, RecordingSink* sink,
@@ -9,24 +11,35 @@ ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host, Reco
     Engine engine(host);
     RecordingSink own;
     RecordingSink& chunks = sink != nullptr ? *sink : own;
-    engine.FrameCount = frames;
-    engine.disc.MinPts = minPts;
     if (host.source.empty()) host.source = path;
     const std::size_t logBefore = host.lines.size();
     engine.SourceStream.open(path);
-    engine.demux(demuxMode ? ScanMode::Demux : ScanMode::Check, &chunks);
+    StreamReports reports;
+    std::uint32_t timeBase = minPts;
+    Describer describer(host, reports, timeBase);
+    const ScanPass pass = demuxMode ? engine.demux(&chunks) : engine.demux(describer);
 
     ScanTrace trace;
     trace.log.assign(host.lines.begin() + static_cast<std::ptrdiff_t>(logBefore), host.lines.end());
     for (const auto& [panel, text] : host.status) {
         if (panel == 1) trace.progress.push_back(text.substr(0, text.find(", Remaining time")));
     }
-    trace.streamIds = engine.disc.StreamIds.ids;
-    trace.frames = engine.FrameCount;
-    trace.minPts = engine.disc.MinPts;
+    trace.streamIds = pass.registered.ids;
+    // The counts a run adds up: all of them gone when the pass was stopped.
+    trace.frames = engine.StopFlag != 0
+                       ? FrameCounts{0, 0}
+                       : FrameCounts{frames[0] + pass.frames[0], frames[1] + pass.frames[1]};
+    trace.minPts = timeBase;
     trace.stopFlag = engine.StopFlag;
     trace.chunks = chunks.chunks;
     return trace;
+}
+
+ScanPass CheckPass(Engine& engine) {
+    StreamReports reports;
+    std::uint32_t timeBase = 0xFFFFFFFFu;
+    Describer describer(engine.host(), reports, timeBase);
+    return engine.demux(describer);
 }
 
 Bytes Joined(const std::vector<SeenChunk>& chunks, std::uint8_t kind, std::int32_t slot) {

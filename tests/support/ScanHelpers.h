@@ -15,8 +15,8 @@ public:
     std::vector<SeenChunk> chunks;
     std::vector<bool> ownPts;
     std::vector<std::int32_t> streamIds;
-    void chunk(const PayloadChunk& c, std::uint32_t& ptsReg) override {
-        chunks.push_back({c.kind, c.slot, ptsReg, Bytes(c.data, c.data + c.length)});
+    void chunk(const PayloadChunk& c) override {
+        chunks.push_back({c.kind, c.slot, c.ownPts ? c.pts : 0, Bytes(c.data, c.data + c.length)});
         ownPts.push_back(c.ownPts);
         streamIds.push_back(c.streamId);
     }
@@ -26,6 +26,9 @@ public:
 ScanTrace RealScan(const std::string& path, bool demuxMode, TestHost& host,
                    RecordingSink* sink = nullptr, FrameCounts frames = {0, 0},
                    std::uint32_t minPts = 0xFFFFFFFFu);
+
+// A check-mode pass over the engine's open source, as the detection makes it.
+ScanPass CheckPass(Engine& engine);
 
 // All chunk bytes of one kind and slot, in order.
 Bytes Joined(const std::vector<SeenChunk>& chunks, std::uint8_t kind, std::int32_t slot);

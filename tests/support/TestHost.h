@@ -7,9 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "analysers/Analysers.h"
+#include "common/RunHost.h"
 #include "engine/Detection.h"
 #include "engine/Engine.h"
-#include "engine/RunHost.h"
 
 namespace strandis::test {
 
@@ -70,6 +71,13 @@ private:
         all.fill(true);
         return all;
     }
+};
+
+// Keeps the lines a header reader or a converter logs.
+class LogLines final : public analysers::LogSink {
+public:
+    std::vector<std::string> lines;
+    void log(std::string_view line) override { lines.emplace_back(line); }
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.

@@ -1,0 +1,363 @@
+#include "io/InputFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "common/RunError.h"
+
+namespace strandis {
+
+namespace {
+
+[[noreturn]] void fail(const char* what, const std::string& path, int error) {
+    throw RunError(std::string(what) + " \"" + path + "\". " + std::strerror(error));
+}
+
+// Windows being read, for the bus-error handler. A file cut short under a mapping makes every
+// read of a page past its new end raise SIGBUS; the handler puts a page of zeros in its place
+// and marks the window, and the reader turns that mark into the usual "It ended" error.
+struct MappedWindow {
+    std::atomic<bool> used{false};
+    std::atomic<std::uintptr_t> begin{0};
+    std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> lost{false};
+};
+MappedWindow gWindows[16];
+struct sigaction gPreviousAction {};
+std::once_flag gHandlerInstalled;
+std::uintptr_t gPageSize = 4096;
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+    const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (MappedWindow& window : gWindows) {
+        if (at >= window.begin.load(std::memory_order_relaxed) &&
+            at < window.end.load(std::memory_order_relaxed)) {
+            void* page = reinterpret_cast<void*>(at & ~(gPageSize - 1));
+            if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                       0) != MAP_FAILED) {
+                window.lost.store(true, std::memory_order_relaxed);
+                return;
+            }
+        }
+    }
+    // Not one of ours: whoever handled it before, or the default action when the fault repeats.
+    if ((gPreviousAction.sa_flags & SA_SIGINFO) != 0 && gPreviousAction.sa_sigaction != nullptr) {
+        gPreviousAction.sa_sigaction(signal, info, context);
+    } else if (gPreviousAction.sa_handler != SIG_DFL && gPreviousAction.sa_handler != SIG_IGN) {
+        gPreviousAction.sa_handler(signal);
+    } else {
+        ::signal(SIGBUS, SIG_DFL);
+    }
+}
+
+void InstallHandler() {
+    gPageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &gPreviousAction);
+}
+
+int TakeWindowSlot() {
+    std::call_once(gHandlerInstalled, InstallHandler);
+    for (int slot = 0; slot < static_cast<int>(std::size(gWindows)); ++slot) {
+        bool expected = false;
+        if (gWindows[slot].used.compare_exchange_strong(expected, true)) {
+            gWindows[slot].lost.store(false);
+            return slot;
+        }
+    }
+    return -1;
+}
+
+constexpr std::size_t kWindowsAhead = 2;  // mapped ahead of the one being read
+
+struct Window {
+    const std::uint8_t* data = nullptr;  // null: not mapped
+    std::size_t length = 0;
+    std::int64_t index = -1;
+    int slot = -1;
+};
+
+Window MapWindow(int fd, std::int64_t size, std::int64_t index) {
+    Window window;
+    window.index = index;
+    const int slot = TakeWindowSlot();
+    if (slot < 0) return window;
+    const std::int64_t start = index * static_cast<std::int64_t>(InputFile::kWindow);
+    const auto length =
+        static_cast<std::size_t>(std::min<std::int64_t>(InputFile::kWindow, size - start));
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, start);
+    if (map == MAP_FAILED) {
+        gWindows[slot].used.store(false);
+        return window;
+    }
+    window.data = static_cast<const std::uint8_t*>(map);
+    window.length = length;
+    window.slot = slot;
+    gWindows[slot].begin.store(reinterpret_cast<std::uintptr_t>(map));
+    gWindows[slot].end.store(reinterpret_cast<std::uintptr_t>(map) + length);
+    return window;
+}
+
+// Returns whether a page of the window vanished while it was mapped.
+bool UnmapWindow(const Window& window) noexcept {
+    if (window.data == nullptr) return false;
+    MappedWindow& entry = gWindows[window.slot];
+    entry.begin.store(0);
+    entry.end.store(0);
+    ::munmap(const_cast<std::uint8_t*>(window.data), window.length);
+    const bool lost = entry.lost.load();
+    entry.used.store(false);
+    return lost;
+}
+
+}  // namespace
+
+// Maps the windows of a file in order on a thread of its own, kWindowsAhead in front of the
+// reader, and unmaps those the reader is done with.
+class InputFile::Mapper {
+public:
+    Mapper(int fd, std::int64_t size)
+        : fd_(fd),
+          size_(size),
+          count_((size + static_cast<std::int64_t>(kWindow) - 1) /
+                 static_cast<std::int64_t>(kWindow)),
+          thread_([this] { run(); }) {}
+
+    ~Mapper() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+        UnmapWindow(current_);
+        for (const Window& window : ready_)
+            UnmapWindow(window);
+        for (const Window& window : retired_)
+            UnmapWindow(window);
+    }
+
+    // Window `index`, asked for in order; null when it cannot be mapped.
+    const Window* window(std::int64_t index) {
+        if (current_.index == index) return &current_;
+        if (index != received_) return nullptr;
+        std::unique_lock lock(mutex_);
+        if (current_.data != nullptr) retired_.push_back(current_);
+        current_ = Window{};
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return failed_ || !ready_.empty(); });
+        if (ready_.empty()) return nullptr;
+        current_ = ready_.front();
+        ready_.pop_front();
+        ++received_;
+        cv_.notify_all();
+        return &current_;
+    }
+
+    bool failed() {
+        const std::lock_guard lock(mutex_);
+        return failed_ && ready_.empty();
+    }
+
+    // Whether a page vanished under any window read so far.
+    bool lost() const {
+        return lost_.load() || (current_.slot >= 0 && gWindows[current_.slot].lost.load());
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (!retired_.empty()) {
+                const Window window = retired_.back();
+                retired_.pop_back();
+                lock.unlock();
+                if (UnmapWindow(window)) lost_.store(true);
+                lock.lock();
+            } else if (!failed_ && ready_.size() < kWindowsAhead && next_ < count_) {
+                const std::int64_t index = next_++;
+                lock.unlock();
+                const Window window = MapWindow(fd_, size_, index);
+                lock.lock();
+                if (window.data == nullptr) {
+                    failed_ = true;
+                } else {
+                    ready_.push_back(window);
+                }
+                cv_.notify_all();
+            } else {
+                cv_.wait(lock);
+            }
+        }
+    }
+
+    const int fd_;
+    const std::int64_t size_;
+    const std::int64_t count_;  // windows in the file
+    Window current_;            // the reader's
+    std::int64_t received_ = 0;
+    std::atomic<bool> lost_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Window> ready_;
+    std::vector<Window> retired_;
+    std::int64_t next_ = 0;
+    bool failed_ = false;
+    bool stop_ = false;
+    std::thread thread_;  // last: it starts once the rest is in place
+};
+
+InputFile::InputFile() = default;
+
+InputFile::~InputFile() {
+    close();
+}
+
+void InputFile::open(const std::string& path) {
+    close();
+    // Without blocking: opening a named pipe would otherwise wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) fail("Cannot open file", path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        fail("Cannot open file", path, error);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        fail("Cannot open file", path, EISDIR);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw RunError("Cannot open file \"" + path +
+                       "\". It is not a regular file (a pipe, a device or a socket).");
+    }
+    // Files of /proc and the like say they hold nothing and then give data.
+    std::uint8_t probe = 0;
+    if (st.st_size == 0 && ::pread(fd, &probe, 1, 0) > 0) {
+        ::close(fd);
+        throw RunError("Cannot open file \"" + path +
+                       "\". Its size is not known (it says 0 bytes but holds data); copy it into "
+                       "a regular file first.");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    fd_ = fd;
+    size_ = st.st_size;
+    position_ = 0;
+    path_ = path;
+    if (size_ > 0) {
+        // Without a thread for the mapping (a low limit on threads or memory), the file is read
+        // on the run's own thread.
+        try {
+            mapper_ = std::make_unique<Mapper>(fd_, size_);
+        } catch (const std::system_error&) {
+            mapper_.reset();
+        }
+    }
+}
+
+void InputFile::close() noexcept {
+    mapper_.reset();  // before the descriptor it maps from
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
+    position_ = 0;
+}
+
+void InputFile::ended(std::int64_t after) {
+    throw RunError("Cannot read file \"" + path_ + "\". It ended after " + std::to_string(after) +
+                   " of " + std::to_string(size_) + " bytes.");
+}
+
+// Up to `count` bytes at the position that the file still holds.
+std::size_t InputFile::available(std::size_t count) {
+    std::int64_t end = size_;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) end = std::min<std::int64_t>(end, st.st_size);
+    if (position_ >= end) {
+        if (position_ < size_) ended(end);
+        return 0;
+    }
+    return static_cast<std::size_t>(
+        std::min<std::int64_t>(end - position_, static_cast<std::int64_t>(count)));
+}
+
+void InputFile::checkIntact() {
+    // A file cut inside the last page of a mapping raises no bus error: the kernel reads the
+    // rest of that page as zeros. Its size tells.
+    struct stat st {};
+    const std::int64_t now = ::fstat(fd_, &st) == 0 ? st.st_size : size_;
+    if (now >= size_ && !(mapper_ && mapper_->lost())) return;
+    ended(std::min({now, size_, position_}));
+}
+
+InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
+    if (mapper_) {
+        if (mapper_->lost()) checkIntact();
+        const std::size_t n = available(count);
+        if (n == 0) return {};
+        const std::int64_t index = position_ / static_cast<std::int64_t>(kWindow);
+        const auto offset =
+            static_cast<std::size_t>(position_ % static_cast<std::int64_t>(kWindow));
+        if (const Window* window = mapper_->window(index)) {
+            if (offset + n <= window->length) {
+                position_ += static_cast<std::int64_t>(n);
+                return {window->data + offset, n};
+            }
+            // A block across two windows is put together in the buffer.
+            const std::size_t part = window->length - offset;
+            std::memcpy(buffer, window->data + offset, part);
+            if (const Window* following = mapper_->window(index + 1)) {
+                std::memcpy(buffer + part, following->data, n - part);
+                position_ += static_cast<std::int64_t>(n);
+                return {buffer, n};
+            }
+        }
+        if (mapper_->failed()) mapper_.reset();
+    }
+    const std::size_t done = readAt(buffer, count);
+    if (done == 0 && position_ < size_) ended(position_);
+    return {buffer, done};
+}
+
+std::size_t InputFile::readAt(std::uint8_t* into, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd_, into + done, count - done, position_);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot read file", path_, errno);
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+        position_ += got;
+    }
+    return done;
+}
+
+std::size_t InputFile::readBlock(std::uint8_t* into, std::size_t count) {
+    const Block block = nextBlock(into, count);
+    if (block.size > 0 && block.data != into) std::memcpy(into, block.data, block.size);
+    return block.size;
+}
+
+}  // namespace strandis

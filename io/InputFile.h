@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace strandis {
+
+// A file opened for reading, with 64-bit size and position. Errors raise RunError with a
+// message for the user. Closed by its destructor.
+//
+// Blocks are read where they lie in the page cache: the file is mapped a window at a time, so
+// that a pass over it costs no copy and little memory, and a helper thread maps the windows
+// ahead of the reader and lets go of those behind it. Where a file cannot be mapped its blocks
+// are read into the caller's buffer instead.
+class InputFile {
+public:
+    // Bytes mapped at a time: with two windows mapped ahead and one on its way out, a pass
+    // holds about 4 MiB of the file in its address space.
+    static constexpr std::size_t kWindow = 1024 * 1024;
+
+    struct Block {
+        const std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+    };
+
+    InputFile();
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    void open(const std::string& path);
+    void close() noexcept;
+    bool isOpen() const { return fd_ >= 0; }
+
+    // The next block of up to `count` bytes, read into `buffer` only when the file is not mapped
+    // or the block spans two windows. Its bytes stay valid until the next call or close(). Raises
+    // RunError when the file ends before the size it had when it was opened (it shrank while
+    // being read).
+    Block nextBlock(std::uint8_t* buffer, std::size_t count);
+    // Copies the next block of up to `count` bytes into `into`; returns its size. As nextBlock.
+    std::size_t readBlock(std::uint8_t* into, std::size_t count);
+    // Raises the same RunError when a mapped page vanished while it was read (the file was cut
+    // short under us); the bytes of that page were read as zeros. Called when a pass is done.
+    void checkIntact();
+
+    std::int64_t size() const { return size_; }
+    std::int64_t position() const { return position_; }
+    const std::string& path() const { return path_; }
+
+private:
+    class Mapper;
+
+    std::size_t available(std::size_t count);
+    std::size_t readAt(std::uint8_t* into, std::size_t count);
+    [[noreturn]] void ended(std::int64_t after);
+
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+    std::int64_t position_ = 0;
+    std::string path_;
+    std::unique_ptr<Mapper> mapper_;  // none once mapping has failed: the file is then read
+};
+
+}  // namespace strandis

@@ -1,0 +1,339 @@
+#include "outputs/Subpictures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/ByteOrder.h"
+
+namespace strandis {
+
+namespace {
+
+// PGS run-length codes of one line: a single pixel of a colour other than 0 as itself, runs as
+// 00 followed by flags, length (6 or 14 bits) and the colour when it is not 0; 00 00 ends a line.
+void EncodeLine(const std::uint8_t* line, int width, std::vector<std::uint8_t>& out) {
+    for (int x = 0; x < width;) {
+        const std::uint8_t colour = line[x];
+        const int limit = std::min(width - x, 16383);
+        int run = 1;
+        // Eight pixels at a time while they all match, then one by one.
+        const std::uint64_t same = 0x0101010101010101ull * colour;
+        while (run + 8 <= limit) {
+            std::uint64_t next;
+            std::memcpy(&next, line + x + run, 8);
+            if (next != same) break;
+            run += 8;
+        }
+        while (run < limit && line[x + run] == colour)
+            ++run;
+        if (colour != 0 && run <= 2) {
+            for (int k = 0; k < run; ++k)
+                out.push_back(colour);
+        } else {
+            out.push_back(0);
+            const std::uint32_t flags = (colour != 0 ? 0x80u : 0u) | (run >= 64 ? 0x40u : 0u);
+            if (run >= 64) {
+                PutBe(out, (flags << 8) | static_cast<std::uint32_t>(run), 2);
+            } else {
+                out.push_back(static_cast<std::uint8_t>(flags | static_cast<std::uint32_t>(run)));
+            }
+            if (colour != 0) out.push_back(colour);
+        }
+        x += run;
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
+std::string Timestamp(std::int64_t ticks) {
+    const std::int64_t ms = std::max<std::int64_t>(ticks, 0) / 90;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld:%03lld",
+                  static_cast<long long>(ms / 3'600'000), static_cast<long long>(ms / 60'000 % 60),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    return text;
+}
+
+// Y, Cr, Cb (BT.601, studio range) as the RGB that VobSub indexes hold.
+std::uint32_t ToRgb(const YCrCbA& c) {
+    const double y = 1.164 * (c.y - 16), cr = c.cr - 128.0, cb = c.cb - 128.0;
+    const auto clamp = [](double v) {
+        return static_cast<std::uint32_t>(std::clamp(v + 0.5, 0.0, 255.0));
+    };
+    return (clamp(y + 1.596 * cr) << 16) | (clamp(y - 0.813 * cr - 0.391 * cb) << 8) |
+           clamp(y + 2.018 * cb);
+}
+
+}  // namespace
+
+// ---- PGS ----
+
+void PgsWriter::segment(std::uint8_t type, std::int64_t pts,
+                        const std::vector<std::uint8_t>& body) {
+    std::uint8_t head[13] = {'P', 'G'};
+    const auto time = static_cast<std::uint32_t>(std::max<std::int64_t>(pts, 0));
+    for (int k = 0; k < 4; ++k)
+        head[2 + k] = static_cast<std::uint8_t>(time >> (24 - 8 * k));
+    // DTS 0
+    head[10] = type;
+    head[11] = static_cast<std::uint8_t>(body.size() >> 8);
+    head[12] = static_cast<std::uint8_t>(body.size());
+    file_.write(head, sizeof head);
+    if (!body.empty()) file_.write(body.data(), body.size());
+}
+
+void PgsWriter::window(std::int64_t at, const Caption& caption) {
+    body_.clear();
+    body_.push_back(1);  // one window
+    body_.push_back(0);  // its id
+    PutBe(body_, static_cast<std::uint32_t>(caption.x), 2);
+    PutBe(body_, static_cast<std::uint32_t>(caption.y), 2);
+    PutBe(body_, static_cast<std::uint32_t>(caption.width), 2);
+    PutBe(body_, static_cast<std::uint32_t>(caption.height), 2);
+    segment(0x17, at, body_);
+}
+
+void PgsWriter::clear(std::int64_t at) {
+    if (!shown_) return;
+    body_.clear();
+    PutBe(body_, static_cast<std::uint32_t>(videoWidth_), 2);
+    PutBe(body_, static_cast<std::uint32_t>(videoHeight_), 2);
+    body_.push_back(0x10);  // frame rate
+    PutBe(body_, composition_++, 2);
+    body_.push_back(0x00);  // normal case
+    body_.push_back(0x00);  // no palette update
+    body_.push_back(0x00);  // palette 0
+    body_.push_back(0x00);  // no objects
+    segment(0x16, at, body_);
+    const Caption old = *shown_;
+    window(at, old);
+    segment(0x80, at, {});
+    shown_.reset();
+}
+
+void PgsWriter::caption(const Caption& c) {
+    if (shown_) clear(shown_->end ? std::min(*shown_->end, c.start) : c.start);
+    // Presentation composition: the screen, this composition, one object in window 0.
+    body_.clear();
+    PutBe(body_, static_cast<std::uint32_t>(videoWidth_), 2);
+    PutBe(body_, static_cast<std::uint32_t>(videoHeight_), 2);
+    body_.push_back(0x10);
+    PutBe(body_, composition_++, 2);
+    body_.push_back(0x80);  // epoch start: nothing carries over from earlier captions
+    body_.push_back(0x00);
+    body_.push_back(0x00);
+    body_.push_back(0x01);
+    PutBe(body_, 0, 2);     // object 0
+    body_.push_back(0x00);  // window 0
+    body_.push_back(c.forced ? 0x40 : 0x00);
+    PutBe(body_, static_cast<std::uint32_t>(c.x), 2);
+    PutBe(body_, static_cast<std::uint32_t>(c.y), 2);
+    segment(0x16, c.start, body_);
+    window(c.start, c);
+
+    // The palette: the caption's colours as entries 0-3.
+    body_.clear();
+    body_.push_back(0x00);  // palette 0
+    body_.push_back(0x00);  // version
+    for (std::size_t k = 0; k < c.colours.size(); ++k) {
+        const YCrCbA& colour = c.colours[k];
+        body_.insert(body_.end(),
+                     {static_cast<std::uint8_t>(k), colour.y, colour.cr, colour.cb, colour.alpha});
+    }
+    segment(0x14, c.start, body_);
+
+    // The object, in as many segments as its size needs.
+    rle_.clear();
+    for (int line = 0; line < c.height; ++line)
+        EncodeLine(
+            c.pixels.data() + static_cast<std::size_t>(line) * static_cast<std::size_t>(c.width),
+            c.width, rle_);
+    const std::size_t total = rle_.size() + 4;  // with the object's width and height
+    std::size_t done = 0;
+    bool first = true;
+    while (first || done < rle_.size()) {
+        body_.clear();
+        PutBe(body_, 0, 2);     // object 0
+        body_.push_back(0x00);  // version
+        const std::size_t room = first ? 65535 - 11 : 65535 - 4;
+        const std::size_t take = std::min(room, rle_.size() - done);
+        const bool last = done + take == rle_.size();
+        body_.push_back(static_cast<std::uint8_t>((first ? 0x80 : 0x00) | (last ? 0x40 : 0x00)));
+        if (first) {
+            PutBe(body_, static_cast<std::uint32_t>(total), 3);
+            PutBe(body_, static_cast<std::uint32_t>(c.width), 2);
+            PutBe(body_, static_cast<std::uint32_t>(c.height), 2);
+        }
+        body_.insert(body_.end(), rle_.begin() + static_cast<std::ptrdiff_t>(done),
+                     rle_.begin() + static_cast<std::ptrdiff_t>(done + take));
+        segment(0x15, c.start, body_);
+        done += take;
+        first = false;
+    }
+    segment(0x80, c.start, {});
+    // What the clearing composition needs: the window, and when.
+    Caption shown;
+    shown.start = c.start;
+    shown.end = c.end;
+    shown.x = c.x, shown.y = c.y, shown.width = c.width, shown.height = c.height;
+    shown_ = std::move(shown);
+    if (c.end) clear(*c.end);
+}
+
+void PgsWriter::finish(std::int64_t fallbackEnd) {
+    if (shown_) clear(std::max(fallbackEnd, shown_->start + 1));
+}
+
+// ---- VobSub ----
+
+VobSubWriter::VobSubWriter(OutputFile& sub, OutputFile& idx, int videoWidth, int videoHeight,
+                           const DvdPalette& palette)
+    : sub_(sub), idx_(idx), videoWidth_(videoWidth), videoHeight_(videoHeight), palette_(palette) {}
+
+// The unit in 2048-byte packs: a pack header, then a private stream 1 packet (the first with the
+// time stamp) whose payload is sub-stream id 0x20 and the unit's next bytes; the last pack is
+// filled up by a padding packet, or by stuffing bytes when too little is left for one.
+void VobSubWriter::unit(const std::uint8_t* unit, std::size_t length, std::int64_t pts) {
+    entries_.emplace_back(pts, sub_.size());
+    const auto time = static_cast<std::uint64_t>(std::max<std::int64_t>(pts, 0));
+    for (std::size_t done = 0; done < length;) {
+        pack_.clear();
+        // Pack header with the SCR at the caption's time and a mux rate of 10.08 Mbit/s.
+        const std::uint64_t scr = time;
+        pack_.insert(
+            pack_.end(),
+            {0x00, 0x00, 0x01, 0xBA,
+             static_cast<std::uint8_t>(0x44 | ((scr >> 27) & 0x38) | ((scr >> 28) & 0x03)),
+             static_cast<std::uint8_t>(scr >> 20),
+             static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
+             static_cast<std::uint8_t>(scr >> 5),
+             static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04), 0x01, 0x89, 0xC3, 0xF8});
+        const bool first = done == 0;
+        const std::size_t header = first ? 5 : 0;  // the PTS
+        const std::size_t room = 2048 - pack_.size() - 9 - header - 1;
+        const std::size_t take = std::min(room, length - done);
+        std::size_t stuffing = 0, padding = 0;
+        if (take < room) {
+            const std::size_t left = room - take;
+            (left < 6 ? stuffing : padding) = left;
+        }
+        const std::size_t pesLength = 3 + header + stuffing + 1 + take;
+        PutBe(pack_, 0x000001BD, 4);
+        PutBe(pack_, static_cast<std::uint32_t>(pesLength), 2);
+        pack_.push_back(0x81);
+        pack_.push_back(first ? 0x80 : 0x00);
+        pack_.push_back(static_cast<std::uint8_t>(header + stuffing));
+        if (first) {
+            pack_.insert(
+                pack_.end(),
+                {static_cast<std::uint8_t>(0x21 | ((time >> 29) & 0x0E)),
+                 static_cast<std::uint8_t>(time >> 22), static_cast<std::uint8_t>((time >> 14) | 1),
+                 static_cast<std::uint8_t>(time >> 7), static_cast<std::uint8_t>((time << 1) | 1)});
+        }
+        pack_.insert(pack_.end(), stuffing, 0xFF);
+        pack_.push_back(0x20);
+        pack_.insert(pack_.end(), unit + done, unit + done + take);
+        if (padding != 0) {
+            PutBe(pack_, 0x000001BE, 4);
+            PutBe(pack_, static_cast<std::uint32_t>(padding - 6), 2);
+            pack_.insert(pack_.end(), padding - 6, 0xFF);
+        }
+        sub_.write(pack_.data(), pack_.size());
+        done += take;
+    }
+}
+
+void VobSubWriter::finish() {
+    std::string text =
+        "# VobSub index file, v7 (do not modify this line!)\n"
+        "size: " +
+        std::to_string(videoWidth_) + "x" + std::to_string(videoHeight_) +
+        "\norg: 0, 0\nscale: 100%, 100%\nalpha: 100%\nsmooth: OFF\nfadein/out: 0, 0\n"
+        "align: OFF at LEFT TOP\ntime offset: 0\nforced subs: OFF\npalette: ";
+    for (std::size_t k = 0; k < palette_.size(); ++k) {
+        char rgb[8];
+        std::snprintf(rgb, sizeof rgb, "%06x", ToRgb(palette_[k]));
+        text += (k == 0 ? "" : ", ") + std::string(rgb);
+    }
+    text +=
+        "\ncustom colors: OFF, tridx: 0000, colors: 000000, 000000, 000000, 000000\n"
+        "langidx: 0\n\nid: --, index: 0\n";
+    for (const auto& [time, position] : entries_) {
+        char line[80];
+        std::snprintf(line, sizeof line, "timestamp: %s, filepos: %09llx\n",
+                      Timestamp(time).c_str(), static_cast<unsigned long long>(position));
+        text += line;
+    }
+    idx_.write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// ---- One slot's conversion ----
+
+SubpictureOutput::SubpictureOutput(OutputFile& file, OutputFile* idx, int videoWidth,
+                                   int videoHeight, const DvdPalette& palette,
+                                   analysers::LogSink& log)
+    : log_(log), palette_(palette) {
+    if (idx != nullptr) {
+        vobsub_.emplace(file, *idx, videoWidth, videoHeight, palette);
+    } else {
+        pgs_.emplace(file, videoWidth, videoHeight);
+    }
+    unit_.reserve(65536);
+}
+
+void SubpictureOutput::skip(const std::string& why) {
+    log_.log("The subpicture at " + Timestamp(pts_) + " is left out: " + why + ".");
+}
+
+void SubpictureOutput::write(const std::uint8_t* data, std::size_t length, bool start,
+                             std::int64_t pts) {
+    if (start) {
+        if (collecting_) skip("it is cut short");
+        unit_.clear();
+        expected_ = 0;
+        pts_ = pts;
+        collecting_ = true;
+    }
+    if (!collecting_) return;  // the rest of a unit already done, or of one cut short
+    unit_.insert(unit_.end(), data, data + length);
+    if (expected_ == 0 && unit_.size() >= 2) {
+        expected_ = Be16(unit_.data());
+        if (expected_ < 4) {
+            collecting_ = false;
+            skip("it is not a DVD subpicture unit");
+            return;
+        }
+    }
+    if (expected_ != 0 && unit_.size() >= expected_) unitDone();
+}
+
+void SubpictureOutput::unitDone() {
+    collecting_ = false;
+    if (vobsub_) {
+        vobsub_->unit(unit_.data(), expected_, pts_);
+        last_ = pts_;
+        return;
+    }
+    std::string why;
+    const std::optional<Caption> caption =
+        analysers::DecodeDvdUnit(unit_.data(), expected_, pts_, palette_, why);
+    if (!caption) {
+        skip(why);
+        return;
+    }
+    pgs_->caption(*caption);
+    last_ = caption->end ? *caption->end : caption->start;
+}
+
+void SubpictureOutput::finish() {
+    if (collecting_) {
+        collecting_ = false;
+        skip("it is cut short");
+    }
+    // A last caption without a stop time is shown for five seconds.
+    if (pgs_) pgs_->finish(last_ + 5 * 90000);
+    if (vobsub_) vobsub_->finish();
+}
+
+}  // namespace strandis

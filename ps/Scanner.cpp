@@ -1,0 +1,678 @@
+// The pack and PES scanner: a byte machine over the program stream that registers every
+// stream it meets and hands each payload on. Header bytes go through the machine one at a
+// time; payloads, skipped packets and the bytes between packets are taken in bulk.
+#include <array>
+#include <bitset>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "ps/Scanner.h"
+
+#include "common/ByteOrder.h"
+#include "common/Progress.h"
+#include "common/TextFormat.h"
+#include "ps/CountPictures.h"
+#include "ps/PacketKind.h"
+
+namespace strandis {
+
+namespace {
+
+// A mapped file's bytes come straight from memory: while one packet's payload is passed over,
+// the cache lines a few packs further on are asked for (the pack's start, and the end of the
+// pack in front of it, which ShiftReg takes in), so that header bytes rarely wait.
+constexpr std::size_t kPrefetchAhead = 8192;
+
+// The machine's registers, all fresh at every scan.
+struct Registers {
+    // The last eight bytes examined, newest in the low byte; its low 32 bits are the machine's
+    // ShiftReg (eight, so that a bulk step can load them in one go).
+    std::uint64_t ShiftReg = 0;
+    std::uint8_t PacketKind = PacketKind::Nothing;
+    std::int32_t LengthLeft = 0;  // bytes of the PES packet not yet consumed
+    std::uint8_t LengthBytes = 0;
+    std::uint8_t FixedHeaderLeft = 0;
+    std::uint8_t HeaderFlags = 0;  // PTS_DTS_flags in bits 7..6, PES_extension_flag in bit 0
+    std::uint8_t HeaderLeft = 0;   // PES_header_data_length countdown
+    std::uint32_t PtsBytes = 0;
+    std::uint32_t PtsDtsBytes = 0;
+    std::uint32_t ExtFlagsBytes = 0;
+    std::uint32_t ExtFlags = 0;
+    std::uint32_t PstdBytes = 0;
+    std::uint32_t Ext2Bytes = 0;
+    std::uint8_t SubHeaderBytes = 0;
+    std::uint32_t LpcmHeaderBytes = 0;  // 3, or a DVD-Audio header's own length
+    std::uint32_t TrueHdHeaderBytes = 0;
+    std::uint32_t SkipBytes = 0;
+    std::uint8_t InPayload = 0;
+    std::uint32_t TimeAcc = 0;
+    std::uint8_t TimeHigh = 0;  // bit 32 of the time stamp in TimeAcc
+    std::uint32_t PtsReg = 0;
+    std::uint32_t DtsReg = 0;
+    std::uint32_t VideoPts = 0;
+    std::uint32_t FirstAudioPts = 0;
+    std::uint32_t FirstSubPts = 0;
+    std::int32_t VideoSlot = -1;
+    std::int32_t AudioSlot = -1;
+    std::int32_t SubSlot = -1;
+    std::uint8_t VideoType = 0;
+    std::uint8_t AudioType = 0;
+    std::uint8_t AudioExtraBytes = 0;  // of the last recognised audio range, behind its 4 bytes
+    std::int32_t VideoId = 0;
+    std::int32_t AudioSubId = 0;
+    std::int32_t SubId = 0;
+    // For the writer: whether this packet's own header carried a PTS (until its first chunk
+    // is handed on), and the sub-stream id that opened it.
+    bool OwnPts = false;
+    std::uint32_t PacketPts = 0;
+    std::uint8_t PacketPtsHigh = 0;  // bit 32 of PacketPts, which the registers leave out
+    std::int32_t PacketSubId = -1;
+    // The private-stream-1 header bytes of the packet, from the sub-stream id on.
+    std::array<std::uint8_t, 16> SubHeader{};
+    std::uint8_t SubHeaderLength = 0;
+};
+
+// The machine's AudioType for each audio codec of the id table.
+std::uint8_t AudioTypeOf(Codec codec) {
+    switch (codec) {
+        case Codec::Ac3:
+            return AudioType::DolbyDigital;
+        case Codec::Eac3:
+            return AudioType::DolbyDigitalPlus;
+        case Codec::Dts:
+            return AudioType::Dts;
+        case Codec::TrueHd:
+            return AudioType::TrueHd;
+        default:
+            return AudioType::Lpcm;
+    }
+}
+
+class Scanner {
+public:
+    Scanner(const ScanInput& input, FactSink* describer, ChunkSink* writer)
+        : in_(input),
+          host_(input.host),
+          describer_(describer),
+          check_(describer != nullptr),
+          writer_(writer),
+          buffer_(input.buffer),
+          aob_(input.aob) {}
+
+    ScanPass run();
+
+private:
+    void scanBlock(std::size_t n);
+    std::size_t payloadChunk(std::size_t i, std::size_t n);
+    std::size_t skipBulk(std::size_t i, std::size_t n);
+    std::size_t idleAdvance(std::size_t i, std::size_t n);
+    void shiftIn(std::size_t from, std::size_t to);
+    void prefetch(std::size_t i) const {
+        __builtin_prefetch(buf_ + i + kPrefetchAhead - 64);
+        __builtin_prefetch(buf_ + i + kPrefetchAhead);
+    }
+    bool startCode();
+    bool headerRules(std::uint8_t b, std::size_t i);
+    void headerEnd();
+    void lengthField();
+    void fixedHeaderByte(std::uint8_t b);
+    void timeStampByte(std::uint8_t b);
+    void timeStampStep(std::uint32_t step, std::uint8_t b);
+    void extensionByte(std::uint8_t b);
+    void subStreamHeaderByte(std::uint8_t b, std::size_t i);
+    void codecHeaderByte(std::uint8_t b);
+    void timeStampDone();
+    void extension2(std::uint8_t b);
+    void subpictureId(std::uint8_t b);
+    void classifyAudio(std::uint8_t id, std::size_t i);
+    void registerVideo(const IdRange& range, std::int32_t id, bool setPts);
+    void keepSubHeader(std::uint8_t b) {
+        if (r_.SubHeaderLength < r_.SubHeader.size()) r_.SubHeader[r_.SubHeaderLength++] = b;
+    }
+    void slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder);
+    void consume(std::size_t i, std::uint32_t len);
+
+    const ScanInput& in_;
+    RunHost& host_;
+    FactSink* describer_;  // check mode's consumer
+    const bool check_;
+    ChunkSink* writer_;
+    std::uint8_t* buffer_;               // for a file that is read rather than mapped
+    const std::uint8_t* buf_ = nullptr;  // the block being scanned
+    std::size_t valid_ = 0;
+    Registers r_;
+    ScanPass pass_;
+    StreamInventory& ids_ = pass_.registered;
+    std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
+    const bool aob_;
+};
+
+ScanPass Scanner::run() {
+    const ScanActive active(host_, in_.demuxActive, !check_);
+
+    in_.stopFlag = 0;
+    InputFile& source = in_.source;
+    const std::int64_t size = source.size();
+    Progress progress(host_);
+    while (source.position() < size && in_.stopFlag == 0) {
+        const InputFile::Block block = source.nextBlock(buffer_, kBlockSize);
+        const std::size_t n = block.size;
+        buf_ = block.data;
+        valid_ = n;
+        const std::int64_t position = source.position();
+        progress.at(position, size);
+        // "Fast EVO checking" may be ticked while the scan goes on: read at every block past
+        // the limit.
+        if (check_ && position > kFastCheckLimit && host_.option(Option::FastCheck))
+            in_.stopFlag = 1;
+        if (position % kRepaintStep == 0) host_.repaint();
+        if (check_ && position == static_cast<std::int64_t>(kBlockSize) && n > 24 &&
+            buf_[16] == 0x01 && buf_[17] == 0xBB) {
+            // A system header right behind a 14-byte pack header: video_bound and audio_bound.
+            const int video = buf_[24] & 0x1F;
+            const int audio = buf_[23] >> 2;
+            host_.log("It contains " + std::to_string(video) + " video stream" +
+                      (video > 1 ? "s" : "") + " and " + std::to_string(audio) + " audio stream" +
+                      (audio > 1 ? "s." : "."));
+        }
+        scanBlock(n);
+    }
+    source.checkIntact();
+    if (in_.stopFlag != 0) pass_.frames = {0, 0};
+    return std::move(pass_);
+}
+
+void Scanner::scanBlock(std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        r_.ShiftReg = (r_.ShiftReg << 8) | buf_[i];
+        if (r_.InPayload != 0) {
+            prefetch(i);
+            i += payloadChunk(i, n);  // a payload of 0 bytes sees its byte again
+        } else if (r_.SkipBytes > 0) {
+            prefetch(i);
+            i += skipBulk(i, n);
+        } else if (startCode() || headerRules(buf_[i], i)) {
+            ++i;
+        } else {
+            i = idleAdvance(i, n);
+        }
+    }
+}
+
+// Shifts the bytes [from, to) into ShiftReg.
+void Scanner::shiftIn(std::size_t from, std::size_t to) {
+    if (to - from >= 8) {
+        r_.ShiftReg = Be64(buf_ + to - 8);
+    } else {
+        for (std::size_t k = from; k < to; ++k)
+            r_.ShiftReg = (r_.ShiftReg << 8) | buf_[k];
+    }
+}
+
+// A packet skipped whole (padding, private stream 2, program stream map): the rest of it, or of
+// the block, in one step. Byte i is already in ShiftReg.
+std::size_t Scanner::skipBulk(std::size_t i, std::size_t n) {
+    const std::size_t count = std::min<std::size_t>(r_.SkipBytes, n - i);
+    shiftIn(i + 1, i + count);
+    r_.SkipBytes -= static_cast<std::uint32_t>(count);
+    r_.LengthLeft -= static_cast<std::int32_t>(count);
+    return count;
+}
+
+// With no countdown running only a start code can change the state, and a start code needs an
+// 01 byte right in front of its id: go straight to the byte behind the next 01.
+std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
+    const void* one = std::memchr(buf_ + i, 0x01, n - i);
+    const std::size_t next =
+        one ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1 : n;
+    shiftIn(i + 1, next);
+    return next;
+}
+
+void Scanner::registerVideo(const IdRange& range, std::int32_t id, bool setPts) {
+    const int slot = range.slotOf(static_cast<std::uint32_t>(id));
+    r_.VideoId = id;
+    r_.VideoSlot = slot;
+    const std::int32_t holder = ids_.video(slot);
+    if (holder == -1) {
+        ids_.video(slot) = id;
+        if (check_) host_.log(std::string(range.found) + std::to_string(slot) + " found!");
+        // PtsReg still holds the time stamp of an earlier packet here.
+        if (setPts) r_.VideoPts = r_.PtsReg;
+    } else if (holder != id) {
+        slotTaken(range, id, holder);
+    }
+}
+
+// A stream whose slot another stream already holds gets no box: say so once per scan.
+void Scanner::slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder) {
+    if (!check_) return;
+    const std::size_t key =
+        static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
+    if (slotTakenSaid_[key]) return;
+    slotTakenSaid_[key] = true;
+    host_.log(NotListedLine(range, id, holder));
+}
+
+bool Scanner::startCode() {
+    if ((r_.ShiftReg & 0xFFFFFF00u) != 0x00000100u) return false;
+    const std::uint8_t id = r_.ShiftReg & 0xFF;
+    switch (id) {
+        case 0xFD:  // extended stream id: VC-1 is recognised by its stream_id_extension
+            r_.VideoType = VideoType::Vc1;
+            r_.PacketKind = PacketKind::Video;
+            break;
+        case 0xBC:  // program stream map
+        case 0xBE:  // padding
+        case 0xBF:  // private stream 2 (navigation)
+            r_.PacketKind = PacketKind::SkipPacket;
+            break;
+        case 0xBD:  // private stream 1
+            r_.PacketKind = PacketKind::Private1;
+            break;
+        default: {
+            const IdRange* range = FindIdRange(IdSpace::StreamId, id);
+            if (range == nullptr) return false;
+            if (range->kind == StreamKind::Video) {
+                // H.264 takes no first PTS here: its readers have none to show.
+                registerVideo(*range, id, range->codec == Codec::Mpeg2);
+                r_.VideoType = range->codec == Codec::Mpeg2 ? VideoType::Mpeg2 : VideoType::H264;
+                r_.PacketKind = PacketKind::Video;
+            } else {  // MPEG audio
+                r_.PacketKind = PacketKind::MpegAudio;
+                r_.PacketSubId = id;
+            }
+            break;
+        }
+    }
+    r_.LengthBytes = 2;
+    r_.OwnPts = false;
+    return true;
+}
+
+void Scanner::headerEnd() {
+    if (r_.PacketKind == PacketKind::Private1) {
+        r_.SubHeaderBytes = 4;
+        r_.SubHeaderLength = 0;
+    } else {
+        r_.InPayload = 1;
+    }
+}
+
+// One byte of a 5-byte time stamp field; `step` counts down 4..0. Bit 32 is kept apart.
+void Scanner::timeStampStep(std::uint32_t step, std::uint8_t b) {
+    switch (step) {
+        case 4:
+            r_.TimeAcc = std::uint32_t{b & 0x06u} << 29;
+            r_.TimeHigh = (b >> 3) & 1;
+            break;
+        case 3:
+            r_.TimeAcc |= std::uint32_t{b} << 22;
+            break;
+        case 2:
+            r_.TimeAcc |= std::uint32_t{b & 0xFEu} << 14;
+            break;
+        case 1:
+            r_.TimeAcc |= std::uint32_t{b} << 7;
+            break;
+        default:
+            r_.TimeAcc |= std::uint32_t{b & 0xFEu} >> 1;
+            break;
+    }
+}
+
+// After the last time stamp of the header.
+void Scanner::timeStampDone() {
+    if (r_.HeaderLeft == 0) {
+        headerEnd();
+    } else if (r_.PacketKind == PacketKind::Video && (r_.HeaderFlags & 0x01) != 0) {
+        r_.ExtFlagsBytes = 1;
+    }
+}
+
+// The second byte of PES extension 2: stream_id_extension.
+void Scanner::extension2(std::uint8_t b) {
+    const std::int32_t e = b & 0x7F;
+    const IdRange* range = FindIdRange(IdSpace::ExtensionId, static_cast<std::uint32_t>(e));
+    if (range != nullptr) {  // VC-1
+        registerVideo(*range, e, true);
+        r_.PacketKind = PacketKind::Video;
+    } else {
+        r_.PacketKind = PacketKind::SkipPayload;
+    }
+    if (r_.HeaderLeft == 0) r_.InPayload = 1;
+}
+
+void Scanner::subpictureId(std::uint8_t b) {
+    const IdRange* range = FindIdRange(IdSpace::SubStreamId, b);
+    if (range == nullptr || range->kind != StreamKind::Sub) return;
+    const bool plain = range->codec == Codec::Subpicture;
+    r_.SubSlot = range->slotOf(b);
+    r_.SubId = b;
+    r_.PacketSubId = b;
+    const std::int32_t holder = ids_.sub(r_.SubSlot);
+    if (holder == -1) {
+        ids_.sub(r_.SubSlot) = b;
+        if (check_) {
+            host_.log(std::string(range->found) + std::to_string(r_.SubSlot) + " found!");
+            r_.FirstSubPts = r_.PtsReg;
+        }
+    } else if (holder != b) {
+        slotTaken(*range, b, holder);
+    }
+    if (check_ && plain) r_.PtsReg = 0;
+    r_.SubHeaderBytes = 0;
+    r_.PacketKind = PacketKind::Subpicture;
+    r_.InPayload = 1;
+}
+
+// The fourth byte of a private-stream-1 audio header; `i` is its place in the block.
+void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
+    r_.AudioSlot = id & 0x0F;
+    const IdRange* range = FindIdRange(IdSpace::SubStreamId, id);
+    if (range != nullptr && range->kind == StreamKind::Audio) {
+        const int slot = range->slotOf(id);
+        r_.AudioSlot = slot;
+        r_.AudioType = AudioTypeOf(range->codec);
+        r_.AudioSubId = id;
+        r_.AudioExtraBytes = static_cast<std::uint8_t>(range->headerBytes - 4);
+        const std::int32_t holder = ids_.audio(slot);
+        if (holder < 0) {
+            ids_.audio(slot) = id;
+            std::string found(range->found);
+            if (range->codec == Codec::Eac3) {
+                // The Dolby Digital Plus ids also carry plain Dolby Digital: the packet's first
+                // frame, as far as it lies in this block, tells.
+                const std::size_t length = std::min<std::size_t>(
+                    static_cast<std::size_t>(std::max(r_.LengthLeft, 0)), valid_ - (i + 1));
+                if (StartsWithPlainAc3(buf_ + i + 1, length)) {
+                    ids_.plainAc3[static_cast<std::size_t>(slot)] = true;
+                    found = "[b]Dolby Digital[/b] audio stream ";
+                }
+            }
+            if (check_) {
+                if (id == 0xA1 && aob_) found = "[b]MLP[/b] audio stream ";
+                host_.log(found + std::to_string(slot) + " found!");
+            }
+            r_.FirstAudioPts = r_.PtsReg;
+        } else if (holder != id) {
+            slotTaken(*range, id, holder);
+        }
+    }
+    r_.PtsReg = 0;
+    r_.PacketSubId = id;
+    const auto slotId = static_cast<std::int32_t>(r_.AudioSlot);
+    switch (r_.AudioType) {
+        case AudioType::TrueHd:  // one more header byte: 5 in all
+            if (id == (slotId | 0xB0)) {
+                r_.TrueHdHeaderBytes = r_.AudioExtraBytes;
+            } else {
+                r_.PacketKind = PacketKind::SkipPayload;
+                r_.InPayload = 1;
+            }
+            break;
+        case AudioType::Lpcm:
+            if (id == (slotId | 0xA0)) {
+                // DVD-Video and HD DVD: 3 bytes of codes, 7 in all. DVD-Audio: the header says
+                // its own length in bytes 2-3, and the samples start 4 + length bytes in.
+                r_.LpcmHeaderBytes =
+                    aob_ ? std::min<std::uint32_t>(
+                               r_.ShiftReg & 0xFFFF,
+                               static_cast<std::uint32_t>(std::max(r_.LengthLeft, 0)))
+                         : r_.AudioExtraBytes;
+                if (r_.LpcmHeaderBytes == 0) {
+                    r_.InPayload = 1;
+                    r_.PacketKind = PacketKind::Audio;
+                }
+            } else {
+                r_.PacketKind = PacketKind::SkipPayload;
+                r_.InPayload = 1;
+            }
+            break;
+        default:  // Dolby Digital, DD+ and DTS lose the 4 sub-stream header bytes
+            r_.InPayload = 1;
+            r_.PacketKind =
+                id == (slotId | r_.AudioSubId) ? PacketKind::Audio : PacketKind::SkipPayload;
+            break;
+    }
+}
+
+// The countdowns over PES and sub-stream header bytes, in their order of precedence; at most one
+// runs at a time. Returns false when none is running (the byte has no effect).
+bool Scanner::headerRules(std::uint8_t b, std::size_t i) {
+    const Registers& r = r_;
+    if (r.LengthBytes > 0) {
+        lengthField();
+    } else if (r.FixedHeaderLeft > 0) {
+        fixedHeaderByte(b);
+    } else if (r.PtsBytes > 0 || r.PtsDtsBytes > 0) {
+        timeStampByte(b);
+    } else if (r.ExtFlagsBytes > 0 || r.PstdBytes > 0 || r.Ext2Bytes > 0) {
+        extensionByte(b);
+    } else if (r.HeaderLeft > 0) {
+        --r_.HeaderLeft;
+        --r_.LengthLeft;
+        if (r_.HeaderLeft == 0) headerEnd();
+    } else if (r.SubHeaderBytes > 0) {
+        subStreamHeaderByte(b, i);
+    } else if (r.LpcmHeaderBytes > 0 || r.TrueHdHeaderBytes > 0) {
+        codecHeaderByte(b);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The two bytes of PES_packet_length; a packet skipped whole then runs as SkipBytes.
+void Scanner::lengthField() {
+    Registers& r = r_;
+    if (--r.LengthBytes > 0) return;
+    r.LengthLeft = static_cast<std::int32_t>(r.ShiftReg & 0xFFFF);
+    if (r.PacketKind == PacketKind::SkipPacket) {
+        r.SkipBytes = static_cast<std::uint32_t>(r.LengthLeft);
+    } else {
+        r.FixedHeaderLeft = 3;
+    }
+}
+
+// The three fixed PES header bytes: the '10' marker byte (not examined), the flags, and
+// PES_header_data_length, which starts the countdowns of the fields the flags announce.
+void Scanner::fixedHeaderByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.FixedHeaderLeft;
+    --r.LengthLeft;
+    if (r.FixedHeaderLeft == 1) {
+        r.HeaderFlags = b;
+    } else if (r.FixedHeaderLeft == 0) {
+        r.HeaderLeft = b;
+        if ((r.HeaderFlags & 0xC0) == 0x80) r.PtsBytes = 5;
+        if ((r.HeaderFlags & 0xC0) == 0xC0) r.PtsDtsBytes = 10;
+        if ((r.HeaderFlags & 0xC1) == 0x01) r.ExtFlagsBytes = 1;
+        if (r.HeaderLeft == 0) headerEnd();
+    }
+}
+
+// A byte of the PTS field, or of the PTS and DTS fields. PtsReg keeps the PTS until the next
+// header with one (or an audio sub-stream header, or a written subpicture record) replaces it;
+// VideoPts takes the PTS of every header that carries both, whatever its stream.
+void Scanner::timeStampByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    --r.HeaderLeft;
+    if (r.PtsBytes > 0) {
+        --r.PtsBytes;
+        timeStampStep(r.PtsBytes, b);
+        if (r.PtsBytes == 0) {
+            r.PtsReg = r.TimeAcc;
+            r.OwnPts = true;
+            r.PacketPts = r.TimeAcc;
+            r.PacketPtsHigh = r.TimeHigh;
+            timeStampDone();
+        }
+        return;
+    }
+    --r.PtsDtsBytes;
+    timeStampStep(r.PtsDtsBytes >= 5 ? r.PtsDtsBytes - 5 : r.PtsDtsBytes, b);
+    if (r.PtsDtsBytes == 5) {
+        r.PtsReg = r.TimeAcc;
+        r.VideoPts = r.TimeAcc;
+        r.OwnPts = true;
+        r.PacketPts = r.TimeAcc;
+        r.PacketPtsHigh = r.TimeHigh;
+    } else if (r.PtsDtsBytes == 0) {
+        r.DtsReg = r.TimeAcc;
+        timeStampDone();
+    }
+}
+
+// The PES extension: its flags byte, the P-STD buffer field, and PES extension 2 with the
+// stream_id_extension that tells VC-1.
+void Scanner::extensionByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    --r.HeaderLeft;
+    if (r.ExtFlagsBytes > 0) {
+        if (--r.ExtFlagsBytes > 0) return;
+        r.ExtFlags = b;
+        if ((r.ExtFlags & 0x10) != 0) {  // P-STD_buffer_flag
+            r.PstdBytes = 2;
+        } else if ((r.ExtFlags & 0x01) != 0) {  // PES_extension_flag_2
+            r.Ext2Bytes = 2;
+        }
+    } else if (r.PstdBytes > 0) {
+        if (--r.PstdBytes > 0) return;
+        if ((r.ExtFlags & 0x01) != 0) {
+            r.Ext2Bytes = 2;
+        } else if (r.HeaderLeft == 0) {
+            headerEnd();
+        }
+    } else if (--r.Ext2Bytes == 0) {
+        extension2(b);
+    }
+}
+
+// The four bytes behind a private-stream-1 PES header: a subpicture is known by the first (its
+// id), audio by the fourth. AudioType and AudioSubId keep the last recognised audio sub-stream
+// across packets, so a packet of an id of no range is judged by that one (the rules after the
+// classification).
+void Scanner::subStreamHeaderByte(std::uint8_t b, std::size_t i) {
+    Registers& r = r_;
+    --r.SubHeaderBytes;
+    --r.LengthLeft;
+    keepSubHeader(b);
+    if (r.SubHeaderBytes == 3) {
+        subpictureId(b);
+    } else if (r.SubHeaderBytes == 0) {
+        classifyAudio(static_cast<std::uint8_t>(r.ShiftReg >> 24), i);
+    }
+}
+
+// The LPCM codes (or a DVD-Audio header's rest) and TrueHD's extra byte, before the payload.
+void Scanner::codecHeaderByte(std::uint8_t b) {
+    Registers& r = r_;
+    --r.LengthLeft;
+    keepSubHeader(b);
+    std::uint32_t& left = r.LpcmHeaderBytes > 0 ? r.LpcmHeaderBytes : r.TrueHdHeaderBytes;
+    if (--left > 0) return;
+    r.InPayload = 1;
+    r.PacketKind = PacketKind::Audio;
+}
+
+// A payload chunk at byte i: the rest of the packet or of the block, whichever ends first.
+// Returns the bytes consumed; 0 for a packet that ended with its header (or whose length field
+// was smaller than its header), which ends the payload without consuming the byte.
+std::size_t Scanner::payloadChunk(std::size_t i, std::size_t n) {
+    const std::int32_t left = r_.LengthLeft;
+    if (left <= 0) {
+        r_.InPayload = 0;
+        return 0;
+    }
+    const auto len =
+        static_cast<std::uint32_t>(std::min<std::size_t>(static_cast<std::size_t>(left), n - i));
+    switch (r_.PacketKind) {
+        case PacketKind::Video:
+        case PacketKind::Audio:
+        case PacketKind::MpegAudio:
+        case PacketKind::Subpicture:
+            consume(i, len);
+            break;
+        default:
+            break;
+    }
+    r_.OwnPts = false;
+    r_.LengthLeft -= static_cast<std::int32_t>(len);
+    if (static_cast<std::int32_t>(len) == left) r_.InPayload = 0;
+    return len;
+}
+
+// Hands a chunk on: pictures counted, then to the describer (check mode) or the writer.
+void Scanner::consume(std::size_t i, std::uint32_t len) {
+    // A 0xFD packet without a VC-1 extension before any VC-1 packet has no video slot.
+    if (r_.PacketKind == PacketKind::Video && r_.VideoSlot < 0) return;
+    // "Count frames" and the video boxes may change while a scan goes on: read at every chunk.
+    if (r_.PacketKind == PacketKind::Video && host_.option(Option::CountFrames) &&
+        (check_ || host_.ticked(BoxKind::Video, r_.VideoSlot))) {
+        pass_.frames[static_cast<std::size_t>(r_.VideoSlot)] +=
+            CountPictures(buf_ + i, len, r_.VideoType);
+    }
+    if (!check_ && writer_ == nullptr) return;
+    std::int32_t slot = r_.AudioSlot, id = r_.PacketSubId;
+    bool listed = false;  // whether this pass registered the chunk's stream in its slot
+    if (r_.PacketKind == PacketKind::Video) {
+        slot = r_.VideoSlot, id = r_.VideoId;
+        listed = ids_.video(slot) == id;
+    } else if (r_.PacketKind == PacketKind::Subpicture) {
+        slot = r_.SubSlot;
+        listed = ids_.sub(slot) == id;
+    } else if (r_.PacketKind == PacketKind::Audio) {
+        listed = slot >= 0 && slot < StreamInventory::kAudioSlots && ids_.audio(slot) == id;
+    }
+    const PayloadChunk chunk{r_.PacketKind,
+                             buf_ + i,
+                             static_cast<std::uint32_t>(i),
+                             len,
+                             slot,
+                             id,
+                             listed,
+                             r_.OwnPts,
+                             r_.PacketPts,
+                             r_.PacketPtsHigh};
+    if (!check_) {
+        writer_->chunk(chunk);
+        return;
+    }
+    if (!describer_->wants(chunk)) return;
+    StreamFacts facts;
+    facts.block = {buf_, valid_};
+    facts.videoType = r_.VideoType;
+    facts.audioType = r_.AudioType;
+    facts.audioSubId = r_.AudioSubId;
+    facts.videoPts = r_.VideoPts;
+    facts.dts = r_.DtsReg;
+    facts.firstAudioPts = r_.FirstAudioPts;
+    facts.firstSubPts = r_.FirstSubPts;
+    facts.subHeader = &r_.SubHeader;
+    facts.subHeaderLength = r_.SubHeaderLength;
+    describer_->chunk(chunk, facts);
+}
+
+}  // namespace
+
+ScanPass Scan(const ScanInput& input, FactSink& describer) {
+    return Scanner(input, &describer, nullptr).run();
+}
+
+ScanPass Scan(const ScanInput& input, ChunkSink* writer) {
+    return Scanner(input, nullptr, writer).run();
+}
+
+std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
+                          const std::string& file) {
+    return std::string(range.found) + "0x" + Hex(static_cast<std::uint32_t>(id), 2) +
+           (file.empty() ? "" : " of " + file) + " not listed: its slot holds 0x" +
+           Hex(static_cast<std::uint32_t>(holder), 2);
+}
+
+}  // namespace strandis
