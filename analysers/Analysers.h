@@ -83,9 +83,8 @@ StreamInfo DTSdetails(const Payload& payload, LogSink& sink);
 StreamInfo MLPdetails(const Payload& payload, LogSink& sink);
 StreamInfo LPCMdetails(const Payload& payload, LpcmLayout layout, LogSink& sink);
 StreamInfo VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& sink);
-StreamInfo H264details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
-StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t dts,
-                        LogSink& sink);
+StreamInfo H264details(const Payload& payload, LogSink& sink);
+StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
 StreamInfo SUBdetails(const Payload& payload, LogSink& sink);
 
 }  // namespace strandis::analysers

@@ -150,7 +150,7 @@ void PictureSize(const std::uint8_t* from, const std::uint8_t* end, StreamInfo& 
 
 }  // namespace
 
-StreamInfo H264details(const Payload& payload, std::uint32_t /*videoPts*/, LogSink& sink) {
+StreamInfo H264details(const Payload& payload, LogSink& sink) {
     StreamInfo info;
     info.codec = "h264";
     std::uint32_t w = 0;

@@ -36,8 +36,7 @@ constexpr std::array<std::array<int, 2>, 9> kRates{{{0, 0},
 
 }  // namespace
 
-StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, std::uint32_t /*dts*/,
-                        LogSink& sink) {
+StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, LogSink& sink) {
     StreamInfo info;
     info.codec = "mpeg2video";
     std::uint32_t w = 0;

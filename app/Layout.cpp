@@ -279,7 +279,7 @@ void StreamCheckBox::setPlainTip(const QString& tip) {
 QSize StreamCheckBox::sizeHint() const {
     QStyleOptionButton option;
     initStyleOption(&option);
-    const QSize text = fontMetrics().size(Qt::TextSingleLine, "No subpicture");
+    const QSize text = fontMetrics().size(Qt::TextSingleLine, kNoSubpicture);
     return style()->sizeFromContents(QStyle::CT_CheckBox, &option, text, this);
 }
 

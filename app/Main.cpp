@@ -410,15 +410,15 @@ void TfMain::bCancelClick() {
 void TfMain::Resetcbs() {
     for (StreamCheckBox* b : cbVideo) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setCaption("No video stream"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption(kNoVideoStream), b->setChecked(false);
     }
     for (StreamCheckBox* b : cbAudio) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setCaption("No audio stream"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption(kNoAudioStream), b->setChecked(false);
     }
     for (StreamCheckBox* b : cbSub) {
         const QSignalBlocker quiet(b);
-        b->setEnabled(false), b->setCaption("No subpicture"), b->setChecked(false);
+        b->setEnabled(false), b->setCaption(kNoSubpicture), b->setChecked(false);
     }
     cbVideoClick();
 }

@@ -20,12 +20,6 @@ namespace strandis {
 
 namespace {
 
-// 90 kHz ticks as seconds with three decimals, whatever the locale: 123.456.
-std::string Seconds90kHz(std::uint32_t ticks) {
-    const std::string millis = std::to_string(ticks % 90000 / 90 + 1000);
-    return std::to_string(ticks / 90000) + "." + millis.substr(1);
-}
-
 // The log lines of a converter go to the run's log.
 class HostLog final : public analysers::LogSink {
 public:
@@ -109,88 +103,6 @@ DvdPalette SourcePalette(RunHost& host, const std::string& sourcePath) {
 }
 
 }  // namespace
-
-DemuxWriter::DemuxWriter(RunHost& host, const Detected& detected,
-                         const std::array<StreamOutput*, kBoxTotal>& outputs)
-    : host_(host), detected_(detected), outputs_(outputs) {}
-
-void DemuxWriter::nextFile(const std::string& name) {
-    fileName_ = name;
-    firstOfFile_ = true;
-    endBefore_ = end_;
-}
-
-// Follows the time stamps of the audio and video packets, and finds a clock that restarts.
-void DemuxWriter::clock(const PayloadChunk& c) {
-    if (!c.ownPts) return;
-    if (firstOfFile_ && seen_) {
-        firstOfFile_ = false;
-        if (static_cast<std::uint32_t>(c.pts + offset_) < endBefore_) {
-            const std::uint32_t frame = frame_ != 0 ? frame_ : 3754;  // 1001/24000 s
-            offset_ = endBefore_ + frame - c.pts;
-            host_.log("Time stamps restart in " + fileName_ +
-                      ": its subpicture times are moved on by " + std::to_string(offset_) + " (" +
-                      Seconds90kHz(offset_) + " s)");
-        }
-    }
-    if (c.kind != PacketKind::Video && c.kind != PacketKind::Audio) return;
-    const std::uint32_t pts = c.pts + offset_;
-    if (!seen_ || pts > end_) end_ = pts;
-    seen_ = true;
-    if (c.kind == PacketKind::Video) {
-        const std::uint32_t step = pts - lastVideoPts_;
-        if (lastVideoSeen_ && step >= 1000 && step <= 9000 && (frame_ == 0 || step < frame_))
-            frame_ = step;
-        lastVideoPts_ = pts;
-        lastVideoSeen_ = true;
-    }
-}
-
-// The boxes stay clickable during the run: a file takes a chunk only while its box is ticked,
-// read at every chunk (files exist only for the boxes ticked when the run began).
-void DemuxWriter::chunk(const PayloadChunk& c) {
-    clock(c);
-    BoxKind kind = BoxKind::Video;
-    std::int32_t listed = -1;
-    switch (c.kind) {
-        case PacketKind::Video:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Video)) return;
-            listed = detected_.inventory.video(c.slot);
-            break;
-        case PacketKind::Audio:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Audio)) return;
-            kind = BoxKind::Audio;
-            listed = detected_.inventory.audio(c.slot);
-            break;
-        case PacketKind::Subpicture:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Sub)) return;
-            kind = BoxKind::Sub;
-            listed = detected_.inventory.sub(c.slot);
-            break;
-        default:
-            return;  // MPEG audio has no box of its own: skipped
-    }
-    const std::size_t box = BoxIndex(kind, c.slot);
-    StreamOutput* out = outputs_[box];
-    // Two streams can share a slot (Dolby Digital 0x80 and DTS 0x88): only the one listed in
-    // the slot goes to its file.
-    const bool wanted = listed >= 0 ? c.streamId == listed : c.listed;
-    if (out == nullptr || !wanted || !host_.ticked(kind, c.slot)) return;
-    if (kind == BoxKind::Sub) {
-        // Subpicture times count from the detection's time base, on the joined files' clock.
-        std::int64_t time = std::int64_t{c.pts} + offset_;
-        if (detected_.subpictureBase) time -= *detected_.subpictureBase;
-        out->write(c.data, c.length, c.ownPts, time);
-        return;
-    }
-    // A file that starts mid-stream begins with data without a time stamp: the first time
-    // stamp is where the stream's time starts.
-    auto& first = first_[box];
-    if (c.ownPts && !first) first = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
-    if (kind == BoxKind::Audio && !first)
-        audioBytesBefore_[static_cast<std::size_t>(c.slot)] += c.length;
-    out->write(c.data, c.length, c.ownPts, 0);
-}
 
 std::string DemuxFrameCountLine(std::int64_t count, int slot, char timeSeparator) {
     return std::to_string(count) + " frames (" + FormatHms(count / 23.976, timeSeparator) +
@@ -330,9 +242,7 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
         scope.eachFile("Demuxing ", [&](const std::string& path, bool first) {
             if (!first) writer.nextFile(ExtractFileName(path));
             const ScanPass pass = engine.demux(&writer);
-            for (std::size_t slot = 0; slot < 2; ++slot)
-                frames[slot] += pass.frames[slot];
-            if (engine.StopFlag != 0) frames = {0, 0};
+            AddFrames(frames, pass.frames, engine.StopFlag != 0);
         });
         for (auto& stream : outputs.streams)
             stream->finish();

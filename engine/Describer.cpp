@@ -136,10 +136,10 @@ analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFac
                     info = analysers::VC1details(payload, f.videoPts, sink);
                     break;
                 case VideoType::H264:
-                    info = analysers::H264details(payload, f.videoPts, sink);
+                    info = analysers::H264details(payload, sink);
                     break;
                 default:
-                    info = analysers::MPEG2details(payload, f.videoPts, f.dts, sink);
+                    info = analysers::MPEG2details(payload, f.videoPts, sink);
                     break;
             }
             break;

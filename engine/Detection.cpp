@@ -88,9 +88,7 @@ Detected RunDetection(Engine& engine, const std::string& sourcePath) {
         } else {
             MergeInventory(found.inventory, pass.registered, ExtractFileName(path), host);
         }
-        for (std::size_t slot = 0; slot < 2; ++slot)
-            found.frames[slot] += pass.frames[slot];
-        if (engine.StopFlag != 0) found.frames = {0, 0};
+        AddFrames(found.frames, pass.frames, engine.StopFlag != 0);
     });
     if (firstTimeBase != 0xFFFFFFFFu) timeBase = firstTimeBase;
     if (timeBase != 0xFFFFFFFFu) found.subpictureBase = timeBase;

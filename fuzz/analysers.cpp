@@ -48,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             a::VC1details(payload, 0x123456789ull, sink);
             break;
         case 5:
-            a::H264details(payload, 0, sink);
+            a::H264details(payload, sink);
             break;
         case 6:
-            a::MPEG2details(payload, 0, 0, sink);
+            a::MPEG2details(payload, 0, sink);
             break;
         case 7:
             a::SUBdetails(payload, sink);

@@ -650,7 +650,6 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     facts.audioType = r_.AudioType;
     facts.audioSubId = r_.AudioSubId;
     facts.videoPts = r_.VideoPts;
-    facts.dts = r_.DtsReg;
     facts.firstAudioPts = r_.FirstAudioPts;
     facts.firstSubPts = r_.FirstSubPts;
     facts.subHeader = &r_.SubHeader;

@@ -31,7 +31,6 @@ struct StreamFacts {
     std::uint8_t audioType = 0;           // AudioType of the last recognised audio sub-stream
     std::int32_t audioSubId = 0;          // that sub-stream's id
     std::uint32_t videoPts = 0;           // logged as a video stream's first PTS
-    std::uint32_t dts = 0;                // the last decoded DTS
     std::uint32_t firstAudioPts = 0;      // at the latest audio registration
     std::uint32_t firstSubPts = 0;        // at the latest subpicture registration
     // The private-stream-1 header bytes in front of the chunk, from the sub-stream id on.
@@ -54,6 +53,12 @@ struct ScanPass {
     StreamInventory registered;
     FrameCounts frames{};  // zero when the pass was stopped
 };
+
+// A run's counts with one more pass's: after a stopped pass the run counts nothing, since a
+// count of part of a file means nothing.
+inline void AddFrames(FrameCounts& total, const FrameCounts& pass, bool stopped) {
+    total = stopped ? FrameCounts{} : FrameCounts{total[0] + pass[0], total[1] + pass[1]};
+}
 
 // What a pass reads and answers to.
 struct ScanInput {

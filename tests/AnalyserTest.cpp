@@ -191,7 +191,7 @@ Bytes Mpeg2Picture(int codingType, bool extension = true) {
 
 Lines Mpeg2(const Bytes& data, std::uint32_t pts = 0xABCDEF) {
     Sink sink;
-    analysers::MPEG2details(Over(data), pts, 0, sink);
+    analysers::MPEG2details(Over(data), pts, sink);
     return sink.lines;
 }
 
@@ -232,7 +232,7 @@ TEST(Mpeg2Test, TablesAndOddValues) {
 
 Lines H264(const Bytes& data) {
     Sink sink;
-    analysers::H264details(Over(data), 0, sink);
+    analysers::H264details(Over(data), sink);
     return sink.lines;
 }
 
@@ -244,7 +244,7 @@ TEST(H264Test, AZeroRunPastThirtyTwoBitsGivesNoSize) {
         sps.insert(sps.end(), {0x00, 0x00, 0x03});
     sps.push_back(0x80);
     Sink sink;
-    const analysers::StreamInfo info = analysers::H264details(Over(sps), 0, sink);
+    const analysers::StreamInfo info = analysers::H264details(Over(sps), sink);
     EXPECT_EQ(info.width, 0);
     EXPECT_EQ(info.profile, "High");
     EXPECT_EQ(info.level, 40);

@@ -222,6 +222,33 @@ TEST_F(CliTest, RebuildWritesTheCopyWithoutTheLeftOutStreams) {
                            source.begin() + 6144));
 }
 
+// With --playlist the title that plays the source ticks its tracks: a stream it leaves out
+// leaves the copy; "+KEY" and "-KEY" change that choice.
+TEST_F(CliTest, RebuildWithAPlaylistKeepsTheTitlesTracks) {
+    PsBuilder ps;
+    ps.pack().video(0xE0, Counting(1000), 0x1000).padTo();
+    ps.pack().audio(0x80, Counting(1000), 0x1000).padTo();
+    ps.pack().audio(0x81, Counting(1000), 0x1000).padTo();
+    ps.save(dir.path("FEATURE_1.EVO"));
+    const std::string playlist = R"(<Playlist><VideoAttributeItem index="1" codec="MPEG-2"/>
+<AudioAttributeItem index="1" codec="DD" channels="2"/>
+<Title displayName="Film"><Clip src="FEATURE_1.MAP"/><Video track="1" mediaAttr="1"/>
+<Audio streamNumber="1" mediaAttr="1" description="English"/></Title></Playlist>)";
+    SaveFile(dir.path("VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    const auto size = [&](const std::string& streams) {
+        std::vector<std::string> args{"rebuild", "-q", "--playlist", dir.path("VPLST000.XPL")};
+        if (!streams.empty()) args.insert(args.end(), {"--streams", streams});
+        args.push_back(dir.path("FEATURE_1.EVO"));
+        const CliResult result = run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return std::filesystem::file_size(dir.path("FEATURE_1.rebuilt.EVO"));
+    };
+    EXPECT_EQ(size(""), 2u * 2048);     // video and 0x80, not 0x81
+    EXPECT_EQ(size("+a1"), 3u * 2048);  // 0x81 added
+    EXPECT_EQ(size("-v0,+a1"), 2u * 2048);
+    EXPECT_EQ(size("a1"), 1u * 2048);  // plain keys choose alone
+}
+
 TEST_F(CliTest, AFullDiskIsAClearFailureAndTheSourceStaysWhole) {
     const PsBuilder ps = ThreeStreams();
     ps.save(dir.path("FEATURE_1.EVO"));

@@ -638,6 +638,54 @@ private slots:
         QVERIFY(!LogLines(w).join('\n').contains("No title plays"));
     }
 
+    // Read EVO, Read XPL (for its labels), a commentary unticked, Rebuild: the unticked
+    // stream's packs are left out (12 packs of video 0xE0, Dolby Digital 0x80 and 0x81).
+    void aRebuildAfterReadXplLeavesTheUntickedStreamOut() {
+        Window w;
+        startUp(w);
+        PsBuilder ps;
+        for (int k = 0; k < 4; ++k) {
+            ps.pack().video(0xE0, Counting(1000, k), 0x1000u * (k + 1)).padTo(2048);
+            ps.pack().audio(0x80, Counting(1000, k), 0x1000u * (k + 1)).padTo(2048);
+            ps.pack().audio(0x81, Counting(1000, k), 0x1000u * (k + 1)).padTo(2048);
+        }
+        const std::string playlist = R"(<Playlist displayName="Disc">
+<VideoAttributeItem index="1" codec="MPEG-2"/><AudioAttributeItem index="1" codec="DD" channels="6"/>
+<Title displayName="Film"><Clip src="FEATURE_1.MAP"/><Video track="1" mediaAttr="1"/>
+<Audio streamNumber="1" mediaAttr="1" description="Film"/>
+<Audio streamNumber="2" mediaAttr="1" description="Commentary"/></Title></Playlist>)";
+        file("rebuild/ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        w.WMDropFiles({file("rebuild/HVDVD_TS/FEATURE_1.EVO", ps.bytes())});
+        w.bCheck->click();
+        w.bReadXPL->click();
+        QCOMPARE(w.cbAudio[1]->text(), QString("DD.6ch.stream.01.Commentary"));
+        w.cbAudio[1]->setChecked(false);
+        w.bRebuild->click();
+        QCOMPARE(QFileInfo(files_.filePath("rebuild/HVDVD_TS/FEATURE_1.rebuilt.EVO")).size(),
+                 qint64{16384});
+    }
+
+    // A playlist none of whose titles plays the source shows its first title, and leaves the
+    // boxes as the detection made them.
+    void aTitleOfAnotherFileLabelsNoBox() {
+        Window w;
+        startUp(w);
+        const std::string playlist = R"(<Playlist displayName="Disc">
+<AudioAttributeItem index="1" codec="DD" channels="6"/>
+<Title displayName="Trailer"><Clip src="TRAILER.MAP"/>
+<Audio streamNumber="1" mediaAttr="1" description="English"/></Title></Playlist>)";
+        file("trailer/ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        w.WMDropFiles({file("trailer/HVDVD_TS/FEATURE_1.EVO", FourStreams())});
+        w.bCheck->click();
+        w.cbAudio[1]->setChecked(false);
+        w.bReadXPL->click();
+        QCOMPARE(w.tvXPL->topLevelItem(0)->child(1)->text(0), QString("Name: Trailer"));
+        QCOMPARE(w.cbAudio[0]->text(), QString("DD.stream.00"));
+        QVERIFY(w.cbAudio[0]->isChecked() && !w.cbAudio[1]->isChecked());
+        QCOMPARE(w.cbAudio[1]->text(), QString("DTSHD.stream.01"));
+        QVERIFY(LogLines(w).contains("Its tracks label no box: they are another title's."));
+    }
+
     void dropsAndTheDiscFolders() {
         Window w;
         startUp(w);

@@ -268,8 +268,8 @@ struct Literal {
                     detailLines(VideoPts, VideoId);
                     const analysers::Payload p = payloadAt(i, ulen);
                     if (VideoType == 2) analysers::VC1details(p, VideoPts, sink);
-                    if (VideoType == 1) analysers::H264details(p, VideoPts, sink);
-                    if (VideoType == 0) analysers::MPEG2details(p, VideoPts, DtsReg, sink);
+                    if (VideoType == 1) analysers::H264details(p, sink);
+                    if (VideoType == 0) analysers::MPEG2details(p, VideoPts, sink);
                 }
                 if (PacketKind == 6 && shownSub[static_cast<std::size_t>(SubSlot)] == 0) {
                     shownSub[static_cast<std::size_t>(SubSlot)] = 1;

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/RunHost.h"
+#include "engine/Detected.h"
+#include "outputs/StreamOutput.h"
+#include "ps/PayloadChunk.h"
+
+namespace strandis {
+
+// Hands the payload chunks of a demux-mode scan to the outputs of the ticked boxes: each box's
+// output takes the stream that the detection lists in its slot (where it lists none, the stream
+// the scan registered there).
+class DemuxWriter final : public ChunkSink {
+public:
+    // `outputs` by BoxIndex; none for a box without a file.
+    DemuxWriter(RunHost& host, const Detected& detected,
+                const std::array<StreamOutput*, kBoxTotal>& outputs);
+    void chunk(const PayloadChunk& chunk) override;
+    // The time stamp of the first packet with one written to each video and audio file (all 33
+    // bits); none for a file that got none.
+    std::optional<std::uint64_t> firstPts(BoxKind kind, int slot) const {
+        return first_[BoxIndex(kind, slot)];
+    }
+    // The bytes written to an audio file before its first time stamp: a file that starts
+    // mid-stream holds samples from before it.
+    std::int64_t audioBytesBefore(int slot) const {
+        return audioBytesBefore_[static_cast<std::size_t>(slot)];
+    }
+    // The scan goes on in the following file `name`: when its clock starts below the end of the
+    // files before it, its subpicture times are moved on past that end.
+    void nextFile(const std::string& name);
+
+private:
+    void clock(const PayloadChunk& chunk);
+
+    RunHost& host_;
+    const Detected& detected_;
+    std::array<StreamOutput*, kBoxTotal> outputs_;
+    std::array<std::optional<std::uint64_t>, kBoxTotal> first_{};
+    std::array<std::int64_t, 16> audioBytesBefore_{};
+    // The join of two files: the offset added to the current file's time stamps, the highest
+    // time stamp (offset included) of the files before, and the shortest step between two
+    // video time stamps, taken as one frame.
+    std::string fileName_;
+    bool firstOfFile_ = false;
+    std::uint32_t offset_ = 0;
+    std::uint32_t end_ = 0;
+    std::uint32_t endBefore_ = 0;
+    bool seen_ = false;
+    std::uint32_t lastVideoPts_ = 0;
+    bool lastVideoSeen_ = false;
+    std::uint32_t frame_ = 0;
+};
+
+}  // namespace strandis
