@@ -188,6 +188,7 @@ std::optional<Caption> DecodeDvdUnit(const std::uint8_t* unit, std::size_t lengt
             return std::nullopt;
         }
     }
+    caption.colours.resize(4);
     for (std::size_t v = 0; v < 4; ++v) {
         caption.colours[v] = palette[colour[v]];
         caption.colours[v].alpha = static_cast<std::uint8_t>(contrast[v] * 17);

@@ -24,7 +24,8 @@ struct Caption {
     std::optional<std::int64_t> end;  // none: until the next caption
     int x = 0, y = 0, width = 0, height = 0;
     std::vector<std::uint8_t> pixels;  // width * height indices into `colours`
-    std::array<YCrCbA, 4> colours{};
+    // Its colours by index: 4 for a DVD unit (pixel values 0-3), 256 for an HD DVD unit.
+    std::vector<YCrCbA> colours;
     bool forced = false;
 };
 

@@ -102,7 +102,9 @@ constexpr Control kControls[] = {
     {"cbLpcmWav", Kind::Option, Area::Options, 5, 0, 1, "LPCM as &WAV",
      "Demux writes LPCM audio as WAV files, which players and muxers read", 0},
     {"cbSubPgs", Kind::Option, Area::Options, 6, 0, 1, "Subpictures as &PGS",
-     "Demux writes DVD subpictures as PGS (.sup) files, which players and muxers read", 0},
+     "Demux writes DVD and HD DVD subpictures as PGS (.sup) files, which players and muxers "
+     "read",
+     0},
     {"cbMkv", Kind::Option, Area::Options, 7, 0, 1, "Demux into a &Matroska file (mkvmerge)",
      "Demux ends with one Matroska file of the ticked streams, named by the playlist read", 0},
 };

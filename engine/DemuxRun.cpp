@@ -65,22 +65,33 @@ std::optional<WavOutput::Format> WavFormat(RunHost& host, const Detected& detect
     return {};
 }
 
-// What a subpicture slot's file is written as: PGS or VobSub when asked and the stream's units
-// are DVD units, "SP" records otherwise (HD DVD units: a log line says so).
+// What a subpicture slot's file is written as: what was asked, but VobSub only for DVD units
+// (HD DVD units, whose 256 colours VobSub cannot hold, become PGS) and nothing but "SP" records
+// for a stream whose units the detection did not see. The log says why when it differs.
 SubFormat SubpictureFormat(RunHost& host, const Detected& detected, int slot) {
     const SubFormat asked = host.subFormat();
     if (asked == SubFormat::Sup) return asked;
     const StreamReport& report = detected.reports.sub[static_cast<std::size_t>(slot)];
-    if (report.described && report.info.subpictureBits == 2) return asked;
-    host.log("Subpicture stream " + std::to_string(slot) +
-             " is written as .sup records: only DVD subpicture units are converted.");
-    return SubFormat::Sup;
+    if (!report.described) {
+        host.log("Subpicture stream " + std::to_string(slot) +
+                 " is written as .sup records: its units were not seen by the detection.");
+        return SubFormat::Sup;
+    }
+    if (asked == SubFormat::VobSub && report.info.subpictureBits == 8) {
+        host.log("Subpicture stream " + std::to_string(slot) +
+                 " is written as PGS: its HD DVD units have more colours than VobSub holds.");
+        return SubFormat::Pgs;
+    }
+    return asked;
 }
 
-// The picture size the captions are placed on: the first video stream's, or a DVD's.
-std::pair<int, int> VideoSize(const Detected& detected) {
+// The picture size the captions are placed on: the first video stream's, or else the screen
+// the units are made for (HD DVD units: 1920x1080; DVD units: 720x480).
+std::pair<int, int> VideoSize(const Detected& detected, int slot) {
     const analysers::StreamInfo& video = detected.reports.video[0].info;
     if (video.width > 0 && video.height > 0) return {video.width, video.height};
+    if (detected.reports.sub[static_cast<std::size_t>(slot)].info.subpictureBits == 8)
+        return {1920, 1080};
     return {720, 480};
 }
 
@@ -208,7 +219,6 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
     scope.guard([&] {
         scope.openSource("Opening file " + sourceName, "Opening");
         std::optional<DvdPalette> palette;
-        const auto [width, height] = VideoSize(detected);
         for (std::size_t k = 0; k < planned.size(); ++k) {
             const Planned& p = planned[k];
             if (p.vobsubIndex) continue;  // created with its .sub
@@ -222,11 +232,16 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
             OutputFile* file = create(p.path);
             std::unique_ptr<StreamOutput> stream;
             if (p.kind == BoxKind::Sub && p.subFormat != SubFormat::Sup) {
-                if (!palette) palette = SourcePalette(host, sourcePath);
+                // HD DVD units carry their own colours; DVD units take the title set's.
+                const bool hdDvd =
+                    detected.reports.sub[static_cast<std::size_t>(p.slot)].info.subpictureBits == 8;
+                if (!palette && !hdDvd) palette = SourcePalette(host, sourcePath);
+                const auto [width, height] = VideoSize(detected, p.slot);
                 OutputFile* idx =
                     p.subFormat == SubFormat::VobSub ? create(planned[k + 1].path) : nullptr;
-                stream = std::make_unique<SubpictureOutput>(*file, idx, width, height, *palette,
-                                                            converterLog);
+                stream = std::make_unique<SubpictureOutput>(
+                    *file, idx, width, height, palette.value_or(analysers::DefaultDvdPalette()),
+                    converterLog);
             } else if (p.wav) {
                 stream = std::make_unique<WavOutput>(*file, *p.wav);
             } else if (p.kind == BoxKind::Sub) {

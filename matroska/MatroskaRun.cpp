@@ -135,11 +135,18 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
     for (const StreamFile& file : demuxed.streams) {
         if (!host.ticked(file.kind, file.slot)) continue;  // unticked during the demux
         const std::string caption = host.caption(file.kind, file.slot);
-        if (file.kind == BoxKind::Sub &&
-            detected.reports.sub[static_cast<std::size_t>(file.slot)].info.subpictureBits != 2) {
-            host.log(caption +
-                     " is left out of the Matroska file: HD DVD subpictures are not converted.");
-            continue;
+        if (file.kind == BoxKind::Sub) {
+            // Its units went into "SP" records, which mkvmerge does not read, or none of them
+            // decoded: an empty track would make mkvmerge fail for all the others.
+            std::string why;
+            if (!detected.reports.sub[static_cast<std::size_t>(file.slot)].described)
+                why = "its units were not seen by the detection";
+            else if (fs::file_size(file.path, fsError) == 0 || fsError)
+                why = "none of its subpictures could be read";
+            if (!why.empty()) {
+                host.log(caption + " is left out of the Matroska file: " + why + ".");
+                continue;
+            }
         }
         const playlist::TrackInfo* track = FindTrack(request.title, file.kind, file.slot);
         MkvTrack t{file.path,

@@ -112,8 +112,34 @@ void PgsWriter::clear(std::int64_t at) {
     shown_.reset();
 }
 
-void PgsWriter::caption(const Caption& c) {
-    if (shown_) clear(shown_->end ? std::min(*shown_->end, c.start) : c.start);
+void PgsWriter::caption(const Caption& whole) {
+    if (shown_) clear(shown_->end ? std::min(*shown_->end, whole.start) : whole.start);
+    // Only what lies on the screen is shown: a damaged unit can place its area past an edge.
+    const int left = std::max(whole.x, 0), top = std::max(whole.y, 0);
+    const int right = std::min(whole.x + whole.width, videoWidth_);
+    const int bottom = std::min(whole.y + whole.height, videoHeight_);
+    if (right <= left || bottom <= top) return;
+    const bool inside = left == whole.x && top == whole.y && right == whole.x + whole.width &&
+                        bottom == whole.y + whole.height;
+    std::optional<Caption> clipped;
+    if (!inside) {
+        clipped.emplace();
+        clipped->start = whole.start, clipped->end = whole.end, clipped->forced = whole.forced;
+        clipped->colours = whole.colours;
+        clipped->x = left, clipped->y = top;
+        clipped->width = right - left, clipped->height = bottom - top;
+        clipped->pixels.resize(static_cast<std::size_t>(clipped->width) *
+                               static_cast<std::size_t>(clipped->height));
+        for (int line = 0; line < clipped->height; ++line) {
+            const std::uint8_t* from = whole.pixels.data() +
+                                       static_cast<std::size_t>(line + top - whole.y) *
+                                           static_cast<std::size_t>(whole.width) +
+                                       static_cast<std::size_t>(left - whole.x);
+            std::copy(from, from + clipped->width,
+                      clipped->pixels.begin() + static_cast<std::ptrdiff_t>(line) * clipped->width);
+        }
+    }
+    const Caption& c = inside ? whole : *clipped;
     // Presentation composition: the screen, this composition, one object in window 0.
     body_.clear();
     PutBe(body_, static_cast<std::uint32_t>(videoWidth_), 2);
@@ -132,11 +158,15 @@ void PgsWriter::caption(const Caption& c) {
     segment(0x16, c.start, body_);
     window(c.start, c);
 
-    // The palette: the caption's colours as entries 0-3.
+    // The palette: the caption's colours that its pixels use, under their own indices.
+    std::array<bool, 256> used{};
+    for (const std::uint8_t pixel : c.pixels)
+        used[pixel] = true;
     body_.clear();
     body_.push_back(0x00);  // palette 0
     body_.push_back(0x00);  // version
-    for (std::size_t k = 0; k < c.colours.size(); ++k) {
+    for (std::size_t k = 0; k < c.colours.size() && k < used.size(); ++k) {
+        if (!used[k]) continue;
         const YCrCbA& colour = c.colours[k];
         body_.insert(body_.end(),
                      {static_cast<std::uint8_t>(k), colour.y, colour.cr, colour.cb, colour.alpha});
@@ -297,11 +327,20 @@ void SubpictureOutput::write(const std::uint8_t* data, std::size_t length, bool 
     }
     if (!collecting_) return;  // the rest of a unit already done, or of one cut short
     unit_.insert(unit_.end(), data, data + length);
-    if (expected_ == 0 && unit_.size() >= 2) {
-        expected_ = Be16(unit_.data());
+    if (expected_ == 0 && unit_.size() >= 2 && Be16(unit_.data()) != 0) {
+        expected_ = Be16(unit_.data());  // a DVD unit: its 16-bit size
         if (expected_ < 4) {
             collecting_ = false;
-            skip("it is not a DVD subpicture unit");
+            skip("it is not a subpicture unit");
+            return;
+        }
+    } else if (expected_ == 0 && unit_.size() >= 6) {
+        expected_ = Be32(unit_.data() + 2);  // an HD DVD unit: 00 00 and its 32-bit size
+        if (expected_ < 10 || expected_ > analysers::kMaxHdDvdUnit) {
+            collecting_ = false;
+            skip(expected_ < 10 ? std::string("it is not a subpicture unit")
+                                : "it declares " + std::to_string(expected_) +
+                                      " bytes, more than a subpicture unit holds");
             return;
         }
     }
@@ -310,19 +349,27 @@ void SubpictureOutput::write(const std::uint8_t* data, std::size_t length, bool 
 
 void SubpictureOutput::unitDone() {
     collecting_ = false;
+    const bool hdDvd = unit_[0] == 0 && unit_[1] == 0;
     if (vobsub_) {
+        if (hdDvd) {
+            skip("VobSub holds only DVD subpicture units");
+            return;
+        }
         vobsub_->unit(unit_.data(), expected_, pts_);
+        ++captions_;
         last_ = pts_;
         return;
     }
     std::string why;
     const std::optional<Caption> caption =
-        analysers::DecodeDvdUnit(unit_.data(), expected_, pts_, palette_, why);
+        hdDvd ? analysers::DecodeHdDvdUnit(unit_.data(), expected_, pts_, why)
+              : analysers::DecodeDvdUnit(unit_.data(), expected_, pts_, palette_, why);
     if (!caption) {
         skip(why);
         return;
     }
     pgs_->caption(*caption);
+    ++captions_;
     last_ = caption->end ? *caption->end : caption->start;
 }
 

@@ -9,6 +9,7 @@
 
 #include "analysers/Analysers.h"
 #include "analysers/DvdSubpicture.h"
+#include "analysers/HdDvdSubpicture.h"
 #include "io/OutputFile.h"
 #include "outputs/StreamOutput.h"
 
@@ -70,6 +71,8 @@ public:
     void write(const std::uint8_t* data, std::size_t length, bool start, std::int64_t pts) override;
     // Ends the stream: the last unit, the last caption, the index.
     void finish() override;
+    // The captions written so far: units that decoded (PGS) or were stored (VobSub).
+    int captions() const { return captions_; }
 
 private:
     void unitDone();
@@ -84,6 +87,7 @@ private:
     std::int64_t pts_ = 0;
     bool collecting_ = false;
     std::int64_t last_ = 0;
+    int captions_ = 0;
 };
 
 }  // namespace strandis

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(scan_check scan_demux rebuild xpl analysers outputs)
+[ ${#targets[@]} -gt 0 ] || targets=(scan_check scan_demux rebuild xpl analysers outputs subpictures scan_convert)
 
 scripts/setup.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -19,7 +19,7 @@ cmake --build build-fuzz --parallel
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{scan_check,scan_demux,rebuild,xpl,analysers,outputs} build-fuzz/es build-fuzz/findings build-fuzz/logs
+mkdir -p "$seeds"/{scan_check,scan_demux,rebuild,xpl,analysers,outputs,subpictures,scan_convert} build-fuzz/es build-fuzz/findings build-fuzz/logs
 streams=(build/samples/HVDVD_TS/FEATURE_1.EVO tests/interop/fixtures/*.VOB)
 n=0
 for stream in "${streams[@]}"; do
@@ -28,6 +28,7 @@ for stream in "${streams[@]}"; do
   { printf '\x01\x40'; head -c 32768 "$stream"; } > "$seeds/scan_check/$n-edge"
   { printf '\x00\x00\x01\x00\x00\xff'; head -c 65536 "$stream"; } > "$seeds/scan_demux/$n"
   { head -c 34 /dev/zero | tr '\0' '\377'; head -c 32768 "$stream"; } > "$seeds/rebuild/$n"
+  { printf '\x00\xfe\x01\x02'; head -c 65536 "$stream"; } > "$seeds/scan_convert/$n"
 done
 { printf '\x05\x01'; cat build/samples/ADV_OBJ/VPLST000.XPL; } > "$seeds/xpl/sample"
 build/strandis-cli demux --full -o build-fuzz/es build/samples/HVDVD_TS/FEATURE_1.EVO >/dev/null
@@ -44,6 +45,15 @@ for sup in build-fuzz/es/mix.*.sup; do
   python3 -c 'import sys; d=open(sys.argv[1],"rb").read(); n=(d[10]<<8)|d[11]; sys.stdout.buffer.write(b"\0\0\0\0"+d[10:10+n])' "$sup" > "$seeds/outputs/$(basename "$sup")"
 done
 { printf '\x01\x01\x02\x07'; head -c 4096 /dev/urandom; } > "$seeds/outputs/lpcm"
+# Subpicture units, DVD and HD DVD, one a seed, in packets of 2,049 bytes: the interop fixtures'
+# and, when they are beside the project, the shared HD DVD samples'.
+for sup in build-fuzz/es/mix.*.sup ../shared/samples/hddvd-subpictures/*.sup; do
+  [ -f "$sup" ] || continue
+  python3 -c 'import sys
+d = open(sys.argv[1], "rb").read()
+n = (d[10] << 8) | d[11] or int.from_bytes(d[12:16], "big")
+sys.stdout.buffer.write(b"\0\x20" + d[10:10 + n])' "$sup" > "$seeds/subpictures/$(basename "$sup")"
+done
 { printf '\x02\x3c\x00\x00'; cat build/samples/ADV_OBJ/VPLST000.XPL; } > "$seeds/outputs/title"
 
 run() {
