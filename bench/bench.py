@@ -74,6 +74,8 @@ def main():
         ("scan --full --no-count", f"{CLI} scan --full --no-count '{stream}'", False, "ffprobe -count_packets"),
         ("demux one audio stream", f"{CLI} demux --streams a0 -o . '{stream}'", False, "ffmpeg copy, one stream"),
         ("demux every stream", f"{CLI} demux -o . '{stream}'", True, "ffmpeg copy, every stream"),
+        ("demux every stream, subpictures as PGS",
+         f"{CLI} demux --sub-format pgs -o . '{stream}'", True, "ffmpeg copy, every stream"),
         ("demux every stream, LPCM as WAV, subpictures as PGS",
          f"{CLI} demux --lpcm-wav --sub-format pgs -o . '{stream}'", True, "ffmpeg copy, every stream"),
         ("mkv (demux, then mkvmerge)", f"{CLI} mkv -q -o out.mkv '{stream}' && rm -f out.mkv", True,

@@ -1,13 +1,15 @@
 // Writes a program stream of a chosen size that looks like a disc's feature: 2,048-byte packs
 // of MPEG-2 video (PTS and DTS on each picture, an I-frame every half second, about 13 Mbit/s),
-// two Dolby Digital streams (0x80, 0x81), LPCM (0xA2) and DTS (0x8B) audio, two
-// subpicture streams, navigation packs at each group of pictures and now and then a padding pack.
+// two Dolby Digital streams (0x80, 0x81), LPCM (0xA2) and DTS (0x8B) audio, two DVD subpicture
+// streams (0x20, 0x21) and an HD DVD one (0x22, 1920 x 64 captions of 8-bit runs), navigation
+// packs at each group of pictures and now and then a padding pack.
 // Usage: strandis-bench-stream FILE MEGABYTES
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "testkit/HdDvdUnit.h"
 #include "testkit/PsBuilder.h"
 
 namespace {
@@ -181,6 +183,21 @@ int main(int argc, char** argv) {
     Noise noise;
     std::uint64_t frame = 0;
     std::uint64_t ac3 = 0, ddp = 0, dts = 0, lpcm = 0;
+    // A line of "text" across the screen: strokes of a few pixels in 8-bit colours between runs
+    // of the transparent background.
+    strandis::test::HdDvdCaption caption;
+    caption.x = 0, caption.y = 1000, caption.width = 1920, caption.height = 64;
+    for (int line = 0; line < caption.height; ++line) {
+        for (int x = 0; x < caption.width; ++x) {
+            const int cell = (x + 7 * line) % 23;
+            caption.pixels.push_back(static_cast<std::uint8_t>(cell < 4 ? 16 + cell * 50 : 0));
+        }
+    }
+    for (std::size_t k = 0; k < 256; ++k)
+        caption.palette[k] = {static_cast<std::uint8_t>(16 + k * 219 / 255), 128, 128};
+    caption.transparency[0] = 255;
+    caption.stopDelay = 200;
+    const Bytes hdUnit = strandis::test::MakeHdDvdUnit(caption);
     while (mux.written() < target) {
         const std::uint64_t pts = 90000 + frame * 3754;  // 23.976 pictures a second
         if (frame % 12 == 0) mux.navigation();
@@ -212,6 +229,7 @@ int main(int argc, char** argv) {
         if (frame % 48 == 0) {
             mux.unit(0xBD, 1, 0x20, DvdUnit(50), pts, pts);
             mux.unit(0xBD, 1, 0x21, DvdUnit(36), pts, pts);
+            mux.unit(0xBD, 1, 0x22, hdUnit, pts, pts);
         }
         if (frame % 5 == 0) mux.padding();
         ++frame;
