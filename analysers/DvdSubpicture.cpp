@@ -31,7 +31,7 @@ private:
 
 // One line of 2-bit run-length codes: a run is 1 to 4 nibbles, 01..0F, 0100..03FF; a run of
 // length 0 fills the rest of the line. Lines start on a byte.
-bool DecodeLine(Nibbles& in, std::uint8_t* line, int width) {
+bool DecodeLine(Nibbles& in, std::vector<Run>& runs, int width) {
     int x = 0;
     while (x < width) {
         std::uint32_t code = 0, n = 0;
@@ -45,7 +45,7 @@ bool DecodeLine(Nibbles& in, std::uint8_t* line, int width) {
         int run = static_cast<int>(code >> 2);
         if (run == 0) run = width - x;  // to the end of the line
         run = std::min(run, width - x);
-        std::fill(line + x, line + x + run, colour);
+        runs.push_back({colour, static_cast<std::uint16_t>(run)});
         x += run;
     }
     in.alignToByte();
@@ -145,8 +145,11 @@ std::optional<Caption> DecodeDvdUnit(const std::uint8_t* unit, std::size_t lengt
                     k += 4;
                     break;
                 case 0x07:  // colour and contrast changes within the area: not kept
-                    if (!need(2) || Be16(unit + k) < 2 || !need(Be16(unit + k)))
+                    if (!need(2) || !need(Be16(unit + k))) return std::nullopt;
+                    if (Be16(unit + k) < 2) {
+                        why = "its colour changes have no size";
                         return std::nullopt;
+                    }
                     k += Be16(unit + k);
                     break;
                 case 0xFF:
@@ -172,8 +175,6 @@ std::optional<Caption> DecodeDvdUnit(const std::uint8_t* unit, std::size_t lengt
     caption.y = static_cast<int>(y1);
     caption.width = static_cast<int>(x2 - x1 + 1);
     caption.height = static_cast<int>(y2 - y1 + 1);
-    caption.pixels.assign(
-        static_cast<std::size_t>(caption.width) * static_cast<std::size_t>(caption.height), 0);
     const std::size_t pixelEnd = Be16(unit + 2);
     if (top >= pixelEnd || bottom >= pixelEnd) {
         why = "its line offsets lie outside its pixels";
@@ -181,9 +182,7 @@ std::optional<Caption> DecodeDvdUnit(const std::uint8_t* unit, std::size_t lengt
     }
     Nibbles fields[2] = {Nibbles(unit, pixelEnd, top), Nibbles(unit, pixelEnd, bottom)};
     for (int line = 0; line < caption.height; ++line) {
-        std::uint8_t* row = caption.pixels.data() + static_cast<std::size_t>(line) *
-                                                        static_cast<std::size_t>(caption.width);
-        if (!DecodeLine(fields[line % 2], row, caption.width)) {
+        if (!DecodeLine(fields[line % 2], caption.runs, caption.width)) {
             why = "its lines run past its pixels";
             return std::nullopt;
         }
@@ -197,6 +196,14 @@ std::optional<Caption> DecodeDvdUnit(const std::uint8_t* unit, std::size_t lengt
     caption.start = pts + std::int64_t{*start} * 1024;
     if (stop && *stop > *start) caption.end = pts + std::int64_t{*stop} * 1024;
     return caption;
+}
+
+std::vector<std::uint8_t> Caption::pixels() const {
+    std::vector<std::uint8_t> bitmap;
+    bitmap.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (const Run& run : runs)
+        bitmap.insert(bitmap.end(), run.length, run.colour);
+    return bitmap;
 }
 
 }  // namespace strandis::analysers

@@ -17,16 +17,27 @@ struct YCrCbA {
 // The 16 colours of a DVD title set's colour lookup table.
 using DvdPalette = std::array<YCrCbA, 16>;
 
+// Pixels of one colour next to each other on a line.
+struct Run {
+    std::uint8_t colour;  // an index into the caption's colours
+    std::uint16_t length;
+};
+
 // One caption: a bitmap of palette indices at a place on the screen, shown from `start` to
 // `end` (90 kHz ticks of the outputs' time base).
 struct Caption {
     std::int64_t start = 0;
-    std::optional<std::int64_t> end;  // none: until the next caption
-    int x = 0, y = 0, width = 0, height = 0;
-    std::vector<std::uint8_t> pixels;  // width * height indices into `colours`
+    std::optional<std::int64_t> end;          // none: until the next caption
+    int x = 0, y = 0, width = 0, height = 0;  // width at most 4096 (12 bits)
+    // The bitmap's lines top to bottom as runs; each line's runs add up to `width`. Both
+    // subpicture codings and PGS are run-length codes: kept as runs, a caption costs its runs.
+    std::vector<Run> runs;
     // Its colours by index: 4 for a DVD unit (pixel values 0-3), 256 for an HD DVD unit.
     std::vector<YCrCbA> colours;
     bool forced = false;
+
+    // The bitmap as width * height indices, line after line.
+    std::vector<std::uint8_t> pixels() const;
 };
 
 // Decodes a whole DVD subpicture unit (its 2-byte size first) shown from `pts`: the control

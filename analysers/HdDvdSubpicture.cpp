@@ -8,56 +8,84 @@ namespace strandis::analysers {
 
 namespace {
 
-// A field's pixel data read bit by bit from the most significant bit, up to the unit's end.
+// A field's pixel data as a stream of bits from the most significant one, up to the unit's end:
+// up to 57 bits at a time stand ready in `cache_`, topmost first.
 class FieldBits {
 public:
     FieldBits(const std::uint8_t* unit, std::size_t size, std::size_t from)
-        : unit_(unit), bitEnd_(std::uint64_t{size} * 8), bit_(std::uint64_t{from} * 8) {}
+        : unit_(unit), size_(size), next_(from) {}
 
-    // The next `n` bits (1 to 8); false once they would run past the unit.
-    bool get(unsigned n, std::uint32_t& value) {
-        if (bit_ + n > bitEnd_) return false;
-        const std::size_t byte = static_cast<std::size_t>(bit_ / 8);
-        const unsigned shift = static_cast<unsigned>(bit_ % 8);
-        std::uint32_t window = std::uint32_t{unit_[byte]} << 8;
-        if (shift + n > 8) window |= unit_[byte + 1];
-        value = (window >> (16 - shift - n)) & ((1u << n) - 1);
-        bit_ += n;
+    // The next `n` bits (at most 24) without taking them; `available` says how many are real.
+    std::uint32_t peek(unsigned n) {
+        if (count_ < n) refill();
+        return static_cast<std::uint32_t>(cache_ >> (64 - n));
+    }
+    bool take(unsigned n) {
+        if (count_ < n) return false;
+        cache_ <<= n;
+        count_ -= n;
         return true;
     }
-    void alignToByte() { bit_ = (bit_ + 7) / 8 * 8; }
+    void alignToByte() { take(count_ % 8); }
 
 private:
+    // Tops the cache up with whole bytes: eight at a time while they are there.
+    void refill() {
+        const unsigned room = (64 - count_) / 8;
+        if (room == 0) return;
+        if (next_ + 8 <= size_) {
+            const std::uint64_t word = Be64(unit_ + next_) >> (64 - 8 * room) << (64 - 8 * room);
+            cache_ |= word >> count_;
+            count_ += 8 * room;
+            next_ += room;
+            return;
+        }
+        while (count_ <= 56 && next_ < size_) {
+            cache_ |= std::uint64_t{unit_[next_++]} << (56 - count_);
+            count_ += 8;
+        }
+    }
+
     const std::uint8_t* unit_;
-    std::uint64_t bitEnd_;
-    std::uint64_t bit_;
+    std::size_t size_;
+    std::size_t next_;
+    std::uint64_t cache_ = 0;
+    unsigned count_ = 0;
 };
 
 // One line of runs. A run: a flag (a length follows), the colour's width (2 or 8 bits), the
 // colour, then for a run of more than one pixel a length form: 3 bits for 2-9 pixels, or 7 bits
 // for 10-136 (0: to the end of the line). Lines start on a byte.
-bool DecodeLine(FieldBits& in, std::uint8_t* line, int width, std::string& why) {
+bool DecodeLine(FieldBits& in, std::vector<Run>& runs, int width, std::string& why) {
     for (int x = 0; x < width;) {
-        std::uint32_t run = 0, wide = 0, colour = 0, form = 0, n = 0;
-        if (!in.get(1, run) || !in.get(1, wide) || !in.get(wide != 0 ? 8 : 2, colour)) {
+        // A run is at most 1 + 1 + 8 + 1 + 7 = 18 bits: look at them in one go.
+        const std::uint32_t bits = in.peek(18);
+        const bool wide = (bits & 0x10000) != 0;
+        const unsigned colourBits = wide ? 8 : 2;
+        const auto colour =
+            static_cast<std::uint8_t>((bits >> (16 - colourBits)) & ((1u << colourBits) - 1));
+        unsigned used = 2 + colourBits;
+        int length = 1;
+        if ((bits & 0x20000) != 0) {
+            const std::uint32_t rest = bits << used;  // the length form at bit 17
+            if ((rest & 0x20000) == 0) {
+                length = static_cast<int>((rest >> 14) & 0x7) + 2;
+                used += 4;
+            } else {
+                const auto n = static_cast<int>((rest >> 10) & 0x7F);
+                length = n == 0 ? width - x : n + 9;
+                used += 8;
+            }
+        }
+        if (!in.take(used)) {
             why = "its lines run past its pixels";
             return false;
-        }
-        int length = 1;
-        if (run != 0) {
-            if (!in.get(1, form) || !in.get(form != 0 ? 7 : 3, n)) {
-                why = "its lines run past its pixels";
-                return false;
-            }
-            length = form == 0 ? static_cast<int>(n) + 2
-                     : n == 0  ? width - x
-                               : static_cast<int>(n) + 9;
         }
         if (length > width - x) {
             why = "a run goes past the end of its line";
             return false;
         }
-        std::fill(line + x, line + x + length, static_cast<std::uint8_t>(colour));
+        runs.push_back({colour, static_cast<std::uint16_t>(length)});
         x += length;
     }
     in.alignToByte();
@@ -173,13 +201,13 @@ std::optional<Caption> DecodeHdDvdUnit(const std::uint8_t* unit, std::size_t len
     caption.y = static_cast<int>(y1);
     caption.width = static_cast<int>(x2 - x1 + 1);
     caption.height = static_cast<int>(y2 - y1 + 1);
-    caption.pixels.assign(
-        static_cast<std::size_t>(caption.width) * static_cast<std::size_t>(caption.height), 0);
+    // A line holds at most one run a pixel; a unit's bits bound its runs too.
+    caption.runs.reserve(std::min<std::size_t>(
+        size * 8 / 4,
+        static_cast<std::size_t>(caption.width) * static_cast<std::size_t>(caption.height)));
     FieldBits fields[2] = {FieldBits(unit, size, top), FieldBits(unit, size, bottom)};
     for (int line = 0; line < caption.height; ++line) {
-        std::uint8_t* row = caption.pixels.data() + static_cast<std::size_t>(line) *
-                                                        static_cast<std::size_t>(caption.width);
-        if (!DecodeLine(fields[line % 2], row, caption.width, why)) return std::nullopt;
+        if (!DecodeLine(fields[line % 2], caption.runs, caption.width, why)) return std::nullopt;
     }
     // Delays count in 1024 ticks of 90 kHz, each from the unit's time stamp.
     caption.start = pts + std::int64_t{*start} * 1024;

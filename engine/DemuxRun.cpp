@@ -37,8 +37,10 @@ struct Outputs {
     std::vector<std::unique_ptr<StreamOutput>> streams;
     std::array<StreamOutput*, kBoxTotal> byBox{};
 
-    // Closes every file still open, without writing what is buffered.
+    // Closes every file still open, without writing what is buffered; the converters go
+    // first, so that no thread of theirs writes on.
     void abandonAll() noexcept {
+        streams.clear();
         for (auto& file : files)
             file->abandon();
     }
@@ -96,16 +98,22 @@ std::pair<int, int> VideoSize(const Detected& detected, int slot) {
 }
 
 // The colours of the title set the source belongs to (VTS_01_1.VOB: VTS_01_0.IFO beside it),
-// or the default palette, which the log then names.
+// or the default palette, and the log says which, and why when an IFO is there but not usable.
 DvdPalette SourcePalette(RunHost& host, const std::string& sourcePath) {
     const std::string name = ExtractFileName(sourcePath);
     std::string ifo;
     if (name.size() == 12 && (name.compare(0, 4, "VTS_") == 0 || name.compare(0, 4, "vts_") == 0)) {
         ifo = ExtractFilePath(sourcePath) + name.substr(0, 7) + "0" +
               (name[9] == 'v' ? ".ifo" : ".IFO");
-        if (const std::optional<DvdPalette> palette = ReadIfoPalette(ifo)) {
+        const IfoPalette read = ReadIfoPalette(ifo);
+        if (read.palette) {
             host.log("Subpicture colours from " + ExtractFileName(ifo));
-            return *palette;
+            return *read.palette;
+        }
+        if (!read.missing) {
+            host.log("Subpicture colours: the default DVD palette (\"" + ifo +
+                     "\" cannot be used: " + read.why + ")");
+            return analysers::DefaultDvdPalette();
         }
     }
     host.log("Subpicture colours: the default DVD palette (no title set IFO file " +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "common/ByteOrder.h"
 
@@ -10,40 +11,25 @@ namespace strandis {
 
 namespace {
 
-// PGS run-length codes of one line: a single pixel of a colour other than 0 as itself, runs as
-// 00 followed by flags, length (6 or 14 bits) and the colour when it is not 0; 00 00 ends a line.
-void EncodeLine(const std::uint8_t* line, int width, std::vector<std::uint8_t>& out) {
-    for (int x = 0; x < width;) {
-        const std::uint8_t colour = line[x];
-        const int limit = std::min(width - x, 16383);
-        int run = 1;
-        // Eight pixels at a time while they all match, then one by one.
-        const std::uint64_t same = 0x0101010101010101ull * colour;
-        while (run + 8 <= limit) {
-            std::uint64_t next;
-            std::memcpy(&next, line + x + run, 8);
-            if (next != same) break;
-            run += 8;
-        }
-        while (run < limit && line[x + run] == colour)
-            ++run;
-        if (colour != 0 && run <= 2) {
-            for (int k = 0; k < run; ++k)
-                out.push_back(colour);
-        } else {
-            out.push_back(0);
-            const std::uint32_t flags = (colour != 0 ? 0x80u : 0u) | (run >= 64 ? 0x40u : 0u);
-            if (run >= 64) {
-                PutBe(out, (flags << 8) | static_cast<std::uint32_t>(run), 2);
-            } else {
-                out.push_back(static_cast<std::uint8_t>(flags | static_cast<std::uint32_t>(run)));
-            }
-            if (colour != 0) out.push_back(colour);
-        }
-        x += run;
+// The PGS run-length code of `length` pixels of `colour` (at most 16,383): a single pixel of a
+// colour other than 0 as itself, runs as 00 followed by flags, length (6 or 14 bits) and the
+// colour when it is not 0. At most 4 bytes; returns the end.
+std::uint8_t* PutRun(std::uint8_t* out, std::uint8_t colour, int length) {
+    if (colour != 0 && length <= 2) {
+        *out++ = colour;
+        if (length == 2) *out++ = colour;
+        return out;
     }
-    out.push_back(0);
-    out.push_back(0);
+    *out++ = 0;
+    const std::uint32_t flags = (colour != 0 ? 0x80u : 0u) | (length >= 64 ? 0x40u : 0u);
+    if (length >= 64) {
+        *out++ = static_cast<std::uint8_t>(flags | static_cast<std::uint32_t>(length >> 8));
+        *out++ = static_cast<std::uint8_t>(length);
+    } else {
+        *out++ = static_cast<std::uint8_t>(flags | static_cast<std::uint32_t>(length));
+    }
+    if (colour != 0) *out++ = colour;
+    return out;
 }
 
 std::string Timestamp(std::int64_t ticks) {
@@ -83,14 +69,14 @@ void PgsWriter::segment(std::uint8_t type, std::int64_t pts,
     if (!body.empty()) file_.write(body.data(), body.size());
 }
 
-void PgsWriter::window(std::int64_t at, const Caption& caption) {
+void PgsWriter::window(std::int64_t at, const Shown& place) {
     body_.clear();
     body_.push_back(1);  // one window
     body_.push_back(0);  // its id
-    PutBe(body_, static_cast<std::uint32_t>(caption.x), 2);
-    PutBe(body_, static_cast<std::uint32_t>(caption.y), 2);
-    PutBe(body_, static_cast<std::uint32_t>(caption.width), 2);
-    PutBe(body_, static_cast<std::uint32_t>(caption.height), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.x), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.y), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.width), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.height), 2);
     segment(0x17, at, body_);
 }
 
@@ -106,40 +92,57 @@ void PgsWriter::clear(std::int64_t at) {
     body_.push_back(0x00);  // palette 0
     body_.push_back(0x00);  // no objects
     segment(0x16, at, body_);
-    const Caption old = *shown_;
+    const Shown old = *shown_;
     window(at, old);
     segment(0x80, at, {});
     shown_.reset();
 }
 
-void PgsWriter::caption(const Caption& whole) {
-    if (shown_) clear(shown_->end ? std::min(*shown_->end, whole.start) : whole.start);
-    // Only what lies on the screen is shown: a damaged unit can place its area past an edge.
-    const int left = std::max(whole.x, 0), top = std::max(whole.y, 0);
-    const int right = std::min(whole.x + whole.width, videoWidth_);
-    const int bottom = std::min(whole.y + whole.height, videoHeight_);
-    if (right <= left || bottom <= top) return;
-    const bool inside = left == whole.x && top == whole.y && right == whole.x + whole.width &&
-                        bottom == whole.y + whole.height;
-    std::optional<Caption> clipped;
-    if (!inside) {
-        clipped.emplace();
-        clipped->start = whole.start, clipped->end = whole.end, clipped->forced = whole.forced;
-        clipped->colours = whole.colours;
-        clipped->x = left, clipped->y = top;
-        clipped->width = right - left, clipped->height = bottom - top;
-        clipped->pixels.resize(static_cast<std::size_t>(clipped->width) *
-                               static_cast<std::size_t>(clipped->height));
-        for (int line = 0; line < clipped->height; ++line) {
-            const std::uint8_t* from = whole.pixels.data() +
-                                       static_cast<std::size_t>(line + top - whole.y) *
-                                           static_cast<std::size_t>(whole.width) +
-                                       static_cast<std::size_t>(left - whole.x);
-            std::copy(from, from + clipped->width,
-                      clipped->pixels.begin() + static_cast<std::ptrdiff_t>(line) * clipped->width);
+// The object's lines in run-length codes, cut to `place`, with neighbouring runs of one colour
+// joined; marks the colours they use.
+void PgsWriter::encode(const Caption& c, const Shown& place, std::array<bool, 256>& used) {
+    // Each pixel costs at most 2 bytes, each line 2 more.
+    const std::size_t most =
+        static_cast<std::size_t>(place.height) * (2 * static_cast<std::size_t>(place.width) + 2);
+    if (rle_.size() < most) rle_.resize(most);
+    std::uint8_t* out = rle_.data();
+    const int left = place.x - c.x, right = left + place.width;
+    const int top = place.y - c.y, bottom = top + place.height;
+    std::size_t r = 0;
+    for (int line = 0; line < c.height && line < bottom; ++line) {
+        int pending = 0;  // pixels of `colour` not yet written
+        std::uint8_t colour = 0;
+        for (int x = 0; x < c.width && r < c.runs.size(); ++r) {
+            const analysers::Run& run = c.runs[r];
+            const int from = std::max(x, left), to = std::min(x + run.length, right);
+            x += run.length;
+            if (line < top || from >= to) continue;
+            if (pending > 0 && run.colour != colour) {
+                for (; pending > 0; pending -= std::min(pending, 16383))
+                    out = PutRun(out, colour, std::min(pending, 16383));
+            }
+            colour = run.colour;
+            used[colour] = true;
+            pending += to - from;
         }
+        if (line < top) continue;
+        for (; pending > 0; pending -= std::min(pending, 16383))
+            out = PutRun(out, colour, std::min(pending, 16383));
+        *out++ = 0;  // 00 00: the end of the line
+        *out++ = 0;
     }
-    const Caption& c = inside ? whole : *clipped;
+    rleLength_ = static_cast<std::size_t>(out - rle_.data());
+}
+
+void PgsWriter::caption(const Caption& c) {
+    if (shown_) clear(shown_->end ? std::min(*shown_->end, c.start) : c.start);
+    // Only what lies on the screen is shown: a damaged unit can place its area past an edge.
+    const int left = std::max(c.x, 0), top = std::max(c.y, 0);
+    const int right = std::min(c.x + c.width, videoWidth_);
+    const int bottom = std::min(c.y + c.height, videoHeight_);
+    if (right <= left || bottom <= top) return;
+    const Shown place{c.start, c.end, left, top, right - left, bottom - top};
+
     // Presentation composition: the screen, this composition, one object in window 0.
     body_.clear();
     PutBe(body_, static_cast<std::uint32_t>(videoWidth_), 2);
@@ -153,15 +156,15 @@ void PgsWriter::caption(const Caption& whole) {
     PutBe(body_, 0, 2);     // object 0
     body_.push_back(0x00);  // window 0
     body_.push_back(c.forced ? 0x40 : 0x00);
-    PutBe(body_, static_cast<std::uint32_t>(c.x), 2);
-    PutBe(body_, static_cast<std::uint32_t>(c.y), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.x), 2);
+    PutBe(body_, static_cast<std::uint32_t>(place.y), 2);
     segment(0x16, c.start, body_);
-    window(c.start, c);
+    window(c.start, place);
+
+    std::array<bool, 256> used{};
+    encode(c, place, used);
 
     // The palette: the caption's colours that its pixels use, under their own indices.
-    std::array<bool, 256> used{};
-    for (const std::uint8_t pixel : c.pixels)
-        used[pixel] = true;
     body_.clear();
     body_.push_back(0x00);  // palette 0
     body_.push_back(0x00);  // version
@@ -174,26 +177,21 @@ void PgsWriter::caption(const Caption& whole) {
     segment(0x14, c.start, body_);
 
     // The object, in as many segments as its size needs.
-    rle_.clear();
-    for (int line = 0; line < c.height; ++line)
-        EncodeLine(
-            c.pixels.data() + static_cast<std::size_t>(line) * static_cast<std::size_t>(c.width),
-            c.width, rle_);
-    const std::size_t total = rle_.size() + 4;  // with the object's width and height
+    const std::size_t total = rleLength_ + 4;  // with the object's width and height
     std::size_t done = 0;
     bool first = true;
-    while (first || done < rle_.size()) {
+    while (first || done < rleLength_) {
         body_.clear();
         PutBe(body_, 0, 2);     // object 0
         body_.push_back(0x00);  // version
         const std::size_t room = first ? 65535 - 11 : 65535 - 4;
-        const std::size_t take = std::min(room, rle_.size() - done);
-        const bool last = done + take == rle_.size();
+        const std::size_t take = std::min(room, rleLength_ - done);
+        const bool last = done + take == rleLength_;
         body_.push_back(static_cast<std::uint8_t>((first ? 0x80 : 0x00) | (last ? 0x40 : 0x00)));
         if (first) {
             PutBe(body_, static_cast<std::uint32_t>(total), 3);
-            PutBe(body_, static_cast<std::uint32_t>(c.width), 2);
-            PutBe(body_, static_cast<std::uint32_t>(c.height), 2);
+            PutBe(body_, static_cast<std::uint32_t>(place.width), 2);
+            PutBe(body_, static_cast<std::uint32_t>(place.height), 2);
         }
         body_.insert(body_.end(), rle_.begin() + static_cast<std::ptrdiff_t>(done),
                      rle_.begin() + static_cast<std::ptrdiff_t>(done + take));
@@ -203,11 +201,7 @@ void PgsWriter::caption(const Caption& whole) {
     }
     segment(0x80, c.start, {});
     // What the clearing composition needs: the window, and when.
-    Caption shown;
-    shown.start = c.start;
-    shown.end = c.end;
-    shown.x = c.x, shown.y = c.y, shown.width = c.width, shown.height = c.height;
-    shown_ = std::move(shown);
+    shown_ = place;
     if (c.end) clear(*c.end);
 }
 
@@ -229,7 +223,9 @@ void VobSubWriter::unit(const std::uint8_t* unit, std::size_t length, std::int64
     const auto time = static_cast<std::uint64_t>(std::max<std::int64_t>(pts, 0));
     for (std::size_t done = 0; done < length;) {
         pack_.clear();
-        // Pack header with the SCR at the caption's time and a mux rate of 10.08 Mbit/s.
+        // The 14-byte pack header: the SCR at the caption's time (6 bytes, the extension 0),
+        // program_mux_rate 25,200 x 50 bytes/s = 10.08 Mbit/s with its markers (3 bytes), no
+        // stuffing.
         const std::uint64_t scr = time;
         pack_.insert(
             pack_.end(),
@@ -238,7 +234,7 @@ void VobSubWriter::unit(const std::uint8_t* unit, std::size_t length, std::int64
              static_cast<std::uint8_t>(scr >> 20),
              static_cast<std::uint8_t>(((scr >> 12) & 0xF8) | 0x04 | ((scr >> 13) & 0x03)),
              static_cast<std::uint8_t>(scr >> 5),
-             static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04), 0x01, 0x89, 0xC3, 0xF8});
+             static_cast<std::uint8_t>(((scr << 3) & 0xF8) | 0x04), 0x01, 0x01, 0x89, 0xC3, 0xF8});
         const bool first = done == 0;
         const std::size_t header = first ? 5 : 0;  // the PTS
         const std::size_t room = 2048 - pack_.size() - 9 - header - 1;
@@ -309,33 +305,133 @@ SubpictureOutput::SubpictureOutput(OutputFile& file, OutputFile* idx, int videoW
     } else {
         pgs_.emplace(file, videoWidth, videoHeight);
     }
-    unit_.reserve(65536);
+    unit_.bytes.reserve(65536);
+    worker_ = std::thread([this] { work(); });
+}
+
+SubpictureOutput::~SubpictureOutput() {
+    stopWorker();
+}
+
+void SubpictureOutput::stopWorker() noexcept {
+    if (!worker_.joinable()) return;
+    {
+        const std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    ready_.notify_one();
+    worker_.join();
+}
+
+// Hands a whole unit, or a line about one left out, to the worker; waits while it has many.
+void SubpictureOutput::post(Unit unit) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return queue_.size() < kQueued || failure_; });
+    queue_.push_back(std::move(unit));
+    lock.unlock();
+    ready_.notify_one();
 }
 
 void SubpictureOutput::skip(const std::string& why) {
-    log_.log("The subpicture at " + Timestamp(pts_) + " is left out: " + why + ".");
+    post({{}, unit_.pts, why});
+}
+
+// What the worker said (in the order of the units), and a failure of its writing.
+void SubpictureOutput::drain() {
+    std::vector<std::string> lines;
+    std::exception_ptr failure;
+    {
+        const std::lock_guard lock(mutex_);
+        lines.swap(lines_);
+        failure = failure_;
+    }
+    for (const std::string& line : lines)
+        log_.log(line);
+    if (failure) std::rethrow_exception(failure);
+}
+
+void SubpictureOutput::work() {
+    for (;;) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        if (queue_.empty()) return;
+        Unit unit = std::move(queue_.front());
+        queue_.pop_front();
+        const bool failed = failure_ != nullptr;
+        lock.unlock();
+        room_.notify_one();
+        if (failed) continue;  // nothing more is written after a failure
+        std::string line;
+        try {
+            convert(unit, line);
+        } catch (...) {
+            const std::lock_guard hold(mutex_);
+            failure_ = std::current_exception();
+            pending_ = true;
+        }
+        if (!line.empty()) {
+            const std::lock_guard hold(mutex_);
+            lines_.push_back(std::move(line));
+            pending_ = true;
+        }
+    }
+}
+
+// On the worker: one unit decoded and written, or the line saying why it is left out.
+void SubpictureOutput::convert(const Unit& unit, std::string& line) {
+    std::string why = unit.why;
+    if (why.empty()) {
+        const bool hdDvd = unit.bytes[0] == 0 && unit.bytes[1] == 0;
+        if (vobsub_ && hdDvd) {
+            why = "VobSub holds only DVD subpicture units";
+        } else if (vobsub_) {
+            vobsub_->unit(unit.bytes.data(), unit.bytes.size(), unit.pts);
+            ++captions_;
+            last_ = unit.pts;
+            return;
+        } else {
+            const std::optional<Caption> caption =
+                hdDvd ? analysers::DecodeHdDvdUnit(unit.bytes.data(), unit.bytes.size(), unit.pts,
+                                                   why)
+                      : analysers::DecodeDvdUnit(unit.bytes.data(), unit.bytes.size(), unit.pts,
+                                                 palette_, why);
+            if (caption) {
+                pgs_->caption(*caption);
+                ++captions_;
+                last_ = caption->end ? *caption->end : caption->start;
+                return;
+            }
+        }
+    }
+    line = "The subpicture at " + Timestamp(unit.pts) +
+           " is left out: " + (why.empty() ? std::string("it does not decode") : why) + ".";
 }
 
 void SubpictureOutput::write(const std::uint8_t* data, std::size_t length, bool start,
                              std::int64_t pts) {
+    if (pending_.load(std::memory_order_relaxed)) {
+        pending_ = false;
+        drain();
+    }
     if (start) {
         if (collecting_) skip("it is cut short");
-        unit_.clear();
+        unit_.bytes.clear();
         expected_ = 0;
-        pts_ = pts;
+        unit_.pts = pts;
         collecting_ = true;
     }
     if (!collecting_) return;  // the rest of a unit already done, or of one cut short
-    unit_.insert(unit_.end(), data, data + length);
-    if (expected_ == 0 && unit_.size() >= 2 && Be16(unit_.data()) != 0) {
-        expected_ = Be16(unit_.data());  // a DVD unit: its 16-bit size
+    unit_.bytes.insert(unit_.bytes.end(), data, data + length);
+    const std::vector<std::uint8_t>& bytes = unit_.bytes;
+    if (expected_ == 0 && bytes.size() >= 2 && Be16(bytes.data()) != 0) {
+        expected_ = Be16(bytes.data());  // a DVD unit: its 16-bit size
         if (expected_ < 4) {
             collecting_ = false;
             skip("it is not a subpicture unit");
             return;
         }
-    } else if (expected_ == 0 && unit_.size() >= 6) {
-        expected_ = Be32(unit_.data() + 2);  // an HD DVD unit: 00 00 and its 32-bit size
+    } else if (expected_ == 0 && bytes.size() >= 6) {
+        expected_ = Be32(bytes.data() + 2);  // an HD DVD unit: 00 00 and its 32-bit size
         if (expected_ < 10 || expected_ > analysers::kMaxHdDvdUnit) {
             collecting_ = false;
             skip(expected_ < 10 ? std::string("it is not a subpicture unit")
@@ -344,33 +440,15 @@ void SubpictureOutput::write(const std::uint8_t* data, std::size_t length, bool 
             return;
         }
     }
-    if (expected_ != 0 && unit_.size() >= expected_) unitDone();
-}
-
-void SubpictureOutput::unitDone() {
-    collecting_ = false;
-    const bool hdDvd = unit_[0] == 0 && unit_[1] == 0;
-    if (vobsub_) {
-        if (hdDvd) {
-            skip("VobSub holds only DVD subpicture units");
-            return;
-        }
-        vobsub_->unit(unit_.data(), expected_, pts_);
-        ++captions_;
-        last_ = pts_;
-        return;
+    if (expected_ != 0 && bytes.size() >= expected_) {
+        // The whole unit goes to the worker; the next one is gathered in a buffer of its own.
+        collecting_ = false;
+        unit_.bytes.resize(expected_);
+        Unit whole{std::vector<std::uint8_t>(), unit_.pts, {}};
+        whole.bytes.reserve(65536);
+        std::swap(whole.bytes, unit_.bytes);
+        post(std::move(whole));
     }
-    std::string why;
-    const std::optional<Caption> caption =
-        hdDvd ? analysers::DecodeHdDvdUnit(unit_.data(), expected_, pts_, why)
-              : analysers::DecodeDvdUnit(unit_.data(), expected_, pts_, palette_, why);
-    if (!caption) {
-        skip(why);
-        return;
-    }
-    pgs_->caption(*caption);
-    ++captions_;
-    last_ = caption->end ? *caption->end : caption->start;
 }
 
 void SubpictureOutput::finish() {
@@ -378,6 +456,8 @@ void SubpictureOutput::finish() {
         collecting_ = false;
         skip("it is cut short");
     }
+    stopWorker();
+    drain();
     // A last caption without a stop time is shown for five seconds.
     if (pgs_) pgs_->finish(last_ + 5 * 90000);
     if (vobsub_) vobsub_->finish();

@@ -1,10 +1,16 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysers/Analysers.h"
@@ -25,20 +31,29 @@ class PgsWriter {
 public:
     PgsWriter(OutputFile& file, int videoWidth, int videoHeight)
         : file_(file), videoWidth_(videoWidth), videoHeight_(videoHeight) {}
+    // The caption, cut to the screen (nothing when none of it is on the screen).
     void caption(const Caption& caption);
     // Ends the last caption, when it had no end of its own: at `fallbackEnd`.
     void finish(std::int64_t fallbackEnd);
 
 private:
+    // A caption on the screen: when, and where.
+    struct Shown {
+        std::int64_t start;
+        std::optional<std::int64_t> end;
+        int x, y, width, height;
+    };
     void segment(std::uint8_t type, std::int64_t pts, const std::vector<std::uint8_t>& body);
     void clear(std::int64_t at);
-    void window(std::int64_t at, const Caption& caption);
+    void window(std::int64_t at, const Shown& place);
+    void encode(const Caption& c, const Shown& place, std::array<bool, 256>& used);
 
     OutputFile& file_;
     int videoWidth_, videoHeight_;
     std::uint16_t composition_ = 0;
-    std::optional<Caption> shown_;  // shown, waiting for its end
+    std::optional<Shown> shown_;  // shown, waiting for its end
     std::vector<std::uint8_t> rle_, body_;
+    std::size_t rleLength_ = 0;  // of the object in rle_
 };
 
 // VobSub: the units as they are in MPEG program stream packs (.sub), and the index of their
@@ -61,33 +76,61 @@ private:
 };
 
 // The subpicture stream of one slot converted as it is demultiplexed: the chunks become whole
-// units, each decoded and written as PGS or stored as VobSub. A unit that does not decode is
-// left out with a line in `log`.
+// units, each decoded and written as PGS or stored as VobSub by a thread of its own, so that
+// the scan does not wait for the pixels. A unit that does not decode is left out with a line in
+// `log`, given on the caller's thread in the order of the units; a failure to write is raised
+// there too, at the next write or at finish.
 class SubpictureOutput final : public StreamOutput {
 public:
     // With `idx` (the VobSub index) the units are stored as VobSub, otherwise written as PGS.
     SubpictureOutput(OutputFile& file, OutputFile* idx, int videoWidth, int videoHeight,
                      const DvdPalette& palette, analysers::LogSink& log);
+    ~SubpictureOutput() override;  // stops the thread; what it did not write is lost
+    SubpictureOutput(const SubpictureOutput&) = delete;
+    SubpictureOutput& operator=(const SubpictureOutput&) = delete;
+
     void write(const std::uint8_t* data, std::size_t length, bool start, std::int64_t pts) override;
     // Ends the stream: the last unit, the last caption, the index.
     void finish() override;
-    // The captions written so far: units that decoded (PGS) or were stored (VobSub).
+    // The captions written (after finish): units that decoded (PGS) or were stored (VobSub).
     int captions() const { return captions_; }
 
 private:
-    void unitDone();
+    // A whole unit and its time, or (with `why`) a unit left out before it was whole.
+    struct Unit {
+        std::vector<std::uint8_t> bytes;
+        std::int64_t pts = 0;
+        std::string why;
+    };
+    static constexpr std::size_t kQueued = 32;  // units waiting for the thread at most
+
     void skip(const std::string& why);
+    void post(Unit unit);
+    void drain();
+    void work();
+    void convert(const Unit& unit, std::string& line);
+    void stopWorker() noexcept;
 
     analysers::LogSink& log_;
     DvdPalette palette_;
+    // The thread's alone until it ends.
     std::optional<PgsWriter> pgs_;
     std::optional<VobSubWriter> vobsub_;
-    std::vector<std::uint8_t> unit_;
-    std::size_t expected_ = 0;  // the unit's size, once its first two bytes are in
-    std::int64_t pts_ = 0;
-    bool collecting_ = false;
     std::int64_t last_ = 0;
     int captions_ = 0;
+    // The caller's: the unit being gathered.
+    Unit unit_;
+    std::size_t expected_ = 0;  // the unit's size, once its first bytes are in
+    bool collecting_ = false;
+    // Shared.
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<Unit> queue_;
+    bool ending_ = false;
+    std::vector<std::string> lines_;
+    std::exception_ptr failure_;
+    std::atomic<bool> pending_{false};  // lines or a failure wait in lines_ / failure_
+    std::thread worker_;                // last: it starts once the rest is in place
 };
 
 }  // namespace strandis

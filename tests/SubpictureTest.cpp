@@ -57,9 +57,9 @@ TEST(SubpictureTest, DvdUnitsDecodeFieldByField) {
     EXPECT_EQ(caption->y, 20);
     EXPECT_EQ(caption->width, 6);
     EXPECT_EQ(caption->height, 3);
-    EXPECT_EQ(caption->pixels, (std::vector<std::uint8_t>{1, 1, 1, 2, 2, 3,  //
-                                                          1, 1, 1, 1, 1, 0,  //
-                                                          2, 2, 2, 2, 2, 2}));
+    EXPECT_EQ(caption->pixels(), (std::vector<std::uint8_t>{1, 1, 1, 2, 2, 3,  //
+                                                            1, 1, 1, 1, 1, 0,  //
+                                                            2, 2, 2, 2, 2, 2}));
     EXPECT_EQ(caption->start, 90000);
     EXPECT_EQ(caption->end, 90000 + 100 * 1024);
     EXPECT_FALSE(caption->forced);
@@ -160,7 +160,7 @@ TEST(HdDvdUnitTest, EveryRunFormDecodesToItsBitmapPaletteAndTimes) {
         EXPECT_EQ(caption->y, 22);
         EXPECT_EQ(caption->width, 150);
         EXPECT_EQ(caption->height, 5);
-        EXPECT_EQ(caption->pixels, made.pixels);
+        EXPECT_EQ(caption->pixels(), made.pixels);
         ASSERT_EQ(caption->colours.size(), 256u);
         for (std::size_t k = 0; k < 256; ++k) {
             EXPECT_EQ(caption->colours[k].y, made.palette[k][0]);
@@ -321,15 +321,15 @@ TEST(SubpictureTest, TheTitleSetsPaletteComesFromItsIfo) {
         ifo[at + 3] = static_cast<std::uint8_t>(k + 3);
     }
     SaveFile(dir.path("VTS_01_0.IFO"), ifo);
-    const auto palette = ReadIfoPalette(dir.path("VTS_01_0.IFO"));
+    const auto palette = ReadIfoPalette(dir.path("VTS_01_0.IFO")).palette;
     ASSERT_TRUE(palette);
     EXPECT_EQ((*palette)[15].y, 16);
     EXPECT_EQ((*palette)[15].cr, 17);
     EXPECT_EQ((*palette)[15].cb, 18);
     ifo[0] = 'X';
     SaveFile(dir.path("bad.IFO"), ifo);
-    EXPECT_FALSE(ReadIfoPalette(dir.path("bad.IFO")));
-    EXPECT_FALSE(ReadIfoPalette(dir.path("missing.IFO")));
+    EXPECT_FALSE(ReadIfoPalette(dir.path("bad.IFO")).palette);
+    EXPECT_FALSE(ReadIfoPalette(dir.path("missing.IFO")).palette);
 }
 
 }  // namespace
