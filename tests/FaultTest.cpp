@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -269,6 +270,42 @@ TEST_F(FaultTest, PeakMemoryDoesNotGrowWithTheInput) {
     for (int command = 0; command < 2; ++command) {
         EXPECT_LT(std::labs(peak[1][command] - peak[0][command]), 10 * 1024) << command;
         EXPECT_LT(peak[1][command], 16 * 1024) << command;
+    }
+}
+
+// The title set's IFO is only where the subpicture colours come from: whatever is wrong with it
+// (an I/O error, a folder, a pipe, a device, no program chain table), the run goes on with the
+// default palette and one line says why.
+TEST_F(FaultTest, AnUnusableIfoFileLeavesTheDefaultPalette) {
+    Disc(8).save(dir.path("VTS_01_1.VOB"));
+    const std::string ifo = dir.path("VTS_01_0.IFO");
+    Bytes tableless(4096, 0);
+    const std::string magic = "DVDVIDEO-VTS";
+    std::copy(magic.begin(), magic.end(), tableless.begin());
+    const std::vector<std::pair<std::string, std::function<void()>>> cases{
+        {"Input/output error", [&] { SaveFile(ifo, tableless); }},
+        {"it is a folder", [&] { fs::create_directory(ifo); }},
+        {"it is not a regular file", [&] { ASSERT_EQ(::mkfifo(ifo.c_str(), 0600), 0); }},
+        {"it is not a regular file", [&] { fs::create_symlink("/dev/zero", ifo); }},
+        {"it has no program chain table", [&] { SaveFile(ifo, tableless); }},
+    };
+    bool eio = true;
+    for (const auto& [why, make] : cases) {
+        fs::remove_all(ifo);
+        make();
+        CliLimits limits;
+        if (eio)
+            limits.environment = {"LD_PRELOAD=" EIO_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0"};
+        eio = false;
+        const CliResult result =
+            run({"demux", "--sub-format", "pgs", "-o", dir.path("out"), dir.path("VTS_01_1.VOB")},
+                limits);
+        fs::remove_all(dir.path("out"));
+        EXPECT_EQ(result.exitCode, 0) << why << "\n" << result.err;
+        const std::string line = "Subpicture colours: the default DVD palette (\"" + ifo +
+                                 "\" cannot be used: " + why + ")\n";
+        EXPECT_NE(result.out.find(line), std::string::npos) << why << "\n" << result.out;
+        EXPECT_EQ(result.out.find("Subpicture colours:"), result.out.rfind("Subpicture colours:"));
     }
 }
 

@@ -340,6 +340,18 @@ TEST_F(InteropTest, SubpicturesAsPgsAndVobSubShowWhatTheSourceShows) {
             if (Installed("mkvmerge")) {
                 EXPECT_TRUE(probe["container"]["recognized"].get<bool>());
                 EXPECT_TRUE(probe["container"]["supported"].get<bool>());
+                // Muxed, every caption is in the Matroska file.
+                const std::string mkv = dir.path("one.mkv");
+                EXPECT_LT(Shell("mkvmerge -q -o '" + mkv + "' '" + output + "'").exitCode, 2);
+                const auto packets = nlohmann::json::parse(
+                    Shell("ffprobe -v error -count_packets -show_entries stream=nb_read_packets "
+                          "-of json '" +
+                          mkv + "'")
+                        .out);
+                // PGS: a display set to show each caption and one to clear it; VobSub: a unit.
+                const std::size_t blocks = output == pgs ? 2 * got.size() : got.size();
+                EXPECT_EQ(packets["streams"][0]["nb_read_packets"], std::to_string(blocks));
+                std::filesystem::remove(mkv);
             }
         }
         const auto masks = Masks(source, "i:" + id);

@@ -72,13 +72,15 @@ CliResult RunCli(std::vector<std::string> args, const std::string& folder,
         setrlimit(RLIMIT_AS, &space);
         if (limits.asNobody && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(126);
+        for (const std::string& setting : limits.environment)
+            putenv(const_cast<char*>(setting.c_str()));
         execve(argv[0], argv.data(), environ);
         _exit(127);
     }
     if (pid > 0) {
         if (limits.interruptAfterMs >= 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(limits.interruptAfterMs));
-            kill(pid, SIGINT);
+            kill(pid, limits.signal);
         }
         int status = 0;
         rusage usage{};

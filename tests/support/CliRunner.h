@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include <csignal>
+
 #include <string>
 #include <vector>
 
@@ -19,6 +21,8 @@ struct CliLimits {
     rlim_t fileSizeLimit = RLIM_INFINITY;      // no file may grow past it (a full disk)
     bool asNobody = false;                     // run without root's rights (when run as root)
     rlim_t addressSpaceLimit = RLIM_INFINITY;  // bytes of memory the process may map
+    std::vector<std::string> environment;      // NAME=value settings added to the child's
+    int signal = SIGINT;                       // what interruptAfterMs sends
 };
 
 // Runs strandis-cli with `args`, its output going to files in `folder`.
