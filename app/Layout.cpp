@@ -107,6 +107,10 @@ constexpr Control kControls[] = {
      0},
     {"cbMkv", Kind::Option, Area::Options, 7, 0, 1, "Demux into a &Matroska file (mkvmerge)",
      "Demux ends with one Matroska file of the ticked streams, named by the playlist read", 0},
+    {"cbKeepWork", Kind::Option, Area::Options, 8, 0, 1, "&Keep the Matroska step's streams",
+     "The streams demultiplexed for the Matroska file stay in a hidden folder beside it; "
+     "otherwise they are removed, also when the step fails",
+     0},
 };
 
 // The labels' buddies: the field a label's mnemonic moves to.
@@ -553,6 +557,7 @@ void TfMain::bindControls() {
     cbLpcmWav = control<QCheckBox>("cbLpcmWav");
     cbSubPgs = control<QCheckBox>("cbSubPgs");
     cbMkv = control<QCheckBox>("cbMkv");
+    cbKeepWork = control<QCheckBox>("cbKeepWork");
     if (!FindMkvmerge()) {
         cbMkv->setEnabled(false);
         cbMkv->setToolTip("mkvmerge is not installed (Debian package mkvtoolnix)");

@@ -321,6 +321,7 @@ void TfMain::bDemuxClick() {
         // The ticked streams into one Matroska file, named and ordered by the playlist read.
         MatroskaRequest request;
         request.title = xplTitle_;
+        request.keepWork = cbKeepWork->isChecked();
         writingRun([&request](Engine& engine, const Detected& detected, const std::string& source) {
             RunMatroska(engine, detected, source, request);
         });

@@ -147,6 +147,7 @@ private:
     QCheckBox* cbLpcmWav;
     QCheckBox* cbSubPgs;
     QCheckBox* cbMkv;
+    QCheckBox* cbKeepWork;
 
     QWidget* buttonRow_;  // Demux, Rebuild and Cancel; the logo lies on it
 

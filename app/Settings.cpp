@@ -89,6 +89,7 @@ void TfMain::RegRead() {
     integer("LpcmWav", [&](int v) { cbLpcmWav->setChecked(v != 0); });
     integer("SubPgs", [&](int v) { cbSubPgs->setChecked(v != 0); });
     integer("Matroska", [&](int v) { cbMkv->setChecked(v != 0); });
+    integer("KeepWork", [&](int v) { cbKeepWork->setChecked(v != 0); });
 
     if (!failure.isEmpty()) {
         // Start-up goes on with the rest at their defaults.
@@ -157,6 +158,7 @@ void TfMain::RegWrite() {
     settings.setValue("LpcmWav", cbLpcmWav->isChecked() ? 1 : 0);
     settings.setValue("SubPgs", cbSubPgs->isChecked() ? 1 : 0);
     settings.setValue("Matroska", cbMkv->isChecked() ? 1 : 0);
+    settings.setValue("KeepWork", cbKeepWork->isChecked() ? 1 : 0);
     if (!settings.contains("Install")) {
         const double days = LocalDays(QDateTime::currentDateTime());
         quint64 bits = 0;

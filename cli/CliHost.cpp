@@ -55,7 +55,10 @@ void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    // Ctrl-C and a request to end (SIGTERM) alike: the run stops at its next progress point,
+    // stops a muxer it started, and says what it leaves incomplete.
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 std::string RenderMarkup(std::string_view line, bool ansi) {
@@ -129,11 +132,17 @@ void CliHost::progress(std::int64_t position, std::int64_t size) {
     if (!progressJson_) return;
     const double percent =
         size > 0 ? 100.0 * static_cast<double>(position) / static_cast<double>(size) : 0;
-    char line[160];
+    char line[200];
     std::snprintf(line, sizeof line,
-                  "{\"bytes_done\":%lld,\"bytes_total\":%lld,\"percent\":%.1f}\n",
-                  static_cast<long long>(position), static_cast<long long>(size), percent);
+                  "{\"step\":\"%s\",\"bytes_done\":%lld,\"bytes_total\":%lld,\"percent\":%.1f}\n",
+                  step_.c_str(), static_cast<long long>(position), static_cast<long long>(size),
+                  percent);
     std::cerr << line << std::flush;
+}
+
+void CliHost::muxProgress(int percent) {
+    if (!progressJson_) return;
+    std::cerr << "{\"step\":\"" << step_ << "\",\"percent\":" << percent << "}\n" << std::flush;
 }
 
 void CliHost::slog(std::string_view text, int panel) {

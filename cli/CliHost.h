@@ -46,6 +46,8 @@ public:
     void log(std::string_view markedUpLine) override;
     void slog(std::string_view text, int panel) override;
     void progress(std::int64_t position, std::int64_t size) override;
+    void beginStep(std::string_view step) override { step_ = step; }
+    void muxProgress(int percent) override;
     void processPendingEvents() override;
     bool option(Option which) const override { return options_[static_cast<std::size_t>(which)]; }
     SubFormat subFormat() const override { return subFormat_; }
@@ -61,6 +63,7 @@ public:
 
 private:
     SubFormat subFormat_ = SubFormat::Sup;
+    std::string step_ = "detect";
     std::string sourcePath_;
     bool ansi_;
     bool collect_;

@@ -84,14 +84,16 @@ void AddCommon(CLI::App& command, Common& common) {
 }
 
 // The error of a run: its message on stderr and, with --json, as one object on stdout. The path
-// is the file the message names, between its first quotes.
-int Fail(const Common& common, const std::string& message, int code) {
+// is the file the error is about, or else the text between the message's first quotes.
+int Fail(const Common& common, const std::string& message, int code,
+         const std::string& about = {}) {
     std::cerr << message << '\n';
     if (common.json) {
-        std::string path;
+        std::string path = about;
         const std::size_t open = message.find('"');
         const std::size_t close = open == std::string::npos ? open : message.find('"', open + 1);
-        if (close != std::string::npos) path = message.substr(open + 1, close - open - 1);
+        if (path.empty() && close != std::string::npos)
+            path = message.substr(open + 1, close - open - 1);
         std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
                            {"error", {{"message", message}, {"path", path}}}})
                   << '\n';
@@ -443,7 +445,7 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
         }
     } catch (const strandis::RunError& runError) {
         host.finishProgress();
-        return Fail(common, runError.what(), kExitFailed);
+        return Fail(common, runError.what(), kExitFailed, runError.path());
     }
     return kExitOk;
 }
@@ -451,6 +453,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
 struct MkvFlags {
     WriteFlags write;
     std::string output;
+    bool keepWork = false;
+    bool force = false;
 };
 
 // "mkv": the chosen streams demultiplexed into a folder beside the output (LPCM as WAV,
@@ -476,6 +480,8 @@ int RunMkv(const MkvFlags& flags) {
         strandis::MatroskaRequest request;
         request.output = flags.output;
         request.mkvmerge = *mkvmerge;
+        request.keepWork = flags.keepWork;
+        request.replace = flags.force;
         std::optional<strandis::playlist::TitleInfo> title;
         if (!flags.write.playlist.empty())
             title = PlaylistTitle(engine, flags.write.playlist, file);
@@ -509,7 +515,7 @@ int RunMkv(const MkvFlags& flags) {
             std::cerr << "Interrupted: " << runError.what() << '\n';
             return kExitInterrupted;
         }
-        return Fail(common, runError.what(), kExitFailed);
+        return Fail(common, runError.what(), kExitFailed, runError.path());
     }
     return kExitOk;
 }
@@ -579,7 +585,7 @@ int RunXplCommand(const XplFlags& flags) {
         outcome = strandis::RunXpl(engine, flags.playlist, sourceBase, labels);
     } catch (const strandis::RunError& error) {
         host.finishProgress();
-        return Fail(flags.common, error.what(), kExitFailed);
+        return Fail(flags.common, error.what(), kExitFailed, error.path());
     }
     host.finishProgress();
     if (!flags.chapters.empty()) {
@@ -676,6 +682,10 @@ int main(int argc, char** argv) {
     mkvCommand->add_option(
         "-o,--output", mkv.output,
         "The Matroska file (default: the source's base name and .mkv beside it)");
+    mkvCommand->add_flag("--keep-work", mkv.keepWork,
+                         "Keep the demultiplexed streams (a hidden folder beside the output), "
+                         "also when the step fails");
+    mkvCommand->add_flag("--force", mkv.force, "Replace an existing Matroska file");
 
     XplFlags xpl;
     CLI::App* xplCommand =

@@ -46,6 +46,10 @@ public:
     virtual void slog(std::string_view text, int panel) = 0;
     // The bytes of the file being read that are done, with the progress line.
     virtual void progress(std::int64_t /*position*/, std::int64_t /*size*/) {}
+    // A run begins a step ("detect", "demux", "rebuild", "mux"), for progress shown by step.
+    virtual void beginStep(std::string_view /*step*/) {}
+    // The muxer's progress, in percent.
+    virtual void muxProgress(int /*percent*/) {}
     // Called every 4 MiB of input: the only moment a Cancel request can arrive.
     virtual void processPendingEvents() = 0;
     // Called every 64 MiB of input.

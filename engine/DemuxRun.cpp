@@ -174,6 +174,7 @@ std::vector<StreamDelay> Delays(RunHost& host, const Detected& detected,
 
 RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string& sourcePath) {
     RunHost& host = engine.host();
+    host.beginStep("demux");
     RunOutcome outcome;
 
     RunScope scope(engine, sourcePath);

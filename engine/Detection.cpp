@@ -64,6 +64,7 @@ void MergeInventory(StreamInventory& into, const StreamInventory& from, const st
 
 Detected RunDetection(Engine& engine, const std::string& sourcePath) {
     RunHost& host = engine.host();
+    host.beginStep("detect");
     Detected found;
     found.source = sourcePath;
 

@@ -49,7 +49,8 @@ void RunScope::refuseToOverwrite(const std::string& output) const {
         source = source || SameFile(input, output);
     if (source) {
         throw RunError("Cannot create file \"" + output +
-                       "\". It is the source file, which is never overwritten.");
+                           "\". It is the source file, which is never overwritten.",
+                       output);
     }
 }
 
@@ -77,8 +78,9 @@ void RunScope::createOutput(OutputFile& file, const std::string& path, WriteBehi
     } catch (const RunError& error) {
         if (!engine_.host().outputFolder().empty()) throw;
         throw RunError(std::string(error.what()) + " The outputs go beside the source, in \"" +
-                       ExtractFilePath(path) +
-                       "\": an output folder can be chosen on the Options page.");
+                           ExtractFilePath(path) +
+                           "\": an output folder can be chosen on the Options page.",
+                       error.path());
     }
     outputs_.push_back(&file);
 }

@@ -19,8 +19,9 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::st
     file.open(playlistPath);
     if (file.size() > kMaxPlaylistBytes) {
         throw RunError("Cannot read file \"" + playlistPath + "\". It holds " +
-                       std::to_string(file.size()) + " bytes, more than a playlist may (" +
-                       std::to_string(kMaxPlaylistBytes >> 20) + " MiB).");
+                           std::to_string(file.size()) + " bytes, more than a playlist may (" +
+                           std::to_string(kMaxPlaylistBytes >> 20) + " MiB).",
+                       playlistPath);
     }
     host.log("Open " + ExtractFileName(playlistPath));
     host.log("Filesize: " + std::to_string(file.size()) + " bytes");

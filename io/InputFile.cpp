@@ -24,7 +24,7 @@ namespace strandis {
 namespace {
 
 [[noreturn]] void fail(const char* what, const std::string& path, int error) {
-    throw RunError(std::string(what) + " \"" + path + "\". " + std::strerror(error));
+    throw RunError(std::string(what) + " \"" + path + "\". " + std::strerror(error), path);
 }
 
 // Windows being read, for the bus-error handler. A file cut short under a mapping makes every
@@ -248,15 +248,18 @@ void InputFile::open(const std::string& path) {
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         throw RunError("Cannot open file \"" + path +
-                       "\". It is not a regular file (a pipe, a device or a socket).");
+                           "\". It is not a regular file (a pipe, a device or a socket).",
+                       path);
     }
     // Files of /proc and the like say they hold nothing and then give data.
     std::uint8_t probe = 0;
     if (st.st_size == 0 && ::pread(fd, &probe, 1, 0) > 0) {
         ::close(fd);
-        throw RunError("Cannot open file \"" + path +
-                       "\". Its size is not known (it says 0 bytes but holds data); copy it into "
-                       "a regular file first.");
+        throw RunError(
+            "Cannot open file \"" + path +
+                "\". Its size is not known (it says 0 bytes but holds data); copy it into "
+                "a regular file first.",
+            path);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -285,7 +288,8 @@ void InputFile::close() noexcept {
 
 void InputFile::ended(std::int64_t after) {
     throw RunError("Cannot read file \"" + path_ + "\". It ended after " + std::to_string(after) +
-                   " of " + std::to_string(size_) + " bytes.");
+                       " of " + std::to_string(size_) + " bytes.",
+                   path_);
 }
 
 // Up to `count` bytes at the position that the file still holds.

@@ -17,7 +17,8 @@ namespace strandis {
 void OutputFile::create(const std::string& path, WriteBehind* behind) {
     abandon();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    if (fd < 0)
+        throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno), path);
     fd_ = fd;
     path_ = path;
     try {
@@ -25,7 +26,8 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
         behind_ = behind;
         if (behind_ != nullptr && !spare_) spare_.reset(new std::uint8_t[kBufferSize]);
     } catch (const std::bad_alloc&) {
-        throw RunError("Cannot create file \"" + path + "\". There is not enough memory for it.");
+        throw RunError("Cannot create file \"" + path + "\". There is not enough memory for it.",
+                       path);
     }
     used_ = 0;
     written_ = 0;
@@ -35,7 +37,7 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
 }
 
 void OutputFile::writeFailed(int error) const {
-    throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(error));
+    throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(error), path_);
 }
 
 void OutputFile::settle() {
@@ -128,7 +130,7 @@ void OutputFile::close() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
-        throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno));
+        throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(errno), path_);
 }
 
 void OutputFile::abandon() noexcept {

@@ -1,5 +1,7 @@
 #include "matroska/Chapters.h"
 
+#include "common/TextFormat.h"
+
 #include <cstdio>
 #include <pugixml.hpp>
 #include <sstream>
@@ -39,7 +41,7 @@ std::string MatroskaChapters(const playlist::TitleInfo& title) {
         pugi::xml_node display = atom.append_child("ChapterDisplay");
         display.append_child("ChapterString")
             .append_child(pugi::node_pcdata)
-            .set_value(chapter.name.c_str());
+            .set_value(ValidUtf8(chapter.name).c_str());
         if (!title.defaultLanguage.empty()) {
             display.append_child("ChapLanguageIETF")
                 .append_child(pugi::node_pcdata)
@@ -58,7 +60,7 @@ std::string OgmChapters(const playlist::TitleInfo& title) {
         char key[16];
         std::snprintf(key, sizeof key, "CHAPTER%02d", ++number);
         text += std::string(key) + "=" + ClockTime(chapter.startNs, 3) + "\n";
-        text += std::string(key) + "NAME=" + chapter.name + "\n";
+        text += std::string(key) + "NAME=" + ValidUtf8(chapter.name) + "\n";
     }
     return text;
 }

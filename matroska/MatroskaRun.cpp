@@ -1,5 +1,9 @@
 #include "matroska/MatroskaRun.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -7,6 +11,7 @@
 #include <fstream>
 
 #include "common/RunError.h"
+#include "common/TextFormat.h"
 #include "disc/OutputNames.h"
 #include "disc/PathRules.h"
 #include "engine/DemuxRun.h"
@@ -37,6 +42,7 @@ public:
         if (outer_.StopFlag != 0 && engine_ != nullptr) engine_->StopFlag = 1;
     }
     void repaint() override { inner_.repaint(); }
+    void beginStep(std::string_view step) override { inner_.beginStep(step); }
     void scanActive(bool active) override { inner_.scanActive(active); }
     bool option(Option which) const override {
         return which == Option::LpcmWav || inner_.option(which);
@@ -71,6 +77,78 @@ const playlist::TrackInfo* FindTrack(const playlist::TitleInfo& title, BoxKind k
     return nullptr;
 }
 
+namespace {
+
+// The working folder of one Matroska run: removed whichever way the run ends, unless the user
+// asked to keep it, when the log says where it is.
+class WorkFolder {
+public:
+    WorkFolder(RunHost& host, const fs::path& folder, const std::string& base, bool keep)
+        : host_(host), keep_(keep) {
+        path_ = (folder / (".strandis-" + base + "-XXXXXX")).string();
+        if (::mkdtemp(path_.data()) == nullptr) {
+            const std::string why = std::strerror(errno);
+            path_.clear();
+            throw RunError("Cannot create a folder in \"" + folder.string() + "\". " + why);
+        }
+    }
+    ~WorkFolder() {
+        if (path_.empty()) return;
+        if (keep_) {
+            host_.log("The demultiplexed streams stay in " + path_);
+            return;
+        }
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    RunHost& host_;
+    bool keep_;
+    std::string path_;
+};
+
+// The partial file mkvmerge writes: made afresh, exclusively and not through a link, so that
+// nothing planted under its name is written to; removed unless it became the output.
+class PartialFile {
+public:
+    explicit PartialFile(std::string path) : path_(std::move(path)) {
+        ::unlink(path_.c_str());  // an old one, or a link put there: the link, not its target
+        const int fd =
+            ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) throw RunError("Cannot create file \"" + path_ + "\". " + std::strerror(errno));
+        ::close(fd);
+    }
+    ~PartialFile() {
+        if (!kept_) ::unlink(path_.c_str());
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    const std::string& path() const { return path_; }
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+// The message of a failed mkvmerge: its first error line.
+std::string FailureMessage(const MkvResult& muxed) {
+    std::string message = "mkvmerge failed";
+    for (const std::string& line : muxed.messages) {
+        if (line.rfind("Error: ", 0) == 0) {
+            message += ": " + line.substr(7);
+            break;
+        }
+    }
+    return message.ends_with('.') ? message : message + ".";
+}
+
+}  // namespace
+
 MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std::string& sourcePath,
                             const MatroskaRequest& request) {
     RunHost& host = engine.host();
@@ -84,49 +162,44 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
         }
         mkvmerge = *found;
     }
-    const std::string base = SourceBase(sourcePath);
-    const fs::path output =
+    // Every path goes to mkvmerge absolute: a name that begins with "+", "=" or "@" is syntax to
+    // it.
+    std::error_code fsError;
+    const fs::path output = fs::absolute(
         request.output.empty()
             ? fs::path(OutputPrefix(host.outputFolder(), sourcePath, detected.outputBase) + ".mkv")
-            : fs::path(request.output);
-    const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-    std::error_code fsError;
+            : fs::path(request.output),
+        fsError);
+    const fs::path folder = output.parent_path();
     if (!fs::is_directory(folder, fsError))
         throw RunError("Cannot write \"" + output.string() + "\": its folder does not exist.");
-    if (fs::exists(output, fsError))
+    if (!request.replace && fs::exists(fs::symlink_status(output, fsError)))
         throw RunError("\"" + output.string() + "\" exists already; it is not overwritten.");
-    std::string work = (folder / (".strandis-" + base + "-XXXXXX")).string();
-    if (::mkdtemp(work.data()) == nullptr)
-        throw RunError("Cannot create a folder in \"" + folder.string() + "\". " +
-                       std::strerror(errno));
-    const auto fail = [&](const std::string& message) {
-        host.log("The demultiplexed streams stay in " + work);
-        throw RunError(message);
-    };
+    const WorkFolder work(host, folder, SourceBase(sourcePath), request.keepWork);
 
     // The streams, into the working folder.
-    MatroskaHost demuxHost(engine, work);
+    MatroskaHost demuxHost(engine, work.path());
     Engine demuxEngine(demuxHost);
     demuxHost.attach(demuxEngine);
     RunOutcome demuxed;
     engine.DemuxActive = 1;  // a stop asks first, as during a demux
     try {
         demuxed = RunDemux(demuxEngine, detected, sourcePath);
-    } catch (const RunError& error) {
+    } catch (const RunError&) {
         engine.DemuxActive = 0;
-        fail(error.what());
+        throw;
     }
     engine.DemuxActive = 0;
     if (demuxEngine.StopFlag != 0 || engine.StopFlag != 0)
-        fail("Stopped before the end: no Matroska file was made.");
+        throw RunError("Stopped before the end: no Matroska file was made.");
 
     MkvPlan plan;
     plan.mkvmerge = mkvmerge;
     plan.output = output.string();
     plan.partial = (folder / ("." + output.filename().string() + ".partial")).string();
-    plan.title = request.title.name;
+    plan.title = ValidUtf8(request.title.name);
     if (!request.title.chapters.empty()) {
-        plan.chapters = work + "/chapters.xml";
+        plan.chapters = work.path() + "/chapters.xml";
         std::ofstream chapters(plan.chapters, std::ios::binary);
         chapters << MatroskaChapters(request.title);
         if (!chapters) plan.chapters.clear();
@@ -149,10 +222,12 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
             }
         }
         const playlist::TrackInfo* track = FindTrack(request.title, file.kind, file.slot);
-        MkvTrack t{file.path,
+        // A name is sent to mkvmerge, and reported, as valid UTF-8.
+        MkvTrack t{fs::absolute(file.path, fsError).string(),
                    file.kind,
                    file.slot,
-                   track != nullptr && !track->description.empty() ? track->description : caption,
+                   ValidUtf8(track != nullptr && !track->description.empty() ? track->description
+                                                                             : caption),
                    track != nullptr ? track->language : std::string(),
                    track != nullptr && track->forced,
                    0};
@@ -174,30 +249,46 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
             break;
         }
     }
-    if (plan.tracks.empty()) fail("Nothing to put into a Matroska file: no stream was written.");
+    if (plan.tracks.empty())
+        throw RunError("Nothing to put into a Matroska file: no stream was written.");
 
+    // The mux; Cancel is offered, and asks first, as during a demux.
+    host.beginStep("mux");
+    PartialFile partial(plan.partial);
     outcome.command = MkvmergeArguments(plan);
     host.log("mkvmerge: " + ShellLine(outcome.command));
-    const MkvResult muxed = RunMkvmerge(plan, host, [&engine] { return engine.StopFlag != 0; });
+    MkvResult muxed;
+    {
+        const ScanActive active(host, engine.DemuxActive, true);
+        muxed = RunMkvmerge(plan, host, [&engine] { return engine.StopFlag != 0; });
+    }
     for (const std::string& line : muxed.messages)
         host.log("mkvmerge: " + line);
     outcome.mkvmergeExitCode = muxed.exitCode;
-    if (muxed.interrupted || muxed.exitCode >= 2 || muxed.exitCode < 0) {
-        fs::remove(plan.partial, fsError);
-        if (muxed.interrupted) fail("Stopped before the end: no Matroska file was made.");
-        std::string message = "mkvmerge failed";
-        for (const std::string& line : muxed.messages) {
-            if (line.rfind("Error:", 0) == 0) message += ": " + line.substr(7);
+    if (muxed.interrupted) throw RunError("Stopped before the end: no Matroska file was made.");
+    if (muxed.exitCode >= 2 || muxed.exitCode < 0) throw RunError(FailureMessage(muxed));
+    // Its word is not enough: the file must be Matroska with the tracks asked for.
+    const std::optional<int> tracks = MatroskaTracks(mkvmerge, plan.partial);
+    if (tracks != static_cast<int>(plan.tracks.size())) {
+        throw RunError("mkvmerge ended without an error, but \"" + plan.partial + "\" is not " +
+                       (tracks ? "the Matroska file of the " + std::to_string(plan.tracks.size()) +
+                                     " tracks asked for (it holds " + std::to_string(*tracks) + ")."
+                               : "a Matroska file."));
+    }
+    // Into place without replacing what appeared there meanwhile, unless asked to.
+    const unsigned flags = request.replace ? 0 : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, plan.partial.c_str(), AT_FDCWD, plan.output.c_str(), flags) != 0) {
+        const int error = errno;
+        if (error == EEXIST) {
+            partial.keep();
+            throw RunError("\"" + plan.output + "\" appeared during the mux and is kept; the new " +
+                           "Matroska file is \"" + plan.partial + "\".");
         }
-        fail(message.ends_with('.') ? message : message + ".");
+        throw RunError("Cannot rename \"" + plan.partial + "\" to \"" + plan.output + "\". " +
+                       std::strerror(error));
     }
-    fs::rename(plan.partial, plan.output, fsError);
-    if (fsError) {
-        fail("Cannot rename \"" + plan.partial + "\" to \"" + plan.output + "\". " +
-             fsError.message());
-    }
+    partial.keep();
     if (muxed.exitCode == 1) host.log("mkvmerge finished with warnings (above).");
-    fs::remove_all(work, fsError);
     host.log("Written " + plan.output);
     outcome.output = plan.output;
     outcome.tracks = plan.tracks;

@@ -45,11 +45,18 @@ std::string ShellLine(const std::vector<std::string>& arguments);
 struct MkvResult {
     int exitCode = -1;  // mkvmerge's: 0 done, 1 done with warnings, 2 failed
     bool interrupted = false;
-    std::vector<std::string> messages;  // its lines other than progress
+    // Its lines other than progress; its GUI-mode error and warning lines as "Error: ..." and
+    // "Warning: ...".
+    std::vector<std::string> messages;
 };
 
-// Runs mkvmerge in GUI mode, its "#GUI#progress N%" lines as the host's progress (where the front
-// end also handles its events); stops it when `stopped` says so after a line.
+// Runs mkvmerge in GUI mode, its "#GUI#progress N%" lines as the host's progress. The front end
+// handles its events after each line and every fifth of a second; when `stopped` then says so,
+// mkvmerge is stopped (SIGTERM, then SIGKILL) and waited for. A minute without a word from it is
+// named in the log.
 MkvResult RunMkvmerge(const MkvPlan& plan, RunHost& host, const std::function<bool()>& stopped);
+
+// The tracks of `file` when mkvmerge -J reads it as Matroska; nothing otherwise.
+std::optional<int> MatroskaTracks(const std::string& mkvmerge, const std::string& file);
 
 }  // namespace strandis

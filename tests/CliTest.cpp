@@ -224,6 +224,14 @@ TEST_F(CliTest, RebuildWritesTheCopyWithoutTheLeftOutStreams) {
 
 // With --playlist the title that plays the source ticks its tracks: a stream it leaves out
 // leaves the copy; "+KEY" and "-KEY" change that choice.
+// The JSON error names the file whole, whatever its name holds.
+TEST_F(CliTest, TheJsonErrorNamesAFileWithAQuoteWhole) {
+    const std::string missing = dir.path("say \"cheese\".EVO");
+    const CliResult result = run({"demux", "--json", missing});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["error"]["path"], missing);
+}
+
 TEST_F(CliTest, RebuildWithAPlaylistKeepsTheTitlesTracks) {
     PsBuilder ps;
     ps.pack().video(0xE0, Counting(1000), 0x1000).padTo();

@@ -1,8 +1,11 @@
 // What the command line does with damaged, missing and hostile input and with outputs that
 // cannot be written: a clear message, nothing reported as done that is not, the source untouched.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -306,6 +309,79 @@ TEST_F(FaultTest, AnUnusableIfoFileLeavesTheDefaultPalette) {
                                  "\" cannot be used: " + why + ")\n";
         EXPECT_NE(result.out.find(line), std::string::npos) << why << "\n" << result.out;
         EXPECT_EQ(result.out.find("Subpicture colours:"), result.out.rfind("Subpicture colours:"));
+    }
+}
+
+// A stand-in mkvmerge on PATH that speaks its GUI mode: `body` runs after it has written 1,000
+// bytes to its -o file; asked -J, it calls the file Matroska with two tracks.
+std::string StandInMkvmerge(const TempDir& dir, const std::string& body) {
+    fs::create_directory(dir.path("bin"));
+    const std::string path = dir.path("bin/mkvmerge");
+    std::ofstream script(path);
+    script << "#!/bin/sh\n"
+              "if [ \"$1\" = -J ]; then\n"
+              "  echo '{\"container\":{\"type\":\"Matroska\"},\"tracks\":[{},{}]}'; exit 0\n"
+              "fi\n"
+              "while [ \"$1\" != -o ]; do shift; done\n"
+              "head -c 1000 /dev/zero > \"$2\"\n"
+           << body << "\n";
+    script.close();
+    ::chmod(path.c_str(), 0755);
+    return "PATH=" + dir.path("bin") + ":/usr/bin:/bin";
+}
+
+// mkvmerge's own error line, as its GUI mode writes it, reaches the log, stderr and the JSON.
+TEST_F(FaultTest, MkvmergesErrorIsQuotedEverywhere) {
+    Disc(8).save(dir.path("FEATURE_1.EVO"));
+    CliLimits limits;
+    limits.environment = {StandInMkvmerge(
+        dir, "echo '#GUI#progress 50%'\necho '#GUI#error Not enough space on the disk.'\nexit 2")};
+    const CliResult text = run({"mkv", dir.path("FEATURE_1.EVO")}, limits);
+    EXPECT_EQ(text.exitCode, 1);
+    EXPECT_EQ(text.err, "mkvmerge failed: Not enough space on the disk.\n");
+    EXPECT_NE(text.out.find("mkvmerge: Error: Not enough space on the disk.\n"), std::string::npos)
+        << text.out;
+    const CliResult json =
+        run({"mkv", "--json", "--progress=json", dir.path("FEATURE_1.EVO")}, limits);
+    // The mux's progress is a percentage of its own step.
+    EXPECT_NE(json.err.find("{\"step\":\"mux\",\"percent\":50}\n"), std::string::npos) << json.err;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["error"]["message"],
+              "mkvmerge failed: Not enough space on the disk.");
+    // Nothing is left behind: no partial file, no folder of streams; unless asked to keep them.
+    const auto hidden = [this] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.root())) {
+            const std::string name = entry.path().filename().string();
+            if (name[0] == '.') names.push_back(name);
+        }
+        return names;
+    };
+    EXPECT_TRUE(hidden().empty());
+    run({"mkv", "--keep-work", dir.path("FEATURE_1.EVO")}, limits);
+    ASSERT_EQ(hidden().size(), 1u);
+    EXPECT_EQ(hidden()[0].rfind(".strandis-FEATURE_1-", 0), 0u);
+}
+
+// A hung mkvmerge is stopped by Ctrl-C and by SIGTERM to us: both processes end, nothing of the
+// mux is left, and silence is named in the log.
+TEST_F(FaultTest, AHungMkvmergeIsStoppedWithUs) {
+    Disc(8).save(dir.path("FEATURE_1.EVO"));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        CliLimits limits;
+        limits.environment = {StandInMkvmerge(
+            dir, "echo $$ > '" + dir.path("pid") + "'\necho '#GUI#progress 1%'\nexec sleep 600")};
+        limits.interruptAfterMs = 1500;
+        limits.signal = signal;
+        const auto started = std::chrono::steady_clock::now();
+        const CliResult result = run({"mkv", dir.path("FEATURE_1.EVO")}, limits);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_EQ(result.exitCode, 130) << result.err;
+        const pid_t pid = std::stoi(ReadText(dir.path("pid")));
+        EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH) << "the stand-in still runs";
+        for (const auto& entry : fs::directory_iterator(dir.root())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_NE(name[0], '.') << name;
+        }
     }
 }
 

@@ -115,6 +115,17 @@ TEST(TextFormatTest, HexAndTimes) {
     EXPECT_EQ(FormatHms(-3), "0:00:00");
 }
 
+// Names from a playlist go to mkvmerge and the chapter file as valid UTF-8: a byte that is no
+// part of a valid sequence becomes U+FFFD, the rest stays.
+TEST(TextFormatTest, InvalidUtf8BytesAreReplaced) {
+    EXPECT_EQ(ValidUtf8("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAC"),
+              "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xAC");
+    EXPECT_EQ(ValidUtf8(std::string("a") + '\xFF' + "z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(ValidUtf8("\xC3"), "\xEF\xBF\xBD");                                  // cut short
+    EXPECT_EQ(ValidUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // overlong
+    EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
+}
+
 TEST(StreamCaptionTest, EveryRangeHasItsCaption) {
     EXPECT_EQ(VideoCaption(0x55), "VC-1.stream");
     EXPECT_EQ(VideoCaption(0xE1), "MPEG-2.stream");

@@ -83,6 +83,7 @@ public:
     QCheckBox* cbLpcmWav = find<QCheckBox>("cbLpcmWav");
     QCheckBox* cbSubPgs = find<QCheckBox>("cbSubPgs");
     QCheckBox* cbMkv = find<QCheckBox>("cbMkv");
+    QCheckBox* cbKeepWork = find<QCheckBox>("cbKeepWork");
 };
 
 // Answers the next modal message box with `button`; its text goes to `text`.
@@ -518,12 +519,19 @@ private slots:
         w.bDemux->click();
         QVERIFY2(message.startsWith("mkvmerge failed"), qPrintable(message));
         QVERIFY(!QFileInfo::exists(files_.filePath("bad/FEATURE_1.mkv")));
-        const QStringList kept =
-            QDir(files_.filePath("bad")).entryList({".strandis-*"}, QDir::Hidden | QDir::Dirs);
-        QCOMPARE(kept.size(), 1);
-        QVERIFY(LogLines(w).contains("The demultiplexed streams stay in " +
-                                     files_.filePath("bad/" + kept[0])));
+        const auto working = [this] {
+            return QDir(files_.filePath("bad"))
+                .entryList({".strandis-*"}, QDir::Hidden | QDir::Dirs);
+        };
+        QVERIFY(working().isEmpty());  // the streams go with the failed step
         QVERIFY(w.bDemux->isEnabled() && w.bCheck->isEnabled());
+        // Asked to, the step keeps them and says where.
+        w.cbKeepWork->setChecked(true);
+        AnswerNextBox(QMessageBox::Ok, &message);
+        w.bDemux->click();
+        QCOMPARE(working().size(), 1);
+        QVERIFY(LogLines(w).contains("The demultiplexed streams stay in " +
+                                     files_.filePath("bad/" + working()[0])));
     }
 
     void aCancelledDemuxSaysWhichOutputsAreIncomplete() {
