@@ -16,7 +16,21 @@ std::string Seconds90kHz(std::uint32_t ticks) {
 
 DemuxWriter::DemuxWriter(RunHost& host, const Detected& detected,
                          const std::array<StreamOutput*, kBoxTotal>& outputs)
-    : host_(host), detected_(detected), outputs_(outputs) {}
+    : host_(host), detected_(detected), outputs_(outputs) {
+    for (auto& kind : boxOf_)
+        kind.fill(-1);
+    const StreamInventory& ids = detected.inventory;
+    for (const BoxKind kind : {BoxKind::Video, BoxKind::Audio, BoxKind::Sub}) {
+        for (int slot = 0; slot < BoxCount(kind); ++slot) {
+            const std::int32_t id = kind == BoxKind::Video   ? ids.video(slot)
+                                    : kind == BoxKind::Audio ? ids.audio(slot)
+                                                             : ids.sub(slot);
+            if (id >= 0 && id < 256)
+                boxOf_[static_cast<std::size_t>(kind)][static_cast<std::size_t>(id)] =
+                    static_cast<std::int8_t>(slot);
+        }
+    }
+}
 
 void DemuxWriter::nextFile(const std::string& name) {
     fileName_ = name;
@@ -55,31 +69,36 @@ void DemuxWriter::clock(const PayloadChunk& c) {
 void DemuxWriter::chunk(const PayloadChunk& c) {
     clock(c);
     BoxKind kind = BoxKind::Video;
-    std::int32_t listed = -1;
     switch (c.kind) {
         case PacketKind::Video:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Video)) return;
-            listed = detected_.inventory.video(c.slot);
             break;
         case PacketKind::Audio:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Audio)) return;
             kind = BoxKind::Audio;
-            listed = detected_.inventory.audio(c.slot);
             break;
         case PacketKind::Subpicture:
-            if (c.slot < 0 || c.slot >= BoxCount(BoxKind::Sub)) return;
             kind = BoxKind::Sub;
-            listed = detected_.inventory.sub(c.slot);
             break;
         default:
             return;  // MPEG audio has no box of its own: skipped
     }
-    const std::size_t box = BoxIndex(kind, c.slot);
+    // The box of the stream the detection listed under this id, in whichever slot it took; for
+    // a stream it did not list, the scan's own choice while the detection listed nothing in
+    // that slot (no detection was made). Two streams can share a slot (Dolby Digital 0x80 and
+    // DTS 0x88): each goes to its own box, or to none.
+    int slot = c.streamId >= 0 && c.streamId < 256
+                   ? boxOf_[static_cast<std::size_t>(kind)][static_cast<std::size_t>(c.streamId)]
+                   : -1;
+    if (slot < 0 && c.listed && HasBox(kind, c.slot)) {
+        const StreamInventory& ids = detected_.inventory;
+        const std::int32_t there = kind == BoxKind::Video   ? ids.video(c.slot)
+                                   : kind == BoxKind::Audio ? ids.audio(c.slot)
+                                                            : ids.sub(c.slot);
+        if (there < 0) slot = c.slot;
+    }
+    if (slot < 0) return;
+    const std::size_t box = BoxIndex(kind, slot);
     StreamOutput* out = outputs_[box];
-    // Two streams can share a slot (Dolby Digital 0x80 and DTS 0x88): only the one listed in
-    // the slot goes to its file.
-    const bool wanted = listed >= 0 ? c.streamId == listed : c.listed;
-    if (out == nullptr || !wanted || !host_.ticked(kind, c.slot)) return;
+    if (out == nullptr || !host_.ticked(kind, slot)) return;
     if (kind == BoxKind::Sub) {
         // Subpicture times count from the detection's time base, on the joined files' clock.
         std::int64_t time = std::int64_t{c.pts} + offset_;
@@ -92,7 +111,7 @@ void DemuxWriter::chunk(const PayloadChunk& c) {
     auto& first = first_[box];
     if (c.ownPts && !first) first = (std::uint64_t{c.ptsHigh} << 32) | c.pts;
     if (kind == BoxKind::Audio && !first)
-        audioBytesBefore_[static_cast<std::size_t>(c.slot)] += c.length;
+        audioBytesBefore_[static_cast<std::size_t>(slot)] += c.length;
     out->write(c.data, c.length, c.ownPts, 0);
 }
 

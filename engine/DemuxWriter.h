@@ -13,8 +13,8 @@
 namespace strandis {
 
 // Hands the payload chunks of a demux-mode scan to the outputs of the ticked boxes: each box's
-// output takes the stream that the detection lists in its slot (where it lists none, the stream
-// the scan registered there).
+// output takes the stream that the detection lists in its slot, wherever the scan of this file
+// puts it (where the detection lists none, the stream the scan registered there).
 class DemuxWriter final : public ChunkSink {
 public:
     // `outputs` by BoxIndex; none for a box without a file.
@@ -41,6 +41,8 @@ private:
     RunHost& host_;
     const Detected& detected_;
     std::array<StreamOutput*, kBoxTotal> outputs_;
+    // The slot the detection listed each id in, by box kind; -1: none.
+    std::array<std::array<std::int8_t, 256>, 3> boxOf_;
     std::array<std::optional<std::uint64_t>, kBoxTotal> first_{};
     std::array<std::int64_t, 16> audioBytesBefore_{};
     // The join of two files: the offset added to the current file's time stamps, the highest

@@ -40,26 +40,51 @@ std::string FrameCountLine(std::int64_t count, int slot, char timeSeparator) {
 
 void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
                     RunHost& host) {
-    const auto merge = [&](StreamKind kind, std::int32_t& held, std::int32_t found, bool* plainHeld,
-                           bool plainFound) {
-        if (found < 0 || held == found) return;
-        if (held < 0) {
-            held = found;
-            if (plainHeld != nullptr) *plainHeld = plainFound;
-            return;
+    const auto merge = [&](StreamKind kind, BoxKind boxes, int slots, auto entry) {
+        for (int slot = 0; slot < slots; ++slot) {
+            const std::int32_t found = entry(from, slot);
+            if (found < 0) continue;
+            bool listed = false;
+            for (int k = 0; k < slots && !listed; ++k)
+                listed = entry(into, k) == found;
+            if (listed) continue;  // the first file has it, in whichever slot
+            const auto take = [&](int to) {
+                entry(into, to) = found;
+                if (kind == StreamKind::Audio)
+                    into.plainAc3[static_cast<std::size_t>(to)] =
+                        from.plainAc3[static_cast<std::size_t>(slot)];
+            };
+            if (entry(into, slot) < 0) {
+                take(slot);
+                continue;
+            }
+            // Its slot holds another stream: the last free one with a box, as in a scan.
+            const IdRange* range = FindInventoryRange(kind, found);
+            int free = -1;
+            for (int k = BoxCount(boxes) - 1; k >= 0 && free < 0; --k)
+                free = entry(into, k) < 0 ? k : -1;
+            if (free >= 0) {
+                take(free);
+                if (range != nullptr)
+                    host.log(MovedLine(*range, found, free, entry(into, slot), fileName));
+            } else if (range != nullptr) {
+                host.log(NotListedLine(*range, found, entry(into, slot), fileName));
+            }
         }
-        if (const IdRange* range = FindInventoryRange(kind, found))
-            host.log(NotListedLine(*range, found, held, fileName));
     };
-    for (int slot = 0; slot < StreamInventory::kVideoSlots; ++slot)
-        merge(StreamKind::Video, into.video(slot), from.video(slot), nullptr, false);
-    for (int slot = 0; slot < StreamInventory::kAudioSlots; ++slot) {
-        const auto k = static_cast<std::size_t>(slot);
-        merge(StreamKind::Audio, into.audio(slot), from.audio(slot), &into.plainAc3[k],
-              from.plainAc3[k]);
-    }
-    for (int slot = 0; slot < StreamInventory::kSubSlots; ++slot)
-        merge(StreamKind::Sub, into.sub(slot), from.sub(slot), nullptr, false);
+    merge(
+        StreamKind::Video, BoxKind::Video, StreamInventory::kVideoSlots,
+        [](auto& inventory, int slot) -> auto& { return inventory.ids[slot]; });
+    merge(
+        StreamKind::Audio, BoxKind::Audio, StreamInventory::kAudioSlots,
+        [](auto& inventory, int slot) -> auto& {
+            return inventory.ids[StreamInventory::kAudioBase + slot];
+        });
+    merge(
+        StreamKind::Sub, BoxKind::Sub, StreamInventory::kSubSlots,
+        [](auto& inventory, int slot) -> auto& {
+            return inventory.ids[StreamInventory::kSubBase + slot];
+        });
 }
 
 Detected RunDetection(Engine& engine, const std::string& sourcePath) {

@@ -13,8 +13,9 @@ namespace strandis {
 // be opened or read; the source is closed in every case.
 Detected RunDetection(Engine& engine, const std::string& sourcePath);
 
-// Adds the streams of a later file's inventory to `into`: an empty slot takes the later file's
-// stream; a slot that both fill with different ids keeps the first, and the log says so.
+// Adds the streams of a later file's inventory to `into` that it does not list yet: in their own
+// slot when it is empty, or else in the last empty slot with a box, and the log says so; when
+// none is empty the stream gets no box, and the log says that.
 void MergeInventory(StreamInventory& into, const StreamInventory& from, const std::string& fileName,
                     RunHost& host);
 

@@ -130,7 +130,12 @@ private:
     void keepSubHeader(std::uint8_t b) {
         if (r_.SubHeaderLength < r_.SubHeader.size()) r_.SubHeader[r_.SubHeaderLength++] = b;
     }
-    void slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder);
+    int place(const IdRange& range, std::int32_t id, int natural, bool& registered);
+    // A stream's name as the log gives it: LPCM's 0xA1 of a DVD-Audio object is MLP.
+    std::string_view nameOf(const IdRange& range, std::int32_t id) const {
+        return id == 0xA1 && aob_ && range.codec == Codec::Lpcm ? "[b]MLP[/b] audio stream "
+                                                                : range.found;
+    }
     void consume(std::size_t i, std::uint32_t len);
 
     const ScanInput& in_;
@@ -145,6 +150,13 @@ private:
     ScanPass pass_;
     StreamInventory& ids_ = pass_.registered;
     std::bitset<3 * 256> slotTakenSaid_;  // by id space and id
+    // The slot a stream was moved to because its own was taken, by id space and id; -1: none.
+    std::array<std::array<std::int8_t, 256>, 3> moved_ = [] {
+        std::array<std::array<std::int8_t, 256>, 3> none{};
+        for (auto& space : none)
+            space.fill(-1);
+        return none;
+    }();
     const bool aob_;
 };
 
@@ -231,29 +243,60 @@ std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
     return next;
 }
 
+// The slot of stream `id` of `range` in this pass: its own (`natural`) while that is free or
+// holds it. A stream whose own slot holds another stream takes, the first time, the last free
+// slot of its kind that has a box (so that it is least in the way of the streams numbered into
+// theirs), and the log says so; when every such slot is taken it keeps
+// its own without being registered (its chunks are then no box's), and the log says that once.
+// `registered` tells a stream registered just now.
+int Scanner::place(const IdRange& range, std::int32_t id, int natural, bool& registered) {
+    registered = false;
+    const auto entry = [this, &range](int slot) -> std::int32_t& {
+        return range.kind == StreamKind::Video   ? ids_.video(slot)
+               : range.kind == StreamKind::Audio ? ids_.audio(slot)
+                                                 : ids_.sub(slot);
+    };
+    std::int8_t& moved =
+        moved_[static_cast<std::size_t>(range.space)][static_cast<std::size_t>(id)];
+    if (moved >= 0) return moved;
+    const std::int32_t holder = entry(natural);
+    if (holder == id) return natural;
+    if (holder == -1) {
+        entry(natural) = id;
+        registered = true;
+        return natural;
+    }
+    const BoxKind boxes = range.kind == StreamKind::Video   ? BoxKind::Video
+                          : range.kind == StreamKind::Audio ? BoxKind::Audio
+                                                            : BoxKind::Sub;
+    // From the last box down: the low slots are the ones streams are numbered into.
+    for (int slot = BoxCount(boxes) - 1; slot >= 0; --slot) {
+        if (entry(slot) != -1) continue;
+        entry(slot) = id;
+        moved = static_cast<std::int8_t>(slot);
+        registered = true;
+        if (check_) host_.log(MovedLine(range, id, slot, holder, {}, nameOf(range, id)));
+        return slot;
+    }
+    const std::size_t key =
+        static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
+    if (check_ && !slotTakenSaid_[key]) {
+        slotTakenSaid_[key] = true;
+        host_.log(NotListedLine(range, id, holder, {}, nameOf(range, id)));
+    }
+    return natural;
+}
+
 void Scanner::registerVideo(const IdRange& range, std::int32_t id, bool setPts) {
-    const int slot = range.slotOf(static_cast<std::uint32_t>(id));
+    bool registered = false;
+    const int slot = place(range, id, range.slotOf(static_cast<std::uint32_t>(id)), registered);
     r_.VideoId = id;
     r_.VideoSlot = slot;
-    const std::int32_t holder = ids_.video(slot);
-    if (holder == -1) {
-        ids_.video(slot) = id;
+    if (registered) {
         if (check_) host_.log(std::string(range.found) + std::to_string(slot) + " found!");
         // PtsReg still holds the time stamp of an earlier packet here.
         if (setPts) r_.VideoPts = r_.PtsReg;
-    } else if (holder != id) {
-        slotTaken(range, id, holder);
     }
-}
-
-// A stream whose slot another stream already holds gets no box: say so once per scan.
-void Scanner::slotTaken(const IdRange& range, std::int32_t id, std::int32_t holder) {
-    if (!check_) return;
-    const std::size_t key =
-        static_cast<std::size_t>(range.space) * 256 + static_cast<std::size_t>(id);
-    if (slotTakenSaid_[key]) return;
-    slotTakenSaid_[key] = true;
-    host_.log(NotListedLine(range, id, holder));
 }
 
 bool Scanner::startCode() {
@@ -349,18 +392,13 @@ void Scanner::subpictureId(std::uint8_t b) {
     const IdRange* range = FindIdRange(IdSpace::SubStreamId, b);
     if (range == nullptr || range->kind != StreamKind::Sub) return;
     const bool plain = range->codec == Codec::Subpicture;
-    r_.SubSlot = range->slotOf(b);
+    bool registered = false;
+    r_.SubSlot = place(*range, b, range->slotOf(b), registered);
     r_.SubId = b;
     r_.PacketSubId = b;
-    const std::int32_t holder = ids_.sub(r_.SubSlot);
-    if (holder == -1) {
-        ids_.sub(r_.SubSlot) = b;
-        if (check_) {
-            host_.log(std::string(range->found) + std::to_string(r_.SubSlot) + " found!");
-            r_.FirstSubPts = r_.PtsReg;
-        }
-    } else if (holder != b) {
-        slotTaken(*range, b, holder);
+    if (registered && check_) {
+        host_.log(std::string(range->found) + std::to_string(r_.SubSlot) + " found!");
+        r_.FirstSubPts = r_.PtsReg;
     }
     if (check_ && plain) r_.PtsReg = 0;
     r_.SubHeaderBytes = 0;
@@ -370,17 +408,20 @@ void Scanner::subpictureId(std::uint8_t b) {
 
 // The fourth byte of a private-stream-1 audio header; `i` is its place in the block.
 void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
-    r_.AudioSlot = id & 0x0F;
+    // The slot by the id's own rule decides which packets carry the stream (below); the stream
+    // may be registered in another, when that one is taken.
+    int natural = id & 0x0F;
+    r_.AudioSlot = natural;
     const IdRange* range = FindIdRange(IdSpace::SubStreamId, id);
     if (range != nullptr && range->kind == StreamKind::Audio) {
-        const int slot = range->slotOf(id);
+        natural = range->slotOf(id);
+        bool registered = false;
+        const int slot = place(*range, id, natural, registered);
         r_.AudioSlot = slot;
         r_.AudioType = AudioTypeOf(range->codec);
         r_.AudioSubId = id;
         r_.AudioExtraBytes = static_cast<std::uint8_t>(range->headerBytes - 4);
-        const std::int32_t holder = ids_.audio(slot);
-        if (holder < 0) {
-            ids_.audio(slot) = id;
+        if (registered) {
             std::string found(range->found);
             if (range->codec == Codec::Eac3) {
                 // The Dolby Digital Plus ids also carry plain Dolby Digital: the packet's first
@@ -397,13 +438,11 @@ void Scanner::classifyAudio(std::uint8_t id, std::size_t i) {
                 host_.log(found + std::to_string(slot) + " found!");
             }
             r_.FirstAudioPts = r_.PtsReg;
-        } else if (holder != id) {
-            slotTaken(*range, id, holder);
         }
     }
     r_.PtsReg = 0;
     r_.PacketSubId = id;
-    const auto slotId = static_cast<std::int32_t>(r_.AudioSlot);
+    const auto slotId = static_cast<std::int32_t>(natural);
     switch (r_.AudioType) {
         case AudioType::TrueHd:  // one more header byte: 5 in all
             if (id == (slotId | 0xB0)) {
@@ -667,11 +706,19 @@ ScanPass Scan(const ScanInput& input, ChunkSink* writer) {
     return Scanner(input, nullptr, writer).run();
 }
 
-std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
-                          const std::string& file) {
-    return std::string(range.found) + "0x" + Hex(static_cast<std::uint32_t>(id), 2) +
-           (file.empty() ? "" : " of " + file) + " not listed: its slot holds 0x" +
+std::string MovedLine(const IdRange& range, std::int32_t id, int slot, std::int32_t holder,
+                      const std::string& file, std::string_view name) {
+    return std::string(name.empty() ? range.found : name) + "0x" +
+           Hex(static_cast<std::uint32_t>(id), 2) + (file.empty() ? "" : " of " + file) +
+           " takes slot " + std::to_string(slot) + ": its own holds 0x" +
            Hex(static_cast<std::uint32_t>(holder), 2);
+}
+
+std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
+                          const std::string& file, std::string_view name) {
+    return std::string(name.empty() ? range.found : name) + "0x" +
+           Hex(static_cast<std::uint32_t>(id), 2) + (file.empty() ? "" : " of " + file) +
+           " not listed: its slot holds 0x" + Hex(static_cast<std::uint32_t>(holder), 2);
 }
 
 }  // namespace strandis

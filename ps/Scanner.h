@@ -77,10 +77,17 @@ struct ScanInput {
 ScanPass Scan(const ScanInput& input, FactSink& describer);
 ScanPass Scan(const ScanInput& input, ChunkSink* writer);
 
-// The log line for a stream that gets no box because its slot holds another id, such as
+// The log line for a stream that takes another slot because its own holds another id, such as
+// "[b]DTS HD (DTS)[/b] audio stream 0x88 takes slot 1: its own holds 0x80".
+// `name` is the stream's name as its "found" line has it (`range.found` when empty).
+std::string MovedLine(const IdRange& range, std::int32_t id, int slot, std::int32_t holder,
+                      const std::string& file = {}, std::string_view name = {});
+
+// The log line for a stream that gets no box because its slot holds another id, and every
+// other slot of its kind too, such as
 // "[b]DTS HD (DTS)[/b] audio stream 0x88 not listed: its slot holds 0x80"; `file` names the
 // later file of a run that found it there.
 std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
-                          const std::string& file = {});
+                          const std::string& file = {}, std::string_view name = {});
 
 }  // namespace strandis

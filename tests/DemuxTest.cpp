@@ -130,7 +130,8 @@ TEST_F(DemuxTest, OnlyTickedBoxesGetFilesAndTheFolderDefaultsToTheSources) {
 }
 
 TEST_F(DemuxTest, SharedSlotsAndMpegAudioNeverMixIntoAnotherStreamsFile) {
-    // Dolby Digital 0x80 and DTS 0x88 share audio slot 0; MPEG audio 0xC0 has no slot of its own.
+    // Dolby Digital 0x80 and DTS 0x88 share audio slot 0 (DTS takes the last free one, 15);
+    // MPEG audio 0xC0 has no slot of its own.
     const Bytes ac3a = Counting(500, 1), ac3b = Counting(400, 2);
     PsBuilder ps;
     ps.pack()
@@ -141,8 +142,9 @@ TEST_F(DemuxTest, SharedSlotsAndMpegAudioNeverMixIntoAnotherStreamsFile) {
         .audio(0x88, Counting(300, 5));
     useOutputFolder();
     const RunOutcome outcome = detectAndDemux(save(ps));
-    ASSERT_EQ(outcome.files.size(), 1u);
+    ASSERT_EQ(outcome.files.size(), 2u);
     EXPECT_EQ(out("FEATURE_1.DD.stream.00.mpa"), Cat({ac3a, ac3b}));
+    EXPECT_EQ(out("FEATURE_1.DTSHD.stream.15.mpa"), Cat({Counting(300, 3), Counting(300, 5)}));
 }
 
 // A ".sup" record: "SP", the PTS relative to the time base (little-endian), 4 zero bytes.

@@ -158,7 +158,7 @@ TEST_F(RealDiscTest, DtsInTheSecondaryIdsAndDolbyDigitalInTheDdPlusIds) {
     EXPECT_EQ(LoadFile(dir.path("FEATURE_1.rebuilt.EVO")), disc({0x88, 0xC1, 0xC2, 0x8B}).bytes());
 }
 
-TEST_F(RealDiscTest, AStreamLeftWithoutASlotIsNamedOnce) {
+TEST_F(RealDiscTest, AStreamWhoseSlotIsTakenTakesTheLastFreeOne) {
     // ffmpeg's DVD muxer numbers each codec from 0: all three land in slot 0.
     PsBuilder ps;
     ps.pack()
@@ -169,15 +169,34 @@ TEST_F(RealDiscTest, AStreamLeftWithoutASlotIsNamedOnce) {
         .subpicture(0x21, Counting(50), 0x9000)
         .subpicture(0x61, Counting(50), 0x9000);
     host.set(Option::Details, false);
-    detect(save(ps, "FEATURE_1.EVO"));
+    const Detected found = detect(save(ps, "FEATURE_1.EVO"));
     EXPECT_EQ(std::vector<std::string>(host.lines.begin() + 2, host.lines.end() - 2),
               (std::vector<std::string>{
                   "[b]Dolby Digital[/b] audio stream 0 found!",
-                  "[b]DTS HD (DTS)[/b] audio stream 0x88 not listed: its slot holds 0x80",
-                  "[b]LPCM[/b] audio stream 0xA0 not listed: its slot holds 0x80",
+                  "[b]DTS HD (DTS)[/b] audio stream 0x88 takes slot 15: its own holds 0x80",
+                  "[b]DTS HD (DTS)[/b] audio stream 15 found!",
+                  "[b]LPCM[/b] audio stream 0xA0 takes slot 14: its own holds 0x80",
+                  "[b]LPCM[/b] audio stream 14 found!",
                   "[b]Subpicture[/b] stream 1 found!",
-                  "[b]Extended subpicture[/b] stream 0x61 not listed: its slot holds 0x21",
+                  "[b]Extended subpicture[/b] stream 0x61 takes slot 15: its own holds 0x21",
+                  "[b]Extended subpicture[/b] stream 15 found!",
               }));
+    EXPECT_EQ(found.boxes.audio[15].caption, "DTSHD.stream.15");
+    EXPECT_EQ(found.boxes.audio[14].caption, "LPCM.stream.14");
+
+    // With every audio slot taken, a stream gets no box: named once.
+    PsBuilder full;
+    full.pack();
+    for (std::uint8_t id = 0x80; id <= 0x87; ++id)
+        full.audio(id, Counting(40), 0x9000);
+    for (std::uint8_t id = 0xC8; id <= 0xCF; ++id)
+        full.audio(id, Counting(40), 0x9000);
+    full.audio(0x89, Counting(40), 0x9000).audio(0x89, Counting(40), 0xA000);
+    host.lines.clear();
+    detect(save(full, "FEATURE_1.EVO"));
+    EXPECT_EQ(std::count(host.lines.begin(), host.lines.end(),
+                         "[b]DTS HD (DTS)[/b] audio stream 0x89 not listed: its slot holds 0x81"),
+              1);
 }
 
 TEST_F(RealDiscTest, PacksBehindSystemHeadersAreSelectedAndRenumberedByTheirOwnPacket) {
@@ -232,18 +251,21 @@ TEST_F(RealDiscTest, AStreamOfTheFirstFeatureFileAloneKeepsItsBoxAndDemuxesWhole
     EXPECT_EQ(result.boxes.audio[0].caption, "DD.stream.00");
     EXPECT_EQ(result.boxes.audio[2].caption, "DTSHD.stream.02");
     EXPECT_NE(std::find(host.lines.begin(), host.lines.end(),
-                        "[b]DTS HD (DTS)[/b] audio stream 0x88 of FEATURE_2.EVO not listed: its "
-                        "slot holds 0x80"),
+                        "[b]DTS HD (DTS)[/b] audio stream 0x88 of FEATURE_2.EVO takes slot 15: its "
+                        "own holds 0x80"),
               host.lines.end());
+    EXPECT_EQ(result.boxes.audio[15].caption, "DTSHD.stream.15");
 
     RunDemux(engine, detected, dir.path("FEATURE_1.EVO"));
     const auto records = WalkSup(demuxed("FEATURE_1_FEATURE_2.Subpicture.01.sup"));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].second, sub1);
     EXPECT_EQ(records[1].second, sub2);
-    // Slot 0 holds the first file's Dolby Digital in both files, never the second's DTS 0x88.
+    // Slot 0 holds the first file's Dolby Digital in both files, never the second's DTS 0x88,
+    // which has a box of its own.
     EXPECT_EQ(demuxed("FEATURE_1_FEATURE_2.DD.stream.00.mpa"), ac3a);
     EXPECT_EQ(demuxed("FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"), dtsb);
+    EXPECT_EQ(demuxed("FEATURE_1_FEATURE_2.DTSHD.stream.15.mpa"), Counting(50, 8));
 
     // The rebuild keeps both files' streams with the same numbers.
     host.tick(BoxKind::Sub, 1, false);

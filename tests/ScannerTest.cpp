@@ -82,7 +82,8 @@ TEST_F(ScannerTest, EveryKindOfStreamIsRegisteredAndLoggedOnce) {
         "[b]H.264 (AVC)[/b] video stream 1 found!",
         "[b]Dolby Digital[/b] audio stream 0 found!",
         "[b]Dolby Digital[/b] audio stream 1 found!",
-        "[b]DTS HD (DTS)[/b] audio stream 0x88 not listed: its slot holds 0x80",
+        "[b]DTS HD (DTS)[/b] audio stream 0x88 takes slot 15: its own holds 0x80",
+        "[b]DTS HD (DTS)[/b] audio stream 15 found!",
         "[b]Dolby Digital[/b] Plus audio stream 2 found!",
         "[b]LPCM[/b] audio stream 3 found!",
         "[b]Dolby TrueHD[/b] audio stream 4 found!",
@@ -94,7 +95,7 @@ TEST_F(ScannerTest, EveryKindOfStreamIsRegisteredAndLoggedOnce) {
     StreamInventory want;
     want.video(0) = 0xE0, want.video(1) = 0xE3;
     want.audio(0) = 0x80, want.audio(1) = 0x81, want.audio(2) = 0xC2, want.audio(3) = 0xA3,
-    want.audio(4) = 0xB4;
+    want.audio(4) = 0xB4, want.audio(15) = 0x88;
     want.sub(0) = 0x20, want.sub(1) = 0x61, want.sub(21) = 0x35;
     EXPECT_EQ(trace.streamIds, want.ids);
 }
@@ -298,8 +299,8 @@ TEST_F(ScannerTest, DemuxModeRoutesChunksWithSlotsIdsAndTimeStamps) {
     EXPECT_TRUE(trace.log.empty());
     ASSERT_EQ(trace.chunks.size(), 6u);
     const std::vector<SeenChunk> expected{
-        {PacketKind::Audio, 0, 0x1000, Counting(40)},  // each packet's own time stamp
-        {PacketKind::Audio, 0, 0x1100, Counting(41)},
+        {PacketKind::Audio, 0, 0x1000, Counting(40)},   // each packet's own time stamp
+        {PacketKind::Audio, 15, 0x1100, Counting(41)},  // its slot taken: the last free one
         {PacketKind::Audio, 2, 0x1200, Counting(42)},
         {PacketKind::Subpicture, 2, 0x1300, Counting(43)},
         {PacketKind::Subpicture, 2, 0, Counting(44)},      // none of its own

@@ -57,6 +57,11 @@ struct Literal {
     std::array<std::uint8_t, 16> SubHeader{};  // private-stream-1 header bytes, id first
     std::size_t SubHeaderLength = 0;
     std::array<bool, 768> toldTaken{};  // "not listed" said, by id space * 256 + id
+    std::array<int, 768> moved = [] {   // the slot a stream took for its own, by space and id
+        std::array<int, 768> none{};
+        none.fill(-1);
+        return none;
+    }();
     std::uint8_t PacketKind = 8;
     std::int32_t LengthLeft = 0;
     std::uint8_t LengthBytes = 0, FixedHeaderLeft = 0, HeaderFlags = 0, HeaderLeft = 0;
@@ -117,12 +122,37 @@ struct Literal {
         if (SubHeaderLength < 16) SubHeader[SubHeaderLength++] = b;
     }
 
-    // A stream whose slot holds another id: one line per id and scan, in check mode.
-    void taken(int space, const std::string& line, std::uint32_t id, std::int32_t holder) {
-        if (demuxMode || toldTaken[static_cast<std::size_t>(space * 256) + id]) return;
-        toldTaken[static_cast<std::size_t>(space * 256) + id] = true;
-        say(line + "0x" + HexText(id, 2) + " not listed: its slot holds 0x" +
-            HexText(static_cast<std::uint32_t>(holder), 2));
+    // The slot of stream `id`: its own while free or holding it; when another holds it, the
+    // last free slot of the kind's `boxes` (once, with a line in check mode); when none is
+    // free, its own, unregistered, with one line per id and scan in check mode.
+    int place(int space, int base, int boxes, const std::string& line, std::uint32_t id, int own,
+              bool& registered) {
+        registered = false;
+        int& to = moved[static_cast<std::size_t>(space * 256) + id];
+        if (to >= 0) return to;
+        const std::int32_t holder = ids(base, own);
+        if (holder == static_cast<std::int32_t>(id)) return own;
+        if (holder == -1) {
+            ids(base, own) = static_cast<std::int32_t>(id);
+            registered = true;
+            return own;
+        }
+        for (int slot = boxes - 1; slot >= 0; --slot) {
+            if (ids(base, slot) != -1) continue;
+            ids(base, slot) = static_cast<std::int32_t>(id);
+            to = slot;
+            registered = true;
+            if (!demuxMode)
+                say(line + "0x" + HexText(id, 2) + " takes slot " + std::to_string(slot) +
+                    ": its own holds 0x" + HexText(static_cast<std::uint32_t>(holder), 2));
+            return slot;
+        }
+        if (!demuxMode && !toldTaken[static_cast<std::size_t>(space * 256) + id]) {
+            toldTaken[static_cast<std::size_t>(space * 256) + id] = true;
+            say(line + "0x" + HexText(id, 2) + " not listed: its slot holds 0x" +
+                HexText(static_cast<std::uint32_t>(holder), 2));
+        }
+        return own;
     }
 
     // The fourth sub-stream header byte is at i: the packet's first payload bytes follow it.
@@ -149,12 +179,14 @@ struct Literal {
         } else {
             known = false;
         }
+        const int own = known ? slot : AudioSlot;  // which packets carry it (below)
         if (known) {
+            bool registered = false;
+            slot = place(1, 16, 16, line, id, slot, registered);
             AudioSlot = slot;
             AudioType = type;
             AudioSubId = static_cast<std::int32_t>(id);
-            if (ids(16, slot) < 0) {
-                ids(16, slot) = static_cast<std::int32_t>(id);
+            if (registered) {
                 if (type == 1) {
                     // The first 0B 77 of the packet's payload in this block; bsid 10 or less is
                     // plain Dolby Digital.
@@ -170,22 +202,20 @@ struct Literal {
                 }
                 if (!demuxMode) say(line + std::to_string(slot) + " found!");
                 FirstAudioPts = PtsReg;
-            } else if (ids(16, slot) != static_cast<std::int32_t>(id)) {
-                taken(1, line, id, ids(16, slot));
             }
         }
         PtsReg = 0;
         PacketSubId = static_cast<std::int32_t>(id);
         const auto sid = static_cast<std::int32_t>(id);
         if (AudioType == 4) {
-            if (sid == (AudioSlot | 0xB0)) {
+            if (sid == (own | 0xB0)) {
                 TrueHdHeaderBytes = 1;
             } else {
                 PacketKind = 2;
                 InPayload = 1;
             }
         } else if (AudioType == 3) {
-            if (sid == (AudioSlot | 0xA0)) {
+            if (sid == (own | 0xA0)) {
                 LpcmHeaderBytes = 3;
                 if (aob) {
                     // DVD-Audio: 4 + the length in bytes 2-3, never past the packet.
@@ -199,7 +229,7 @@ struct Literal {
             }
         } else {
             InPayload = 1;
-            PacketKind = sid == (AudioSlot | AudioSubId) ? 1 : 2;
+            PacketKind = sid == (own | AudioSubId) ? 1 : 2;
         }
     }
 
@@ -294,15 +324,15 @@ struct Literal {
     }
 
     void video(std::int32_t id, int slot, const char* name, bool takePts) {
+        const std::string line = std::string("[b]") + name + "[/b] video stream ";
+        bool registered = false;
+        slot =
+            place(id < 0x80 ? 2 : 0, 0, 2, line, static_cast<std::uint32_t>(id), slot, registered);
         VideoId = id;
         VideoSlot = slot;
-        const std::string line = std::string("[b]") + name + "[/b] video stream ";
-        if (ids(0, slot) == -1) {
-            ids(0, slot) = id;
+        if (registered) {
             if (!demuxMode) say(line + std::to_string(slot) + " found!");
             if (takePts) VideoPts = PtsReg;
-        } else if (ids(0, slot) != id) {
-            taken(id < 0x80 ? 2 : 0, line, static_cast<std::uint32_t>(id), ids(0, slot));
         }
     }
 
@@ -431,19 +461,15 @@ struct Literal {
             keep(b);
             if (SubHeaderBytes == 3 && ((b & 0xE0) == 0x20 || (b & 0xE0) == 0x60)) {
                 const bool plain = (b & 0xE0) == 0x20;
-                SubSlot = b & 0x1F;
                 SubId = b;
                 const std::string line =
                     std::string(plain ? "[b]Subpicture[/b]" : "[b]Extended subpicture[/b]") +
                     " stream ";
-                if (ids(32, SubSlot) == -1) {
-                    ids(32, SubSlot) = b;
-                    if (!demuxMode) {
-                        say(line + std::to_string(SubSlot) + " found!");
-                        FirstSubPts = PtsReg;
-                    }
-                } else if (ids(32, SubSlot) != b) {
-                    taken(1, line, b, ids(32, SubSlot));
+                bool registered = false;
+                SubSlot = place(1, 32, 16, line, b, b & 0x1F, registered);
+                if (registered && !demuxMode) {
+                    say(line + std::to_string(SubSlot) + " found!");
+                    FirstSubPts = PtsReg;
                 }
                 if (!demuxMode && plain) PtsReg = 0;
                 SubHeaderBytes = 0, PacketKind = 6, InPayload = 1;
