@@ -81,7 +81,7 @@ constexpr Control kControls[] = {
      0},
     {"bClear", Kind::Button, Area::Status, 0, 1, 1, "C&lear", "", On},
     {"reMessage", Kind::Log, Area::Status, 1, 0, 2, "", "", On | Grows},
-    {"lVideoExt", Kind::Label, Area::Files, 0, 0, 1, "E&xtensions (video, audio, subtitle)", "",
+    {"lVideoExt", Kind::Label, Area::Files, 0, 0, 1, "Ex&tensions (video, audio, subtitle)", "",
      On | Pushes},
     {"eVideoExt", Kind::Field, Area::Files, 0, 1, 1, "mpv", "", On | ShortText},
     {"eAudioExt", Kind::Field, Area::Files, 0, 2, 1, "mpa", "", On | ShortText},
@@ -95,17 +95,17 @@ constexpr Control kControls[] = {
      "Demux continues with FEATURE_2.EVO (if it exists) after finishing FEATURE_1.EVO", On},
     {"cbFastCheck", Kind::Option, Area::Options, 2, 0, 1, "&Fast EVO checking",
      "Read EVO checks only the first ~300 MB of the file", On},
-    {"cbCountFr", Kind::Option, Area::Options, 3, 0, 1, "C&ount frames",
+    {"cbCountFr", Kind::Option, Area::Options, 3, 0, 1, "Count fra&mes",
      "Works only if the process hasn't cancelled by Fast EVO checking", On},
     {"cbDetails", Kind::Option, Area::Options, 4, 0, 1, "Detailed &info",
      "Detailed information about streams", On},
     {"cbLpcmWav", Kind::Option, Area::Options, 5, 0, 1, "LPCM as &WAV",
      "Demux writes LPCM audio as WAV files, which players and muxers read", 0},
-    {"cbSubPgs", Kind::Option, Area::Options, 6, 0, 1, "Subpictures as &PGS",
+    {"cbSubPgs", Kind::Option, Area::Options, 6, 0, 1, "Subpictures as P&GS",
      "Demux writes DVD and HD DVD subpictures as PGS (.sup) files, which players and muxers "
      "read",
      0},
-    {"cbMkv", Kind::Option, Area::Options, 7, 0, 1, "Demux into a &Matroska file (mkvmerge)",
+    {"cbMkv", Kind::Option, Area::Options, 7, 0, 1, "Demux into a Matroska fi&le (mkvmerge)",
      "Demux ends with one Matroska file of the ticked streams, named by the playlist read", 0},
     {"cbKeepWork", Kind::Option, Area::Options, 8, 0, 1, "&Keep the Matroska step's streams",
      "The streams demultiplexed for the Matroska file stay in a hidden folder beside it; "
@@ -129,9 +129,9 @@ struct BoxPage {
 };
 
 constexpr BoxPage kBoxPages[] = {
-    {"tsVideo", "Video", "Check the desired video stream", "cbVideo", 8, 1},
-    {"tsAudio", "Audio", "Check the desired audio streams", "cbAudio", 16, 2},
-    {"tsSubpicture", "Subpicture", "Check the desired subpicture streams", "cbSub", 16, 2},
+    {"tsVideo", "&Video", "Check the desired video stream", "cbVideo", 8, 1},
+    {"tsAudio", "&Audio", "Check the desired audio streams", "cbAudio", 16, 2},
+    {"tsSubpicture", "Su&bpicture", "Check the desired subpicture streams", "cbSub", 16, 2},
 };
 
 constexpr int kBoxRows = 8;
@@ -194,10 +194,9 @@ QWidget* MakeControl(const Control& c) {
     QWidget* widget = nullptr;
     switch (c.kind) {
         case Kind::PathField: {
-            // Filled by drops and browse dialogs, never typed into; still reachable by Tab
-            // so that its path can be read and copied.
+            // Filled by drops and browse dialogs, or typed and pasted into: the paths derived
+            // from it follow when the typing ends.
             auto* field = new QLineEdit(c.text);
-            field->setReadOnly(true);
             widget = field;
             break;
         }
@@ -449,13 +448,18 @@ void TfMain::buildControls() {
     connect(bbXPL, &QToolButton::clicked, this, &TfMain::bbXPLClick);
     connect(bbWorkdir, &QToolButton::clicked, this, &TfMain::bbWorkdirClick);
     connect(bClear, &QPushButton::clicked, this, &TfMain::bClearClick);
+    for (QLineEdit* field : {eEVOfile, eXPLfile})
+        connect(field, &QLineEdit::editingFinished, this, [this, field] { pathTyped(field); });
     // Enter presses "Read EVO", except in the fields typed into on the Options page, where it
     // only ends the typing.
     for (QKeySequence key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
         auto* shortcut = new QShortcut(key, this);
         connect(shortcut, &QShortcut::activated, this, [this] {
-            const QWidget* focus = QApplication::focusWidget();
+            QWidget* focus = QApplication::focusWidget();
             if (focus != nullptr && focus->parentWidget() == gbFile) return;
+            // In a path field Enter first takes the path typed; in the playlist's, only that.
+            if (focus == eEVOfile || focus == eXPLfile) pathTyped(static_cast<QLineEdit*>(focus));
+            if (focus == eXPLfile) return;
             if (bCheck->isEnabled()) bCheck->click();
         });
     }
@@ -464,7 +468,7 @@ void TfMain::buildControls() {
 void TfMain::buildPages() {
     tsStatus = new QWidget;
     tsStatus->setObjectName("tsStatus");
-    PageControl->addTab(tsStatus, "Status");
+    PageControl->addTab(tsStatus, "&Status");
 
     for (const BoxPage& p : kBoxPages) {
         auto* page = new QWidget;
@@ -514,11 +518,11 @@ void TfMain::buildPages() {
     splXPL->setSizes({96, 242});
     splXPL->setStretchFactor(1, 1);
     xplLayout->addWidget(splXPL);
-    PageControl->addTab(tsXPL, "XPL");
+    PageControl->addTab(tsXPL, "X&PL");
 
     tsOption = new QWidget;
     tsOption->setObjectName("tsOption");
-    PageControl->addTab(tsOption, "Options");
+    PageControl->addTab(tsOption, "&Options");
 }
 
 void TfMain::bindControls() {

@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -66,7 +67,11 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent), engine_(*this) {
     Resetcbs();
 }
 
-TfMain::~TfMain() = default;
+TfMain::~TfMain() {
+    // The fields lose the focus while the window goes: nothing of this class may answer then.
+    for (QLineEdit* field : {eEVOfile, eXPLfile})
+        field->disconnect(this);
+}
 
 // ---- The message log and the status bar ----
 
@@ -242,6 +247,7 @@ char TfMain::decimalSeparator() const {
 // Only one run at a time: while one goes, nothing else can start a run or change the source.
 void TfMain::beginRun() {
     running_ = true;
+    focusBefore_ = QApplication::focusWidget();
     for (QWidget* control : std::initializer_list<QWidget*>{bCheck, bReadXPL, bDemux, bRebuild,
                                                             bbEVO, bbXPL, bbWorkdir}) {
         control->setEnabled(false);
@@ -255,9 +261,35 @@ void TfMain::endRun() {
     bbXPL->setEnabled(true);
     bbWorkdir->setEnabled(true);
     bCheck->setEnabled(!eEVOfile->text().isEmpty());
-    bReadXPL->setEnabled(!XPLname.isEmpty());
+    bReadXPL->setEnabled(playlistThere());
     cbVideoClick();
+    // The focus goes back where it was: the buttons disabled meanwhile passed it on.
+    if (focusBefore_ != nullptr && focusBefore_->isEnabled()) focusBefore_->setFocus();
+    focusBefore_ = nullptr;
     if (closePending_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+bool TfMain::playlistThere() const {
+    return !XPLname.isEmpty() && QFileInfo(eXPLfile->text()).isFile();
+}
+
+// "Read EVO", for a run that needs its facts; false when it failed (the message is shown).
+bool TfMain::detect() {
+    detected_.reset();
+    try {
+        detected_ = RunDetection(engine_, sourcePath_);
+        applyBoxes(detected_->boxes);
+    } catch (const std::exception& error) {  // RunError, or no memory or thread left
+        runFailed(QString::fromStdString(error.what()));
+        return false;
+    }
+    if (!detected_->boxes.any()) {
+        const QString message =
+            "No program stream was recognised in \"" + QString::fromStdString(sourcePath_) + "\".";
+        log(message.toStdString());
+        slog(message.toStdString(), 0);
+    }
+    return true;
 }
 
 void TfMain::runFailed(const QString& message) {
@@ -285,13 +317,7 @@ void TfMain::bCheckClick() {
     beginRun();
     Resetcbs();
     PageControl->setCurrentIndex(0);
-    detected_.reset();
-    try {
-        detected_ = RunDetection(engine_, sourcePath_);
-        applyBoxes(detected_->boxes);
-    } catch (const std::exception& error) {  // RunError, or no memory or thread left
-        runFailed(QString::fromStdString(error.what()));
-    }
+    detect();
     endRun();
 }
 
@@ -301,10 +327,18 @@ void TfMain::writingRun(
     beginRun();
     PageControl->setCurrentIndex(0);
     bool done = false;
+    // A run needs what "Read EVO" finds: without it (the playlist was read first), the source is
+    // read now, and the playlist's tracks label the boxes again as they did.
+    if (!detected_) {
+        log("The source has not been read yet: \"Read EVO\" first.");
+        if (!detect() || !detected_->boxes.any()) {
+            endRun();
+            return;
+        }
+        if (!xplTracks_.empty()) labelBoxes(xplTracks_);
+    }
     try {
-        // Without a "Read EVO" of this source the runs take whatever each box's slot holds.
-        static const Detected kNothingDetected;
-        run(engine_, detected_ ? *detected_ : kNothingDetected, sourcePath_);
+        run(engine_, *detected_, sourcePath_);
         done = true;
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
@@ -338,8 +372,28 @@ void TfMain::bRebuildClick() {
     });
 }
 
+// The boxes as the playlist's title has them: its tracks ticked and captioned, no others.
+void TfMain::labelBoxes(const std::vector<playlist::Track>& tracks) {
+    Resetcbs();
+    for (const playlist::Track& track : tracks) {
+        const QString label = QString::fromStdString(track.label);
+        StreamCheckBox* target = nullptr;
+        if (track.kind == playlist::TrackKind::Video) {
+            target = track.slot == 0 ? cbVideo[0] : nullptr;  // other video tracks change no box
+        } else {
+            target = box(track.kind == playlist::TrackKind::Audio ? BoxKind::Audio : BoxKind::Sub,
+                         track.slot);
+            if (target != nullptr) target->setPlainTip(label);
+        }
+        if (target == nullptr) continue;
+        target->setEnabled(true);
+        target->setChecked(true);
+        target->setCaption(label);
+    }
+}
+
 void TfMain::bReadXPLClick() {
-    if (running_ || XPLname.isEmpty()) return;
+    if (running_ || !playlistThere()) return;
     beginRun();
     PageControl->setCurrentIndex(4);
     mXPL->clear();
@@ -349,6 +403,7 @@ void TfMain::bReadXPLClick() {
             RunXpl(engine_, eXPLfile->text().toStdString(), SourceBase(sourcePath_), xplLabels_);
         // Another title's names and languages must not reach this source's outputs.
         xplTitle_ = outcome.playsSource ? outcome.title : playlist::TitleInfo{};
+        xplTracks_.clear();
         QStringList lines;
         for (const std::string& line : outcome.lines)
             lines << QString::fromStdString(line);
@@ -367,25 +422,8 @@ void TfMain::bReadXPLClick() {
             node("Subtitle", tree.subtitle);
             node("Chapter", tree.chapter);
             // A title that stands in for the source (none plays it) labels no box.
-            if (outcome.playsSource) Resetcbs();
-            for (const playlist::Track& track :
-                 outcome.playsSource ? tree.tracks : std::vector<playlist::Track>{}) {
-                const QString label = QString::fromStdString(track.label);
-                StreamCheckBox* target = nullptr;
-                if (track.kind == playlist::TrackKind::Video) {
-                    target =
-                        track.slot == 0 ? cbVideo[0] : nullptr;  // other video tracks change no box
-                } else {
-                    target = box(
-                        track.kind == playlist::TrackKind::Audio ? BoxKind::Audio : BoxKind::Sub,
-                        track.slot);
-                    if (target != nullptr) target->setPlainTip(label);
-                }
-                if (target == nullptr) continue;
-                target->setEnabled(true);
-                target->setChecked(true);
-                target->setCaption(label);
-            }
+            xplTracks_ = outcome.playsSource ? tree.tracks : std::vector<playlist::Track>{};
+            if (outcome.playsSource) labelBoxes(xplTracks_);
         }
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));

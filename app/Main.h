@@ -166,14 +166,20 @@ private:
     void writingRun(const std::function<void(Engine&, const Detected&, const std::string&)>& run);
     void runFailed(const QString& message);
     void applyBoxes(const StreamBoxes& boxes);
+    void labelBoxes(const std::vector<playlist::Track>& tracks);
+    bool detect();
+    bool playlistThere() const;
+    void pathTyped(QLineEdit* field);
     StreamCheckBox* box(BoxKind kind, int slot) const;
 
     Engine engine_;
     playlist::AttributeLabels xplLabels_;
-    playlist::TitleInfo xplTitle_;      // of the last "Read XPL" for this source
-    std::optional<Detected> detected_;  // of the last "Read EVO" of this source
+    playlist::TitleInfo xplTitle_;            // of the last "Read XPL" for this source
+    std::optional<Detected> detected_;        // of the last "Read EVO" of this source
+    std::vector<playlist::Track> xplTracks_;  // the boxes that last "Read XPL"'s title labels
     std::string sourcePath_;
     bool running_ = false;
+    QWidget* focusBefore_ = nullptr;  // where the focus was when the run began
     bool activated_ = false;
     bool closePending_ = false;
     QRect storedFrame_;  // the stored frame geometry, until the window manager has framed us

@@ -24,6 +24,12 @@ QString FolderOf(const QString& path) {
     return path.left(path.lastIndexOf('/') + 1);
 }
 
+// The extensions of the program streams the engine reads.
+bool IsProgramStreamName(const QString& upperExtension) {
+    return upperExtension == ".EVO" || upperExtension == ".VOB" || upperExtension == ".AOB" ||
+           upperExtension == ".MPG" || upperExtension == ".MPEG";
+}
+
 QString ExtensionUpper(const QString& path) {
     const QString name = FileName(path);
     const int dot = static_cast<int>(name.lastIndexOf('.'));
@@ -40,6 +46,7 @@ void TfMain::setSourceText(const QString& path) {
 void TfMain::EVOadj() {
     sourcePath_ = eEVOfile->text().toStdString();
     xplTitle_ = {};  // the playlist read and the detection were another source's
+    xplTracks_.clear();
     detected_.reset();
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
@@ -50,13 +57,13 @@ void TfMain::EVOadj() {
         XPLname = kPlaylistName;
         eXPLfile->setText(XPLdir + XPLname);
     }
-    bReadXPL->setEnabled(!XPLname.isEmpty() && !running_);
+    bReadXPL->setEnabled(playlistThere() && !running_);
 }
 
 void TfMain::XPLadj() {
     XPLname = FileName(eXPLfile->text());
     XPLdir = FolderOf(eXPLfile->text());
-    bReadXPL->setEnabled(!XPLname.isEmpty() && !running_);
+    bReadXPL->setEnabled(playlistThere() && !running_);
     if (XPLdir.endsWith("ADV_OBJ/", Qt::CaseSensitive))
         EVOdir = XPLdir.left(XPLdir.size() - 8) + "HVDVD_TS/";
 }
@@ -65,7 +72,7 @@ void TfMain::WMDropFiles(const QStringList& files) {
     if (files.isEmpty() || running_) return;
     const QString& path = files.first();
     const QString ext = ExtensionUpper(path);
-    if (ext == ".EVO" || ext == ".VOB") {
+    if (IsProgramStreamName(ext)) {
         const bool changed = path != eEVOfile->text();
         setSourceText(path);
         EVOadj();
@@ -73,6 +80,25 @@ void TfMain::WMDropFiles(const QStringList& files) {
         if (changed) Resetcbs();
     } else if (ext == ".XPL") {
         eXPLfile->setText(path);
+        XPLadj();
+    } else {
+        const std::string line = "\"" + FileName(path).toStdString() +
+                                 "\" is not taken: a source is a program stream (.EVO, .VOB, "
+                                 ".AOB, .MPG, .MPEG), a playlist a .XPL file.";
+        log(line);
+        slog(line, 0);
+    }
+}
+
+// A path typed or pasted into a path field, when the typing ends (Enter, or the focus leaves).
+void TfMain::pathTyped(QLineEdit* field) {
+    if (running_) return;
+    if (field == eEVOfile) {
+        if (eEVOfile->text().toStdString() == sourcePath_) return;
+        setSourceText(eEVOfile->text());
+        EVOadj();
+        Resetcbs();
+    } else {
         XPLadj();
     }
 }
@@ -94,9 +120,10 @@ void TfMain::bbEVOClick() {
     if (running_) return;
     const QString chosen = QFileDialog::getOpenFileName(
         this, "Choose the EVO file to demux", EVOdir,
-        "All supported file (*.aob *.evo *.vob *.AOB *.EVO *.VOB);;EVOB files (HD DVD) (*.evo "
-        "*.EVO);;"
-        "AOB files (DVD Audio) (*.aob *.AOB);;VOB files (DVD Video) (*.vob *.VOB)");
+        "All supported file (*.aob *.evo *.vob *.mpg *.mpeg *.AOB *.EVO *.VOB *.MPG *.MPEG);;"
+        "EVOB files (HD DVD) (*.evo *.EVO);;"
+        "AOB files (DVD Audio) (*.aob *.AOB);;VOB files (DVD Video) (*.vob *.VOB);;"
+        "Program streams (*.mpg *.mpeg *.MPG *.MPEG)");
     if (chosen.isEmpty()) return;  // closed without a choice: nothing changes
     setSourceText(chosen);
     EVOadj();

@@ -171,7 +171,7 @@ private slots:
         QCOMPARE(w.PageControl->count(), 6);
         const QStringList tabs{"Status", "Video", "Audio", "Subpicture", "XPL", "Options"};
         for (int k = 0; k < 6; ++k)
-            QCOMPARE(w.PageControl->tabText(k), tabs[k]);
+            QCOMPARE(Shown(w.PageControl->tabText(k)), tabs[k]);
         QCOMPARE(w.PageControl->currentIndex(), 0);
         for (QCheckBox* option : {w.cbContinue, w.cbFastCheck, w.cbCountFr, w.cbDetails})
             QVERIFY(option->isChecked());
@@ -202,8 +202,12 @@ private slots:
         Window w;
         startUp(w);
         const QString source = file("disc/HVDVD_TS/FEATURE_1.EVO", FourStreams(9 << 20));
+        // "Read XPL" waits for a playlist that is there.
         w.WMDropFiles({source});
         QVERIFY(w.bCheck->isEnabled());
+        QVERIFY(!w.bReadXPL->isEnabled());
+        file("disc/ADV_OBJ/VPLST000.XPL", Bytes{'<', 'a', '/', '>'});
+        w.WMDropFiles({source});
         QVERIFY(w.bReadXPL->isEnabled());
         w.PageControl->setCurrentIndex(5);
 
@@ -415,12 +419,11 @@ private slots:
         QVERIFY(w.bReadXPL->isEnabled() && w.bCheck->isEnabled());
         QVERIFY(w.cbAudio[1]->isEnabled());  // a reading that fails changes no box
 
-        // A file that cannot be opened.
+        // A playlist that is not there cannot be read: "Read XPL" waits for it, and the boxes
+        // stay as they were.
         w.WMDropFiles({files_.filePath("nowhere/ADV_OBJ/VPLST000.XPL")});
-        AnswerNextBox(QMessageBox::Ok, &message);
-        w.bReadXPL->click();
-        QVERIFY(message.startsWith("Cannot open file"));
-        QVERIFY(w.bReadXPL->isEnabled());
+        QVERIFY(!w.bReadXPL->isEnabled());
+        QVERIFY(w.cbAudio[1]->isEnabled());
     }
 
     void aRunThatFailsSaysWhyAndLeavesTheWindowUsable() {
@@ -694,6 +697,76 @@ private slots:
         QVERIFY(LogLines(w).contains("Its tracks label no box: they are another title's."));
     }
 
+    // Demux needs what "Read EVO" finds: after only "Read XPL" it reads the source first, and
+    // writes what "Read EVO", "Read XPL", "Demux" would (LPCM as WAV, subpictures as PGS).
+    void demuxAfterOnlyReadXplReadsTheSourceFirst() {
+        const std::string playlist = R"(<Playlist><VideoAttributeItem index="1" codec="MPEG-2"/>
+<AudioAttributeItem index="1" codec="LPCM" channels="2"/><SubpictureAttributeItem index="1" codec="2bitRLE"/>
+<Title displayName="Mix"><Clip src="mix.MAP"/><Video track="1" mediaAttr="1"/>
+<Audio streamNumber="2" mediaAttr="1" description="Music"/>
+<Subtitle streamNumber="1" mediaAttr="1" description="Signs"/></Title></Playlist>)";
+        QMap<QString, QByteArray> written[2];
+        for (const bool readEvoFirst : {true, false}) {
+            Window w;
+            startUp(w);
+            const QString disc = readEvoFirst ? "first" : "second";
+            file(disc + "/ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+            const QString source = files_.filePath(disc + "/HVDVD_TS/mix.VOB");
+            QDir().mkpath(files_.filePath(disc + "/HVDVD_TS"));
+            QFile::copy(FIXTURES_DIR "/mix.VOB", source);
+            QDir().mkpath(files_.filePath(disc + "/out"));
+            w.eWorkdir->setText(files_.filePath(disc + "/out"));
+            w.cbLpcmWav->setChecked(true);
+            w.cbSubPgs->setChecked(true);
+            w.WMDropFiles({source});
+            if (readEvoFirst) w.bCheck->click();
+            w.bReadXPL->click();
+            w.bDemux->click();
+            QCOMPARE(LogLines(w).contains("The source has not been read yet: \"Read EVO\" first."),
+                     !readEvoFirst);
+            const QDir out(files_.filePath(disc + "/out"));
+            for (const QString& name : out.entryList(QDir::Files)) {
+                QFile f(out.filePath(name));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                written[readEvoFirst ? 0 : 1].insert(name, f.readAll());
+            }
+        }
+        QCOMPARE(written[1].keys(), written[0].keys());
+        QVERIFY(written[0].keys().contains("mix.LPCM.2ch.stream.01.Music.wav"));
+        QVERIFY(written[1] == written[0]);
+    }
+
+    // A file that holds no program stream says so in the window too.
+    void aFileWithoutAProgramStreamSaysSo() {
+        Window w;
+        startUp(w);
+        const QString noise = file("noise/FEATURE_1.EVO", Bytes(5000, 0x55));
+        w.WMDropFiles({noise});
+        w.bCheck->click();
+        QVERIFY(LogLines(w).contains("No program stream was recognised in \"" + noise + "\"."));
+    }
+
+    // A path typed into the source field is the source once the typing ends; the playlist's
+    // follows from it.
+    void typedPathsAreTaken() {
+        Window w;
+        startUp(w);
+        const QString source = file("typed/HVDVD_TS/FEATURE_1.EVO", FourStreams());
+        file("typed/ADV_OBJ/VPLST000.XPL", Bytes{'<', 'a', '/', '>'});
+        w.eEVOfile->setFocus();
+        w.eEVOfile->clear();
+        QTest::keyClicks(w.eEVOfile, source);
+        w.eWorkdir->setFocus();  // the typing ends
+        QCOMPARE(QString::fromStdString(std::string(w.sourcePath())), source);
+        QCOMPARE(w.eXPLfile->text(), files_.filePath("typed/ADV_OBJ/VPLST000.XPL"));
+        QVERIFY(w.bCheck->isEnabled() && w.bReadXPL->isEnabled());
+        // Enter in the source field takes the path and reads it.
+        w.eEVOfile->setFocus();
+        QTest::keyClick(w.eEVOfile, Qt::Key_Return);
+        QVERIFY(w.cbAudio[0]->isEnabled());
+        QVERIFY(w.focusWidget() == w.eEVOfile);  // the focus stays where the user left it
+    }
+
     void dropsAndTheDiscFolders() {
         Window w;
         startUp(w);
@@ -702,16 +775,24 @@ private slots:
         QCOMPARE(w.SourceName, QString("FEATURE_1.EVO"));
         QCOMPARE(w.EVOdir, QString("/disc/HVDVD_TS/"));
         QCOMPARE(w.eXPLfile->text(), QString("/disc/ADV_OBJ/VPLST000.XPL"));
-        QVERIFY(w.bCheck->isEnabled() && w.bReadXPL->isEnabled());
+        QVERIFY(w.bCheck->isEnabled());
+        QVERIFY(!w.bReadXPL->isEnabled());  // no playlist there to read
 
         w.WMDropFiles({"/movies/clip.vob"});
         QCOMPARE(w.eEVOfile->text(), QString("/movies/clip.vob"));
         QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
-        QVERIFY(w.bReadXPL->isEnabled());  // the earlier playlist name stays
+        QVERIFY(!w.bReadXPL->isEnabled());  // the earlier playlist name stays, but is not there
 
-        w.WMDropFiles({"/audio/ATS_01_1.AOB"});
+        // Every program stream the engine reads is taken; anything else is refused, and why.
+        for (const QString& stream : {"/audio/ATS_01_1.AOB", "/x/clip.mpg", "/x/clip.MPEG"}) {
+            w.WMDropFiles({stream});
+            QCOMPARE(w.eEVOfile->text(), stream);
+        }
         w.WMDropFiles({"/x/readme.txt"});
-        QCOMPARE(w.eEVOfile->text(), QString("/movies/clip.vob"));
+        QCOMPARE(w.eEVOfile->text(), QString("/x/clip.MPEG"));
+        QVERIFY(
+            LogLines(w).contains("\"readme.txt\" is not taken: a source is a program stream "
+                                 "(.EVO, .VOB, .AOB, .MPG, .MPEG), a playlist a .XPL file."));
 
         w.WMDropFiles({"/disc/hvdvd_ts/FEATURE_1.EVO"});  // compared with case
         QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
@@ -811,7 +892,7 @@ private slots:
             QCoreApplication::processEvents();
             const QRect tab = w.PageControl->tabBar()->tabRect(page);
             QVERIFY2(tab.width() >= w.PageControl->fontMetrics().horizontalAdvance(
-                                        w.PageControl->tabText(page)),
+                                        Shown(w.PageControl->tabText(page))),
                      qPrintable(w.PageControl->tabText(page)));
             for (QWidget* widget : w.findChildren<QWidget*>()) {
                 if (!widget->isVisible() || widget->isWindow()) continue;
@@ -846,6 +927,40 @@ private slots:
         }
         // The status bar is as high as its text.
         QVERIFY(w.StatusPanels[1]->height() >= w.StatusPanels[1]->fontMetrics().height());
+    }
+
+    // Every Alt key is unique on each page: the page's controls, those shown on every page and
+    // the page tabs.
+    void everyMnemonicIsUniqueOnItsPage() {
+        Window w;
+        startUp(w);
+        const QRegularExpression mnemonic("&([^&])");
+        for (int page = 0; page < w.PageControl->count(); ++page) {
+            w.PageControl->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            QStringList texts;
+            for (int tab = 0; tab < w.PageControl->count(); ++tab)
+                texts << w.PageControl->tabText(tab);
+            for (QWidget* widget : w.findChildren<QWidget*>()) {
+                if (!widget->isVisible()) continue;
+                if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+                if (auto* label = qobject_cast<QLabel*>(widget); label && label->buddy())
+                    texts << label->text();
+            }
+            QMap<QChar, QString> seen;
+            for (const QString& text : texts) {
+                const auto match = mnemonic.match(text);
+                if (!match.hasMatch()) continue;
+                const QChar key = match.captured(1).at(0).toLower();
+                QVERIFY2(!seen.contains(key),
+                         qPrintable(QString("Alt+%1: \"%2\" and \"%3\" on page %4")
+                                        .arg(key)
+                                        .arg(seen.value(key), text)
+                                        .arg(page)));
+                seen.insert(key, text);
+            }
+            QVERIFY(seen.size() >= 8);
+        }
     }
 
     void longCaptionsAreShortenedInTheMiddle() {
@@ -905,9 +1020,9 @@ private slots:
             QVERIFY(w.find<QLabel>(label)->buddy() != nullptr);
         for (QToolButton* browse : {w.bbEVO, w.bbXPL, w.bbWorkdir})
             QVERIFY(!browse->accessibleName().isEmpty());
-        // The path fields can be reached and read, not typed into.
+        // The path fields can be reached, read and typed into.
         for (QLineEdit* path : {w.eEVOfile, w.eXPLfile}) {
-            QVERIFY(path->isReadOnly());
+            QVERIFY(!path->isReadOnly());
             QVERIFY(path->focusPolicy() & Qt::TabFocus);
         }
         QVERIFY(w.mXPL->isReadOnly());
