@@ -32,14 +32,14 @@ constexpr std::array<std::string_view, 16> kArrangements{
 
 // SFREQ, kHz.
 constexpr std::array<std::string_view, 16> kFrequencies{"Invalid", "8",     "16",   "32", "", "",
-                                                        "11,025",  "22,05", "44,1", "",   "", "12",
+                                                        "11.025",  "22.05", "44.1", "",   "", "12",
                                                         "24",      "48",    "",     ""};
 
 // RATE, kbit/s.
 constexpr std::array<std::string_view, 32> kBitRates{
     "32",   "56",   "64",   "96",   "112",  "128",  "192",      "224",
     "256",  "320",  "384",  "448",  "512",  "576",  "640",      "768",
-    "960",  "1024", "1152", "1280", "1344", "1408", "1411,2",   "1472",
+    "960",  "1024", "1152", "1280", "1344", "1408", "1411.2",   "1472",
     "1536", "1920", "2048", "3072", "3840", "open", "Variable", "Loss-less"};
 
 // EXT_AUDIO_ID.
@@ -237,9 +237,11 @@ StreamInfo DTSdetails(const Payload& payload, LogSink& sink) {
     if (payload.length < 2) return info;
     BitReader r(payload.block.data(), payload.block.size(), payload.start);
     const std::size_t last = payload.start + payload.length - 1;  // never taken in
+    bool core = false;
     while (r.position < last) {
         r.window = (r.window << 8) | payload.block[r.position++];
-        if (r.window == 0x7FFE8001) {  // core sync word
+        if (r.window == 0x7FFE8001 && !core) {  // core sync word: the first frame's header
+            core = true;
             CoreHeader(r, info, sink);
         } else if (r.window == 0x5A5A5A5A) {  // XCh
             sink.log("   Channel extension found");

@@ -8,6 +8,26 @@ namespace strandis::analysers {
 
 namespace {
 
+// The 6-channel decoder's assignment as the table names it, or else from its bits: L + R, C,
+// LFE, Ls + Rs, Lvh + Rvh.
+std::string TrueHdArrangement(unsigned assignment) {
+    const std::string_view named =
+        assignment < TrueHdChannelNames.size() ? TrueHdChannelNames[assignment] : "";
+    if (!named.empty() && !named.starts_with("???")) return std::string(named);
+    static constexpr std::array<std::string_view, 5> kGroups{"Lf + Rf", "C", "LFE", "Ls + Rs",
+                                                             "Lvh + Rvh"};
+    std::string names;
+    for (std::size_t k = 0; k < kGroups.size(); ++k) {
+        if (((assignment >> k) & 1) == 0) continue;
+        names += (names.empty() ? "" : " + ") + std::string(kGroups[k]);
+    }
+    return names.empty() ? std::string(named) : names;
+}
+
+}  // namespace
+
+namespace {
+
 // Channels by the bits of a TrueHD channel assignment: L/R, C, LFE, Ls/Rs, Lvh/Rvh, Lc/Rc,
 // Lrs/Rrs, Cs, Ts, Lsd/Rsd, Lw/Rw, Cvh, LFE2.
 int TrueHdChannels(std::uint32_t assignment) {
@@ -78,8 +98,8 @@ StreamInfo MLPdetails(const Payload& payload, LogSink& sink) {
                     sink.log("   2 ch. decoder channel modifier = " + std::to_string(modifier2ch));
                     sink.log("   6 ch. decoder");
                     sink.log("      channel modifier = " + std::to_string(modifier6ch));
-                    sink.log("      channel arrangement = [bl]" +
-                             std::string(TrueHdChannelNames[assign6ch]) + "[/bl]");
+                    sink.log("      channel arrangement = [bl]" + TrueHdArrangement(assign6ch) +
+                             "[/bl]");
                     break;
                 default:
                     if ((syncReg & 0x1FFF) != 0) info.channels = TrueHdChannels(syncReg & 0x1FFF);

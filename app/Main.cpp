@@ -238,10 +238,9 @@ std::string TfMain::extension(BoxKind kind) const {
     return field->text().toStdString();
 }
 
+// Numbers in the log are written alike everywhere, whatever the locale.
 char TfMain::decimalSeparator() const {
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode())
-                                                         : '.';
+    return '.';
 }
 
 // Only one run at a time: while one goes, nothing else can start a run or change the source.
@@ -397,7 +396,8 @@ void TfMain::bReadXPLClick() {
     beginRun();
     PageControl->setCurrentIndex(4);
     mXPL->clear();
-    mXPL->setVisible(false);  // no repaint per line while it fills
+    const QList<int> split = splXPL->sizes();  // hiding the memo would give the tree its room
+    mXPL->setVisible(false);                   // no repaint per line while it fills
     try {
         const XplOutcome outcome =
             RunXpl(engine_, eXPLfile->text().toStdString(), SourceBase(sourcePath_), xplLabels_);
@@ -429,6 +429,7 @@ void TfMain::bReadXPLClick() {
         runFailed(QString::fromStdString(error.what()));
     }
     mXPL->setVisible(true);
+    splXPL->setSizes(split);
     endRun();
 }
 

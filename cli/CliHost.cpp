@@ -83,14 +83,7 @@ CliHost::CliHost(std::string sourcePath, Colour colour, bool collectLog)
       ansi_(!collectLog &&
             (colour == Colour::Always || (colour == Colour::Auto && isatty(STDOUT_FILENO)))),
       collect_(collectLog),
-      progressTty_(isatty(STDERR_FILENO) != 0) {
-    // Real numbers follow LC_NUMERIC; the C locale's "." otherwise.
-    std::setlocale(LC_NUMERIC, "");
-    const std::lconv* conv = std::localeconv();
-    if (conv->decimal_point != nullptr && conv->decimal_point[0] != '\0')
-        decimal_ = conv->decimal_point[0];
-    std::setlocale(LC_NUMERIC, "C");
-}
+      progressTty_(isatty(STDERR_FILENO) != 0) {}
 
 void CliHost::setTicked(BoxKind kind, int slot, bool on) {
     if (HasBox(kind, slot)) ticks_[BoxIndex(kind, slot)] = on;

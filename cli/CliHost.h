@@ -59,7 +59,8 @@ public:
     std::string extension(BoxKind kind) const override {
         return extensions_[static_cast<std::size_t>(kind)];
     }
-    char decimalSeparator() const override { return decimal_; }
+    // Numbers in the log are written alike everywhere, whatever the locale.
+    char decimalSeparator() const override { return '.'; }
 
 private:
     SubFormat subFormat_ = SubFormat::Sup;
@@ -71,7 +72,6 @@ private:
     bool progressTty_;
     bool quiet_ = false;
     bool progressJson_ = false;
-    char decimal_ = '.';
     Engine* engine_ = nullptr;
     std::array<bool, kOptionCount> options_{true, true, true, true, false};
     std::array<bool, kBoxTotal> ticks_{};

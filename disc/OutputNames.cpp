@@ -21,6 +21,35 @@ std::string FileNamePart(std::string_view caption) {
     return part;
 }
 
+std::string UsualExtension(Codec codec) {
+    switch (codec) {
+        case Codec::Mpeg2:
+            return "m2v";
+        case Codec::H264:
+            return "h264";
+        case Codec::Vc1:
+            return "vc1";
+        case Codec::Ac3:
+            return "ac3";
+        case Codec::Eac3:
+            return "eac3";
+        case Codec::Dts:
+            return "dts";
+        case Codec::Lpcm:
+            return "pcm";
+        case Codec::TrueHd:
+            return "thd";
+        case Codec::Mlp:
+            return "mlp";
+        case Codec::MpegAudio:
+            return "mp2";
+        case Codec::Subpicture:
+        case Codec::ExtSubpicture:
+            return "sup";
+    }
+    return "bin";
+}
+
 bool SameFile(const std::string& existing, const std::string& other) {
     std::error_code error;
     if (std::filesystem::equivalent(existing, other, error)) return true;

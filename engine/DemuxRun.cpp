@@ -199,10 +199,20 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
             wav = WavFormat(host, detected, slot);
         const SubFormat subFormat =
             kind == BoxKind::Sub ? SubpictureFormat(host, detected, slot) : SubFormat::Sup;
+        // The user's extension, or with none or "auto" the codec's usual one.
+        std::string own = host.extension(kind);
+        if (own.empty() || own == "auto") {
+            const auto codec = ResolvedCodec(detected.inventory,
+                                             kind == BoxKind::Video   ? StreamKind::Video
+                                             : kind == BoxKind::Audio ? StreamKind::Audio
+                                                                      : StreamKind::Sub,
+                                             slot, IsAobPath(sourcePath));
+            own = codec ? UsualExtension(*codec) : std::string("bin");
+        }
         const std::string extension = wav                              ? std::string("wav")
                                       : subFormat == SubFormat::VobSub ? std::string("sub")
                                       : subFormat == SubFormat::Pgs    ? std::string("sup")
-                                                                       : host.extension(kind);
+                                                                       : own;
         const std::string base = prefix + "." + FileNamePart(host.caption(kind, slot)) + ".";
         planned.push_back({kind, slot, base + extension, wav, subFormat});
         // The VobSub index comes right behind its .sub.

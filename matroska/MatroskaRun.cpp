@@ -135,6 +135,37 @@ private:
     bool kept_ = false;
 };
 
+// A track's name when no playlist names it: its codec and, for audio, its channels ("TrueHD 5.1",
+// "LPCM 2.0"); the box's caption would only repeat the file's name.
+std::string PlainTrackName(const Detected& detected, BoxKind kind, int slot, bool aob) {
+    const StreamKind streamKind = kind == BoxKind::Video   ? StreamKind::Video
+                                  : kind == BoxKind::Audio ? StreamKind::Audio
+                                                           : StreamKind::Sub;
+    const std::optional<Codec> codec = ResolvedCodec(detected.inventory, streamKind, slot, aob);
+    if (!codec) return {};
+    static constexpr std::pair<Codec, const char*> kNames[] = {{Codec::Mpeg2, "MPEG-2"},
+                                                               {Codec::H264, "H.264"},
+                                                               {Codec::Vc1, "VC-1"},
+                                                               {Codec::Ac3, "AC-3"},
+                                                               {Codec::Eac3, "E-AC-3"},
+                                                               {Codec::Dts, "DTS"},
+                                                               {Codec::Lpcm, "LPCM"},
+                                                               {Codec::TrueHd, "TrueHD"},
+                                                               {Codec::Mlp, "MLP"},
+                                                               {Codec::MpegAudio, "MPEG audio"},
+                                                               {Codec::Subpicture, "Subtitles"},
+                                                               {Codec::ExtSubpicture, "Subtitles"}};
+    std::string name;
+    for (const auto& [c, text] : kNames) {
+        if (c == *codec) name = text;
+    }
+    if (kind != BoxKind::Audio) return name;
+    const analysers::StreamInfo& info = detected.reports.audio[static_cast<std::size_t>(slot)].info;
+    if (info.channels <= 0) return name;
+    const bool lfe = info.lfe == 1;
+    return name + " " + std::to_string(info.channels - (lfe ? 1 : 0)) + (lfe ? ".1" : ".0");
+}
+
 // The message of a failed mkvmerge: its first error line.
 std::string FailureMessage(const MkvResult& muxed) {
     std::string message = "mkvmerge failed";
@@ -223,14 +254,16 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
         }
         const playlist::TrackInfo* track = FindTrack(request.title, file.kind, file.slot);
         // A name is sent to mkvmerge, and reported, as valid UTF-8.
-        MkvTrack t{fs::absolute(file.path, fsError).string(),
-                   file.kind,
-                   file.slot,
-                   ValidUtf8(track != nullptr && !track->description.empty() ? track->description
-                                                                             : caption),
-                   track != nullptr ? track->language : std::string(),
-                   track != nullptr && track->forced,
-                   0};
+        MkvTrack t{
+            fs::absolute(file.path, fsError).string(),
+            file.kind,
+            file.slot,
+            ValidUtf8(track != nullptr && !track->description.empty()
+                          ? track->description
+                          : PlainTrackName(detected, file.kind, file.slot, IsAobPath(sourcePath))),
+            track != nullptr ? track->language : std::string(),
+            track != nullptr && track->forced,
+            0};
         for (const StreamDelay& delay : demuxed.delays) {
             if (delay.path == file.path) t.delayMs = delay.milliseconds;
         }

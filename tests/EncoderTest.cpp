@@ -162,7 +162,7 @@ TEST_F(EncoderTest, DtsAndTrueHd) {
     auto lines = describe(0xBD, 0x88, dts);
     std::string rate = std::to_string(std::stoi(s["bit_rate"].get<std::string>()) / 100);
     rate = rate.substr(0, rate.size() - 1) +
-           (rate.back() == '0' ? "" : "," + rate.substr(rate.size() - 1));
+           (rate.back() == '0' ? "" : "." + rate.substr(rate.size() - 1));
     EXPECT_TRUE(Has(lines, "   Transmission bitrate = " + rate + " kbit/s")) << rate << "\n"
                                                                              << Joined(lines);
     EXPECT_TRUE(Has(lines, "   Sampling frequency = 48 kHz")) << Joined(lines);

@@ -176,9 +176,9 @@ private slots:
         for (QCheckBox* option : {w.cbContinue, w.cbFastCheck, w.cbCountFr, w.cbDetails})
             QVERIFY(option->isChecked());
         QCOMPARE(Shown(w.cbContinue->text()), QString("Continue with second  EVO"));
-        QCOMPARE(w.eVideoExt->text(), QString("mpv"));
-        QCOMPARE(w.eAudioExt->text(), QString("mpa"));
-        QCOMPARE(w.eSubExt->text(), QString("sup"));
+        QCOMPARE(w.eVideoExt->text(), QString("auto"));
+        QCOMPARE(w.eAudioExt->text(), QString("auto"));
+        QCOMPARE(w.eSubExt->text(), QString("auto"));
         QCOMPARE(w.eWorkdir->text(), QString());
         QCOMPARE(w.eXPLfile->text(), QString("VPLST000.XPL"));
         for (QWidget* off : std::initializer_list<QWidget*>{w.bCheck, w.bReadXPL, w.bDemux,
@@ -192,7 +192,9 @@ private slots:
         QVERIFY(!w.cbSub[3]->isEnabled());
         QCOMPARE(w.StatusPanels[0]->text(), QString(" Ready"));
         QCOMPARE(w.StatusPanels[1]->text(), QString(" Select or drop an EVO file to demux"));
-        QCOMPARE(w.eSubExt->toolTip(), QString("This is real .sup format, don't change!"));
+        QCOMPARE(
+            w.eSubExt->toolTip(),
+            QString("auto (or empty): .sup, the extension of \"SP\" records and of PGS alike"));
         QCOMPARE(w.eEVOfile->toolTip(), QString("Drop here the source EVO file"));
         QVERIFY(!w.imLogo->pixmap().isNull());
         QCOMPARE(w.imLogo->pixmap().size(), QSize(125, 31));
@@ -337,9 +339,9 @@ private slots:
         QVERIFY(!during.value("bDemux") && !during.value("bRebuild") && !during.value("bCheck") &&
                 !during.value("bbEVO"));
         QVERIFY(
-            LogLines(w).contains("Creating " + files_.filePath("out/FEATURE_1.DD.stream.00.mpa")));
+            LogLines(w).contains("Creating " + files_.filePath("out/FEATURE_1.DD.stream.00.ac3")));
         QVERIFY(!QFile::exists(files_.filePath("out/FEATURE_1.Subpicture.00.sup")));
-        QCOMPARE(QFileInfo(files_.filePath("out/FEATURE_1.DD.stream.00.mpa")).size(), qint64(100));
+        QCOMPARE(QFileInfo(files_.filePath("out/FEATURE_1.DD.stream.00.ac3")).size(), qint64(100));
         QVERIFY(w.bDemux->isEnabled() && w.bRebuild->isEnabled() && w.bCheck->isEnabled());
         QVERIFY(!w.bCancel->isEnabled());
 
@@ -477,9 +479,9 @@ private slots:
         w.WMDropFiles({file("FEATURE_1.EVO", ps.bytes())});
         w.bCheck->click();
         w.bDemux->click();
-        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.mpa")).size(), 96);
+        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.pcm")).size(), 96);
         w.cbLpcmWav->setChecked(true);
-        QFile::remove(files_.filePath("FEATURE_1.MPEG-2.stream.0.mpv"));
+        QFile::remove(files_.filePath("FEATURE_1.MPEG-2.stream.0.m2v"));
         w.bDemux->click();
         QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.LPCM.stream.00.wav")).size(), 104 + 96);
         QVERIFY(!w.cbSubPgs->isChecked());
@@ -609,7 +611,7 @@ private slots:
         QCOMPARE(w->engine().StopFlag, std::uint8_t{0});
         QVERIFY(w->isVisible());
         QVERIFY(LogLines(*w).contains("Done."));
-        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.DD.stream.00.mpa")).size(), qint64{100});
+        QCOMPARE(QFileInfo(files_.filePath("FEATURE_1.DD.stream.00.ac3")).size(), qint64{100});
         delete w;
     }
 
