@@ -100,6 +100,11 @@ void TfMain::RegRead() {
 
 void TfMain::placeFrame() {
     if (storedFrame_.isNull()) return;
+    // A maximized window is where the window manager puts it: placing it would undo that.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        storedFrame_ = QRect();
+        return;
+    }
     // Moved or resized by someone else meanwhile, still without a frame: left where it is.
     if (framingTries_ > 0 && geometry() != placed_ && frameGeometry() == geometry()) {
         storedFrame_ = QRect();
@@ -119,6 +124,18 @@ void TfMain::placeFrame() {
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         wanted.setSize(wanted.size().boundedTo(area.size()));
         wanted.moveTopLeft(area.topLeft());
+    }
+    // Whole on the screen it opens on: a size stored at a smaller scale factor can be larger
+    // than the screen at this one, and would put the buttons out of reach.
+    const QScreen* screen = QGuiApplication::screenAt(titleBar.center());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        const QRect area = screen->availableGeometry();
+        wanted.setSize(wanted.size().boundedTo(area.size()));
+        if (wanted.right() > area.right()) wanted.moveRight(area.right());
+        if (wanted.bottom() > area.bottom()) wanted.moveBottom(area.bottom());
+        if (wanted.left() < area.left()) wanted.moveLeft(area.left());
+        if (wanted.top() < area.top()) wanted.moveTop(area.top());
     }
     placed_ = wanted.marginsRemoved(margins);
     setGeometry(placed_);
