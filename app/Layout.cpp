@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -431,6 +432,15 @@ void TfMain::buildControls() {
     // character's end and shown whole as the status bar's tool-tip.
     StatusPanels[1]->setMinimumWidth(1);
     StatusPanels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The progress of a run, its step named in the bar; shown while a run goes.
+    ProgressBar = new QProgressBar(StatusBar);
+    ProgressBar->setObjectName("ProgressBar");
+    ProgressBar->setRange(0, 1000);
+    ProgressBar->setMaximumHeight(kStatusBarHeight - 4);
+    ProgressBar->setMinimumWidth(ProgressBar->fontMetrics().horizontalAdvance("Rebuilding 100 %") +
+                                 24);
+    ProgressBar->hide();
+    StatusBar->addPermanentWidget(ProgressBar);
     setStatusBar(StatusBar);
     StatusBar->setToolTip(statusTexts_[1].mid(1));
     fitStatus();

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
@@ -181,6 +182,24 @@ void TfMain::repaint() {
     QMainWindow::repaint();
 }
 
+void TfMain::beginStep(std::string_view step) {
+    const QString name = step == "detect"    ? "Reading"
+                         : step == "demux"   ? "Demuxing"
+                         : step == "rebuild" ? "Rebuilding"
+                                             : "Muxing";
+    ProgressBar->setFormat(name + " %p %");
+    ProgressBar->setValue(0);
+    ProgressBar->show();
+}
+
+void TfMain::progress(std::int64_t position, std::int64_t size) {
+    if (size > 0) ProgressBar->setValue(static_cast<int>(position * 1000 / size));
+}
+
+void TfMain::muxProgress(int percent) {
+    ProgressBar->setValue(percent * 10);
+}
+
 void TfMain::scanActive(bool active) {
     bCancel->setEnabled(active);
 }
@@ -255,6 +274,7 @@ void TfMain::beginRun() {
 
 void TfMain::endRun() {
     running_ = false;
+    ProgressBar->hide();
     bCancel->setEnabled(false);
     bbEVO->setEnabled(true);
     bbXPL->setEnabled(true);
@@ -355,7 +375,20 @@ void TfMain::bDemuxClick() {
         MatroskaRequest request;
         request.title = xplTitle_;
         request.keepWork = cbKeepWork->isChecked();
-        writingRun([&request](Engine& engine, const Detected& detected, const std::string& source) {
+        writingRun([this, &request](Engine& engine, const Detected& detected,
+                                    const std::string& source) {
+            // A Matroska file of that name is replaced only when the user says so.
+            const QString output =
+                QString::fromStdString(MatroskaOutputPath(*this, detected, source, request));
+            if (QFileInfo::exists(output)) {
+                if (QMessageBox::question(
+                        this, windowTitle(), "\"" + output + "\" exists. Replace it?",
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+                    log("\"" + output.toStdString() + "\" is kept; no Matroska file was made.");
+                    return;
+                }
+                request.replace = true;
+            }
             RunMatroska(engine, detected, source, request);
         });
         return;

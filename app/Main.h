@@ -22,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QStatusBar;
@@ -50,6 +51,9 @@ public:
     void processPendingEvents() override;
     void repaint() override;
     void scanActive(bool active) override;
+    void progress(std::int64_t position, std::int64_t size) override;
+    void beginStep(std::string_view step) override;
+    void muxProgress(int percent) override;
     bool option(Option which) const override;
     SubFormat subFormat() const override;
     bool ticked(BoxKind kind, int slot) const override;
@@ -117,6 +121,7 @@ private:
     QPushButton* bCancel;
     QStatusBar* StatusBar;
     std::array<QLabel*, 2> StatusPanels;
+    QProgressBar* ProgressBar;
 
     QWidget* tsStatus;
     QPushButton* bClear;

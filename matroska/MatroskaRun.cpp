@@ -67,6 +67,18 @@ private:
 
 }  // namespace
 
+std::string MatroskaOutputPath(const RunHost& host, const Detected& detected,
+                               const std::string& sourcePath, const MatroskaRequest& request) {
+    std::error_code ignored;
+    return fs::absolute(
+               request.output.empty()
+                   ? fs::path(OutputPrefix(host.outputFolder(), sourcePath, detected.outputBase) +
+                              ".mkv")
+                   : fs::path(request.output),
+               ignored)
+        .string();
+}
+
 const playlist::TrackInfo* FindTrack(const playlist::TitleInfo& title, BoxKind kind, int slot) {
     for (const playlist::TrackInfo& track : title.tracks) {
         const bool same = (kind == BoxKind::Video && track.kind == playlist::TrackKind::Video) ||
@@ -196,11 +208,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
     // Every path goes to mkvmerge absolute: a name that begins with "+", "=" or "@" is syntax to
     // it.
     std::error_code fsError;
-    const fs::path output = fs::absolute(
-        request.output.empty()
-            ? fs::path(OutputPrefix(host.outputFolder(), sourcePath, detected.outputBase) + ".mkv")
-            : fs::path(request.output),
-        fsError);
+    const fs::path output = MatroskaOutputPath(host, detected, sourcePath, request);
     const fs::path folder = output.parent_path();
     if (!fs::is_directory(folder, fsError))
         throw RunError("Cannot write \"" + output.string() + "\": its folder does not exist.");
@@ -323,6 +331,8 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
     partial.keep();
     if (muxed.exitCode == 1) host.log("mkvmerge finished with warnings (above).");
     host.log("Written " + plan.output);
+    host.slog("Ready", 0);
+    host.slog("", 1);
     outcome.output = plan.output;
     outcome.tracks = plan.tracks;
     return outcome;

@@ -25,6 +25,11 @@ struct MatroskaOutcome {
     int mkvmergeExitCode = -1;
 };
 
+// The Matroska file a run makes: the request's, or the output base and .mkv in the outputs'
+// folder; absolute.
+std::string MatroskaOutputPath(const RunHost& host, const Detected& detected,
+                               const std::string& sourcePath, const MatroskaRequest& request);
+
 // The title's track that a box's stream plays, by kind and stream number; none when it lists
 // none.
 const playlist::TrackInfo* FindTrack(const playlist::TitleInfo& title, BoxKind kind, int slot);

@@ -2,6 +2,7 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <csignal>
 #include <functional>
 
 #include "app/Main.h"
@@ -537,6 +539,69 @@ private slots:
         QCOMPARE(working().size(), 1);
         QVERIFY(LogLines(w).contains("The demultiplexed streams stay in " +
                                      files_.filePath("bad/" + working()[0])));
+    }
+
+    // Cancel stops mkvmerge too (a stand-in that would take minutes), after asking as during a
+    // demux; nothing is left under the Matroska file's name. An existing .mkv is replaced only
+    // when the user says so.
+    void cancelStopsTheMuxAndAnExistingMkvIsAskedAbout() {
+        const QString bin = files_.filePath("standin");
+        QDir().mkpath(bin);
+        const QString pidFile = files_.filePath("standin/pid");
+        file("standin/mkvmerge", [&] {
+            const std::string script =
+                "#!/bin/sh\nwhile [ \"$1\" != -o ]; do shift; done\n: > \"$2\"\necho $$ > '" +
+                pidFile.toStdString() +
+                "'\nwhile true; do echo '#GUI#progress 5%'; sleep 1; done\n";
+            return Bytes(script.begin(), script.end());
+        }());
+        QFile::setPermissions(bin + "/mkvmerge",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", (bin + ":" + path).toUtf8());
+        {
+            Window w;
+            startUp(w);
+            QVERIFY(w.cbMkv->isEnabled());
+            const QString source = file("cancelmux/FEATURE_1.EVO", FourStreams());
+            w.WMDropFiles({source});
+            w.bCheck->click();
+            w.cbMkv->setChecked(true);
+            QString question, message;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                if (!w.StatusPanels[1]->text().contains("Muxing") || !w.bCancel->isEnabled())
+                    return;
+                poll.stop();
+                AnswerNextBox(QMessageBox::Yes, &question);
+                w.bCancel->click();
+                AnswerNextBox(QMessageBox::Ok, &message);  // the run's end, stopped
+            });
+            poll.start(50);
+            QElapsedTimer clock;
+            clock.start();
+            w.bDemux->click();
+            QVERIFY(clock.elapsed() < 10000);
+            QCOMPARE(question, QString("Are you sure to stop demuxing?"));
+            QCOMPARE(message, QString("Stopped before the end: no Matroska file was made."));
+            QFile pidText(pidFile);
+            QVERIFY(pidText.open(QIODevice::ReadOnly));
+            const pid_t pid = pidText.readAll().trimmed().toInt();
+            QVERIFY(pid > 0 && ::kill(pid, 0) != 0);
+            QStringList left =
+                QDir(files_.filePath("cancelmux"))
+                    .entryList(QDir::Hidden | QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+            QCOMPARE(left, QStringList({"FEATURE_1.EVO"}));
+
+            // An existing .mkv: "No" keeps it and makes nothing.
+            file("cancelmux/FEATURE_1.mkv", Bytes{7});
+            AnswerNextBox(QMessageBox::No, &question);
+            w.bDemux->click();
+            QCOMPARE(question,
+                     "\"" + files_.filePath("cancelmux/FEATURE_1.mkv") + "\" exists. Replace it?");
+            QCOMPARE(QFileInfo(files_.filePath("cancelmux/FEATURE_1.mkv")).size(), qint64{1});
+        }
+        qputenv("PATH", path);
     }
 
     void aCancelledDemuxSaysWhichOutputsAreIncomplete() {
