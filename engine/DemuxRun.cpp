@@ -172,7 +172,8 @@ std::vector<StreamDelay> Delays(RunHost& host, const Detected& detected,
 
 }  // namespace
 
-RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string& sourcePath) {
+RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string& sourcePath,
+                    bool forMuxer) {
     RunHost& host = engine.host();
     host.beginStep("demux");
     RunOutcome outcome;
@@ -272,12 +273,14 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
             outputs.streams.push_back(std::move(stream));
         }
         DemuxWriter writer(host, detected, outputs.byBox);
+        if (forMuxer) writer.startAtWholeUnits();
         host.slog("Demuxing " + sourceName, 0);
         scope.eachFile("Demuxing ", [&](const std::string& path, bool first) {
             if (!first) writer.nextFile(ExtractFileName(path));
             const ScanPass pass = engine.demux(&writer);
             AddFrames(frames, pass.frames, engine.StopFlag != 0);
         });
+        writer.flush();
         for (auto& stream : outputs.streams)
             stream->finish();
         outcome.delays = Delays(host, detected, planned, writer);

@@ -17,7 +17,10 @@ namespace strandis {
 // it) scanned in demux mode into them; `detected` is what "Read EVO" found in that source.
 // Raises RunError when a file cannot be opened, created, read or written; every file is closed
 // in every case, and after a failure the log names the outputs that are incomplete.
-RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string& sourcePath);
+// `forMuxer`: each video and audio file starts at its first whole unit, and the delays count
+// from there (what a muxer keeps of a stream cut mid-group); the bytes left out are logged.
+RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string& sourcePath,
+                    bool forMuxer = false);
 
 // The frame-count line of the demultiplexing run: count at 23.976 pictures per second.
 std::string DemuxFrameCountLine(std::int64_t count, int slot, char timeSeparator = ':');

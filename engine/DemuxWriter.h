@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/RunHost.h"
 #include "engine/Detected.h"
@@ -34,9 +35,44 @@ public:
     // The scan goes on in the following file `name`: when its clock starts below the end of the
     // files before it, its subpicture times are moved on past that end.
     void nextFile(const std::string& name);
+    // For a muxer: each MPEG video file starts at its first sequence header, each AC-3, E-AC-3
+    // and DTS file at the first frame whose packet carries its time stamp, and that unit's time
+    // is the file's start (for video, the first picture of its group in display order). The
+    // bytes left out are named in the log. Call before the first chunk.
+    void startAtWholeUnits();
+    // Writes what is still held back (a video that never had a sequence header); before the
+    // outputs finish.
+    void flush();
 
 private:
     void clock(const PayloadChunk& chunk);
+    struct Lead;
+    // A chunk of a box whose file has not started yet: held, dropped, or written from its
+    // first unit on.
+    bool lead(std::size_t box, const PayloadChunk& chunk, StreamOutput& out);
+    void videoLead(std::size_t box, StreamOutput& out);
+    void releaseVideo(std::size_t box, StreamOutput& out, std::size_t from);
+    void logLeftOut(const Lead& lead, std::int64_t bytes, const char* what);
+
+    // The state of a file that waits for its first whole unit.
+    enum class LeadRule : std::uint8_t { None, Video, Ac3, Dts };
+    struct Lead {
+        LeadRule rule = LeadRule::None;
+        BoxKind kind = BoxKind::Video;
+        int slot = 0;
+        std::int64_t dropped = 0;
+        // Video: the bytes held back until a sequence header and the picture after it are
+        // seen, and where each packet began in them.
+        std::vector<std::uint8_t> held;
+        struct Packet {
+            std::size_t offset;
+            bool hasPts;
+            std::uint64_t pts;
+        };
+        std::vector<Packet> packets;
+        std::size_t sequence = static_cast<std::size_t>(-1);  // of the first sequence header
+        std::size_t searched = 0;                             // where the search goes on
+    };
 
     RunHost& host_;
     const Detected& detected_;
@@ -45,6 +81,8 @@ private:
     std::array<std::array<std::int8_t, 256>, 3> boxOf_;
     std::array<std::optional<std::uint64_t>, kBoxTotal> first_{};
     std::array<std::int64_t, 16> audioBytesBefore_{};
+    std::array<Lead, kBoxTotal> leads_{};
+    bool leading_ = false;  // some file still waits for its first unit
     // The join of two files: the offset added to the current file's time stamps, the highest
     // time stamp (offset included) of the files before, and the shortest step between two
     // video time stamps, taken as one frame.

@@ -32,8 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Slots listed by a detection run: from the input, so that the writer's choice is exercised.
     for (std::size_t k = 0; k < 6; ++k)
         detected.inventory.audio(static_cast<int>(k)) = data[k] >= 0x80 ? data[k] : -1;
+    detected.inventory.video(0) = 0xE0;
     strandis::DemuxWriter writer(host, detected, outputs);
+    // Half the inputs as for a muxer: files that wait for their first whole unit.
+    if ((data[1] & 1) != 0) writer.startAtWholeUnits();
     engine.SourceStream.open(file.path());
     engine.demux(&writer);
+    writer.flush();
     return 0;
 }

@@ -223,7 +223,7 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
     RunOutcome demuxed;
     engine.DemuxActive = 1;  // a stop asks first, as during a demux
     try {
-        demuxed = RunDemux(demuxEngine, detected, sourcePath);
+        demuxed = RunDemux(demuxEngine, detected, sourcePath, true);
     } catch (const RunError&) {
         engine.DemuxActive = 0;
         throw;

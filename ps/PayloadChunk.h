@@ -12,8 +12,9 @@ struct PayloadChunk {
     std::uint32_t length;      // at least 1
     std::int32_t slot;         // VideoSlot, AudioSlot or SubSlot by kind
     std::int32_t streamId;  // video id, sub-stream id of this packet, or the MPEG audio stream id
-    bool listed;  // the pass registered this stream in the slot (not another of the same slot)
-    bool ownPts;  // first chunk of a packet whose own PES header carried a PTS
+    bool listed;       // the pass registered this stream in the slot (not another of the same slot)
+    bool ownPts;       // first chunk of a packet whose own PES header carried a PTS
+    bool packetStart;  // first chunk of its packet, with a PTS or without
     std::uint32_t pts;     // that PTS, when ownPts
     std::uint8_t ptsHigh;  // and its bit 32, which `pts` leaves out
 };

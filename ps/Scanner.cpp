@@ -65,6 +65,7 @@ struct Registers {
     // For the writer: whether this packet's own header carried a PTS (until its first chunk
     // is handed on), and the sub-stream id that opened it.
     bool OwnPts = false;
+    bool PacketStart = false;  // the next payload chunk is the first of its packet
     std::uint32_t PacketPts = 0;
     std::uint8_t PacketPtsHigh = 0;  // bit 32 of PacketPts, which the registers leave out
     std::int32_t PacketSubId = -1;
@@ -332,6 +333,7 @@ bool Scanner::startCode() {
     }
     r_.LengthBytes = 2;
     r_.OwnPts = false;
+    r_.PacketStart = true;
     return true;
 }
 
@@ -641,6 +643,7 @@ std::size_t Scanner::payloadChunk(std::size_t i, std::size_t n) {
             break;
     }
     r_.OwnPts = false;
+    r_.PacketStart = false;
     r_.LengthLeft -= static_cast<std::int32_t>(len);
     if (static_cast<std::int32_t>(len) == left) r_.InPayload = 0;
     return len;
@@ -676,6 +679,7 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
                              id,
                              listed,
                              r_.OwnPts,
+                             r_.PacketStart,
                              r_.PacketPts,
                              r_.PacketPtsHigh};
     if (!check_) {

@@ -306,6 +306,57 @@ TEST(DemuxFrameCountLineTest, DurationsAt23976FramesASecond) {
     EXPECT_EQ(DemuxFrameCountLine(24, 1), "24 frames (0:00:01 s) count in video stream 1.");
 }
 
+// For a muxer, a stream cut mid-group starts at its sequence header, and its time at the first
+// picture its group shows (the I-picture's time stamp less 2 pictures of 3,003 ticks); an AC-3
+// stream starts at the first frame of a packet with a time stamp; a video that never has a
+// sequence header is written whole.
+TEST_F(DemuxTest, ForAMuxerEachFileStartsAtItsFirstWholeUnit) {
+    const Bytes before = Cat({{0, 0, 1, 0, 0x01, 0x40}, Counting(40, 1)});  // a B-picture
+    const Bytes tail = Counting(20, 2);
+    const Bytes group = Cat({{0, 0, 1, 0xB3, 0x2D, 0x01, 0xE0, 0x24},  // 720x480, 29.97 fps
+                             Counting(8, 3),
+                             {0, 0, 1, 0xB8, 0, 0, 0, 0},
+                             {0, 0, 1, 0x00, 0x00, 0x80},  // temporal_reference 2: an I-picture
+                             Counting(50, 4)});
+    const Bytes next = Counting(30, 5);
+    const Bytes frame = Cat({{0x0B, 0x77, 0, 0, 0x14, 0x40}, Counting(60, 6)});
+    const Bytes other = Counting(70, 7);
+    PsBuilder ps;
+    ps.pack()
+        .video(0xE0, before, 0x3000)
+        .audio(0x80, Counting(90, 8))  // the rest of a frame, without a time stamp
+        .video(0xE0, Cat({tail, group}), 0x4000)
+        .audio(0x80, Cat({Counting(33, 9), frame}), 0x3800)
+        .video(0xE0, next)
+        .video(0xE1, other, 0x2000);
+    useOutputFolder();
+    host.source = save(ps);
+    detected = RunDetection(engine, host.source);
+    host.takeBoxes(detected.boxes);
+    host.lines.clear();
+    const RunOutcome outcome = RunDemux(engine, detected, host.source, true);
+
+    EXPECT_EQ(out("FEATURE_1.MPEG-2.stream.0.mpv"), Cat({group, next}));
+    EXPECT_EQ(out("FEATURE_1.MPEG-2.stream.1.mpv"), other);
+    EXPECT_EQ(out("FEATURE_1.DD.stream.00.mpa"), frame);
+    std::map<std::string, double> delays;
+    for (const StreamDelay& delay : outcome.delays)
+        delays[delay.caption] = delay.milliseconds;
+    const double videoStart = 0x4000 - 2 * 3003;
+    EXPECT_DOUBLE_EQ(delays["MPEG-2.stream.1"], 0.0);
+    EXPECT_DOUBLE_EQ(delays["MPEG-2.stream.0"], (videoStart - 0x2000) / 90.0);
+    EXPECT_DOUBLE_EQ(delays["DD.stream.00"], (0x3800 - 0x2000) / 90.0);
+    const auto logged = [&](const std::string& line) {
+        return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+    };
+    EXPECT_TRUE(logged("MPEG-2.stream.0: the " + std::to_string(before.size() + tail.size()) +
+                       " bytes before its first sequence header are left out of the Matroska "
+                       "file."));
+    EXPECT_TRUE(logged(
+        "DD.stream.00: the 123 bytes before its first whole frame are left out of the Matroska "
+        "file."));
+}
+
 }  // namespace
 }  // namespace strandis::test
 

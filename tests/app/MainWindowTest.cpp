@@ -853,7 +853,7 @@ private slots:
         QVERIFY(!w.bReadXPL->isEnabled());  // the earlier playlist name stays, but is not there
 
         // Every program stream the engine reads is taken; anything else is refused, and why.
-        for (const QString& stream : {"/audio/ATS_01_1.AOB", "/x/clip.mpg", "/x/clip.MPEG"}) {
+        for (const QString stream : {"/audio/ATS_01_1.AOB", "/x/clip.mpg", "/x/clip.MPEG"}) {
             w.WMDropFiles({stream});
             QCOMPARE(w.eEVOfile->text(), stream);
         }
