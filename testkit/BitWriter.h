@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,13 @@ public:
             bytes_.back() |= static_cast<std::uint8_t>(((value >> k) & 1) << (7 - fill_));
             fill_ = (fill_ + 1) % 8;
         }
+        return *this;
+    }
+    // The bits written so far.
+    std::size_t bits() const { return bytes_.size() * 8 - (fill_ == 0 ? 0 : 8 - fill_); }
+    // Zero bits up to the next byte boundary.
+    BitWriter& align() {
+        fill_ = 0;
         return *this;
     }
     // Pads the last byte with zero bits and hands the bytes over.

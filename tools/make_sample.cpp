@@ -1,7 +1,10 @@
 // Writes a small sample disc of our own making: HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO (MPEG-2
-// video, Dolby Digital, Dolby Digital Plus and LPCM audio, two subpicture streams, in 2,048-byte
-// packs) and ADV_OBJ/VPLST000.XPL naming the title that plays them.
+// video of colour bars and a moving square, silent Dolby Digital and Dolby Digital Plus, an LPCM
+// tone, two subpicture streams, in 2,048-byte packs) and ADV_OBJ/VPLST000.XPL naming the title
+// that plays them. Every stream decodes: the pictures are intra coded with DC coefficients
+// only, and the audio frames carry valid CRCs.
 // Usage: strandis-sample FOLDER
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,76 +38,292 @@ Bytes SequenceStart() {
     return w.take();
 }
 
-// One coded picture: header, coding extension and a slice of filler that holds no start code.
-Bytes Picture(int temporalReference, int codingType, std::size_t sliceBytes) {
+// The picture of frame `frame`: eight colour bars (75 %, Y/Cb/Cr) with a white square of 8 x 8
+// macroblocks that moves two macroblocks to the right with every frame.
+struct Colour {
+    int y, cb, cr;
+};
+Colour PixelColour(int frame, int row, int column) {
+    static constexpr Colour kBars[8] = {{180, 128, 128}, {168, 44, 136}, {145, 147, 44},
+                                        {133, 63, 52},   {63, 193, 204}, {51, 109, 212},
+                                        {28, 212, 120},  {16, 128, 128}};
+    const int left = frame * 2 % (120 - 8);
+    if (row >= 26 && row < 34 && column >= left && column < left + 8) return {235, 128, 128};
+    return kBars[column / 15];
+}
+
+// dct_dc_size VLCs (ISO/IEC 13818-2 tables B.12 and B.13): code and length by size.
+constexpr std::uint16_t kLumaDcCode[12] = {4, 0, 1, 5, 6, 14, 30, 62, 126, 254, 510, 511};
+constexpr int kLumaDcLength[12] = {3, 2, 2, 3, 3, 4, 5, 6, 7, 8, 9, 9};
+constexpr std::uint16_t kChromaDcCode[12] = {0, 1, 2, 6, 14, 30, 62, 126, 254, 510, 1022, 1023};
+constexpr int kChromaDcLength[12] = {2, 2, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10};
+
+// One intra block that holds only its DC coefficient, coded against `predictor`; end of block.
+void DcBlock(BitWriter& w, int value, int& predictor, bool luma) {
+    const int difference = value - predictor;
+    predictor = value;
+    int size = 0;
+    for (int magnitude = difference < 0 ? -difference : difference; magnitude > 0; magnitude >>= 1)
+        ++size;
+    if (luma)
+        w.put(kLumaDcCode[size], kLumaDcLength[size]);
+    else
+        w.put(kChromaDcCode[size], kChromaDcLength[size]);
+    if (size > 0)
+        w.put(
+            static_cast<std::uint32_t>(difference > 0 ? difference : difference + (1 << size) - 1),
+            size);
+    w.put(2, 2);  // end of block (table B.14)
+}
+
+// One coded I-picture of frame `frame` (its temporal_reference `reference`): header, coding
+// extension (8-bit DC, frame picture, frame DCT, progressive) and a slice per macroblock row in
+// which every macroblock is intra coded with DC coefficients only: all a decoder needs for flat
+// colours, and no start code can appear inside.
+Bytes IntraPicture(int frame, int reference) {
     BitWriter w;
     w.put(0x00000100, 32);
-    w.put(static_cast<std::uint32_t>(temporalReference), 10),
-        w.put(static_cast<std::uint32_t>(codingType), 3);
-    w.put(0xFFFF, 16);
-    if (codingType > 1) w.put(0, 1), w.put(7, 3);
-    if (codingType > 2) w.put(0, 1), w.put(7, 3);
-    w.put(0, 1);
+    w.put(static_cast<std::uint32_t>(reference), 10), w.put(1, 3), w.put(0xFFFF, 16), w.put(0, 1);
+    w.align();
     w.put(0x000001B5, 32);
     w.put(8, 4), w.put(0xFFFF, 16), w.put(0, 2), w.put(3, 2), w.put(0, 1), w.put(1, 1);
-    w.put(0, 6), w.put(1, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1);
-    w.put(0x00000101, 32);
-    Bytes out = w.take();
-    Append(out, strandis::test::Counting(sliceBytes, static_cast<std::uint8_t>(temporalReference)));
+    w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(1, 1), w.put(1, 1),
+        w.put(0, 1);
+    w.align();
+    for (int row = 0; row < 68; ++row) {
+        w.put(0x00000101 + static_cast<std::uint32_t>(row), 32);
+        w.put(8, 5), w.put(0, 1);  // quantiser_scale_code, extra_bit_slice
+        int y = 128, cb = 128, cr = 128;
+        for (int column = 0; column < 120; ++column) {
+            const Colour c = PixelColour(frame, row, column);
+            w.put(1, 1), w.put(1, 1);  // macroblock_address_increment 1, intra
+            for (int block = 0; block < 4; ++block)
+                DcBlock(w, c.y, y, true);
+            DcBlock(w, c.cb, cb, false);
+            DcBlock(w, c.cr, cr, false);
+        }
+        w.align();
+    }
+    return w.take();
+}
+
+// CRC-16 of Dolby Digital frames (x^16 + x^15 + x^2 + 1, not reflected, starting at 0).
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t length) {
+    std::uint32_t crc = 0;
+    for (std::size_t k = 0; k < length; ++k) {
+        crc ^= std::uint32_t{data[k]} << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) != 0 ? ((crc << 1) ^ 0x8005) & 0xFFFF : (crc << 1) & 0xFFFF;
+    }
+    return static_cast<std::uint16_t>(crc);
+}
+
+// The exponents of a channel that sends them with the D45 strategy: 15 at the first bin, up to
+// 24 (the lowest level) over the first two groups, then unchanged.
+void SilentExponents(BitWriter& w, int groups, bool gainRange) {
+    w.put(15, 4);
+    w.put(25 * 4 + 5 * 4 + 4, 7);  // +2 +2 +2
+    w.put(25 * 4 + 5 * 3 + 2, 7);  // +2 +1  0
+    for (int g = 2; g < groups; ++g)
+        w.put(25 * 2 + 5 * 2 + 2, 7);
+    if (gainRange) w.put(0, 2);
+}
+
+// Ends a frame of `bytes` bytes: zero bits up to its last two bytes, which take the CRC of all
+// but the sync word, so that the CRC over them comes out 0.
+Bytes EndFrame(BitWriter& w, std::size_t bytes) {
+    while (w.bits() < bytes * 8 - 16)
+        w.put(0, 1);
+    Bytes frame = w.take();
+    const std::uint16_t crc = Crc16(frame.data() + 2, bytes - 4);
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    frame.push_back(static_cast<std::uint8_t>(crc));
+    return frame;
+}
+
+// A Dolby Digital frame of silence: 48 kHz, 448 kbit/s (1,792 bytes), 3/2 channels with LFE,
+// bsid 8. Every exponent is at the lowest level and the bit allocation gives no mantissa a bit,
+// so every coefficient decodes to 0; both CRCs are right.
+Bytes SilentAc3Frame() {
+    constexpr std::size_t kBytes = 1792;
+    BitWriter w;
+    w.put(0x0B77, 16), w.put(0, 16), w.put(0, 2), w.put(30, 6);  // crc1 is set below
+    w.put(8, 5), w.put(0, 3), w.put(7, 3), w.put(0, 2), w.put(0, 2), w.put(1, 1);
+    w.put(31, 5), w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(1, 1);
+    w.put(0, 1), w.put(0, 1), w.put(0, 1);
+    for (int block = 0; block < 6; ++block) {
+        const bool first = block == 0;
+        w.put(0, 5), w.put(0, 5), w.put(0, 1);  // blksw, dithflag, dynrnge
+        w.put(first ? 1 : 0, 1);                // cplstre
+        if (first) w.put(0, 1);                 // cplinu
+        for (int ch = 0; ch < 5; ++ch)
+            w.put(first ? 3 : 0, 2);  // chexpstr: D45, then reuse
+        w.put(first ? 1 : 0, 1);      // lfeexpstr
+        if (first) {
+            for (int ch = 0; ch < 5; ++ch)
+                w.put(0, 6);  // chbwcod: 73 coefficients
+            for (int ch = 0; ch < 5; ++ch)
+                SilentExponents(w, 6, true);
+            w.put(15, 4), w.put(25 * 4 + 5 * 4 + 4, 7), w.put(25 * 4 + 5 * 3 + 2, 7);  // LFE
+        }
+        w.put(first ? 1 : 0, 1);  // baie
+        if (first) w.put(2, 2), w.put(1, 2), w.put(1, 2), w.put(2, 2), w.put(4, 3);
+        w.put(first ? 1 : 0, 1);  // snroffste
+        if (first) {
+            w.put(0, 6);
+            for (int ch = 0; ch < 6; ++ch)
+                w.put(0, 4), w.put(4, 3);
+        }
+        w.put(0, 1), w.put(0, 1);  // deltbaie, skiple; no mantissa has bits
+    }
+    Bytes frame = EndFrame(w, kBytes);  // auxiliary data, auxdatae and crcrsv all 0
+    // crc1 covers the first 5/8 of the frame after the sync word. The CRC is linear: crc1 is the
+    // sum of the basis values that add up to that part's CRC with crc1 at 0.
+    constexpr std::size_t kFiveEighths = (kBytes / 2 / 2 + kBytes / 2 / 8) * 2;
+    const std::uint16_t target = Crc16(frame.data() + 2, kFiveEighths - 2);
+    std::uint16_t basis[16];
+    for (int bit = 0; bit < 16; ++bit) {
+        Bytes unit(kFiveEighths - 2, 0);
+        unit[0] = static_cast<std::uint8_t>((1u << bit) >> 8);
+        unit[1] = static_cast<std::uint8_t>(1u << bit);
+        basis[bit] = Crc16(unit.data(), unit.size());
+    }
+    for (std::uint32_t crc1 = 0; crc1 < 0x10000; ++crc1) {
+        std::uint16_t sum = 0;
+        for (int bit = 0; bit < 16; ++bit) {
+            if (((crc1 >> bit) & 1) != 0) sum ^= basis[bit];
+        }
+        if (sum != target) continue;
+        frame[2] = static_cast<std::uint8_t>(crc1 >> 8);
+        frame[3] = static_cast<std::uint8_t>(crc1);
+        break;
+    }
+    const std::uint16_t crc2 = Crc16(frame.data() + 2, kBytes - 4);
+    frame[kBytes - 2] = static_cast<std::uint8_t>(crc2 >> 8);
+    frame[kBytes - 1] = static_cast<std::uint8_t>(crc2);
+    return frame;
+}
+
+// A Dolby Digital Plus frame of silence: independent stream 0, 48 kHz, six blocks in 1,536 bytes
+// (384 kbit/s), 3/2 channels with LFE, bsid 16; exponents, bit allocation and CRC as in
+// SilentAc3Frame.
+Bytes SilentEac3Frame() {
+    constexpr std::size_t kBytes = 1536;
+    BitWriter w;
+    w.put(0x0B77, 16);
+    w.put(0, 2), w.put(0, 3), w.put(kBytes / 2 - 1, 11), w.put(0, 2), w.put(3, 2);
+    w.put(7, 3), w.put(1, 1), w.put(16, 5), w.put(31, 5), w.put(0, 1);  // acmod .. compre
+    w.put(0, 1), w.put(0, 1), w.put(0, 1);  // mixmdate, infomdate, addbsie
+    // audfrm: exponent strategies per block, no AHT, frame SNR offsets, dither flags sent, no
+    // coupling, converter exponent strategies, no block start information.
+    w.put(1, 1), w.put(0, 1), w.put(0, 2), w.put(0, 1), w.put(0, 1), w.put(1, 1);
+    w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1), w.put(0, 1);
+    w.put(0, 1);  // cplinu of block 0
+    for (int block = 1; block < 6; ++block)
+        w.put(0, 1);  // cplstre
+    for (int block = 0; block < 6; ++block) {
+        for (int ch = 0; ch < 5; ++ch)
+            w.put(block == 0 ? 3 : 0, 2);
+    }
+    for (int block = 0; block < 6; ++block)
+        w.put(block == 0 ? 1 : 0, 1);  // lfeexpstr
+    for (int ch = 0; ch < 5; ++ch)
+        w.put(0, 5);           // convexpstr
+    w.put(0, 6), w.put(0, 4);  // frmcsnroffst, frmfsnroffst
+    w.put(0, 1);               // blkstrtinfoe
+    for (int block = 0; block < 6; ++block) {
+        const bool first = block == 0;
+        w.put(0, 5), w.put(0, 1);  // dithflag, dynrnge
+        w.put(0, 1);               // spxinu in block 0, spxstre after it
+        if (first) {
+            for (int ch = 0; ch < 5; ++ch)
+                w.put(0, 6);
+            for (int ch = 0; ch < 5; ++ch)
+                SilentExponents(w, 6, true);
+            w.put(15, 4), w.put(25 * 4 + 5 * 4 + 4, 7), w.put(25 * 4 + 5 * 3 + 2, 7);
+        }
+        w.put(0, 1);  // convsnroffste
+    }
+    return EndFrame(w, kBytes);
+}
+
+// `count` stereo samples of a 440 Hz tone at -20 dB (the right channel an octave lower) from
+// sample `first` on, 24-bit LPCM as HD DVD packs it: per two samples of both channels, their
+// high 16 bits, big-endian, then their low bytes.
+Bytes ToneLpcm(int first, int count) {
+    Bytes out;
+    out.reserve(static_cast<std::size_t>(count) * 6);
+    const auto sample = [](int n, double hz) {
+        return static_cast<std::int32_t>(
+            std::lround(0.1 * 8388607.0 * std::sin(2 * M_PI * hz * n / 48000.0)));
+    };
+    for (int n = first; n < first + count; n += 2) {
+        const std::int32_t values[4] = {sample(n, 440), sample(n, 220), sample(n + 1, 440),
+                                        sample(n + 1, 220)};
+        for (const std::int32_t v : values)
+            out.push_back(static_cast<std::uint8_t>(v >> 16)),
+                out.push_back(static_cast<std::uint8_t>(v >> 8));
+        for (const std::int32_t v : values)
+            out.push_back(static_cast<std::uint8_t>(v));
+    }
     return out;
 }
 
-// A Dolby Digital frame: 48 kHz, 448 kbit/s (1,792 bytes), 3/2 channels with LFE, bsid 8.
-Bytes Ac3Frame() {
-    Bytes frame(1792, 0);
-    const Bytes head{0x0B, 0x77, 0x00, 0x00, 0x1E, 0x40, 0xE1};
-    std::copy(head.begin(), head.end(), frame.begin());
-    return frame;
-}
-
-// A Dolby Digital Plus frame: independent stream 0, 1,536 bytes, 48 kHz, six blocks, 3/2 with
-// LFE, bsid 16.
-Bytes Eac3Frame() {
-    Bytes frame(1536, 0);
-    const Bytes head{0x0B, 0x77, 0x02, 0xFF, 0x3F, 0x87, 0xC0};
-    std::copy(head.begin(), head.end(), frame.begin());
-    return frame;
-}
-
-// A DVD subpicture unit (2-bit run-length coding): size, offset of its control sequence, a few
-// bytes of picture data and one control sequence that shows it.
-Bytes SubpictureUnit(std::uint8_t shade) {
-    Bytes data(40, shade);
-    const std::size_t control = 4 + data.size();
-    Bytes commands{0x00,
-                   0x00,  // delay
-                   static_cast<std::uint8_t>(control >> 8),
-                   static_cast<std::uint8_t>(control),
-                   0x01,
-                   0x03,
-                   0x32,
-                   0x10,
-                   0x04,
-                   0xFF,
-                   0xF0,
-                   0x05,
-                   0x00,
-                   0x00,
-                   0x4F,
-                   0x00,
-                   0x00,
-                   0x01,
-                   0x06,
-                   0x00,
-                   0x04,
-                   0x00,
-                   0x18,
-                   0xFF};
-    const std::size_t size = control + commands.size();
-    Bytes unit{static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size),
-               static_cast<std::uint8_t>(control >> 8), static_cast<std::uint8_t>(control)};
-    Append(unit, data);
-    Append(unit, commands);
+// A DVD subpicture unit (2-bit run-length coding) that shows a bar of 400 x 40 pixels at
+// (760, 940) in colour `colour` of the palette, with a darker frame (colour 0's neighbour) for
+// 1.5 s: the picture data of both fields, then a control sequence that sets colours, contrast,
+// area and field offsets and starts the display, and one that stops it.
+Bytes SubpictureUnit(std::uint8_t colour) {
+    constexpr int kWidth = 400, kHeight = 40, kLeft = 760, kTop = 940;
+    // One line: a run of the whole width in pixel code 1 (frame rows: code 2), as the 16-bit
+    // code 000000nnnnnnnncc; 400 pixels take two runs.
+    const auto line = [](Bytes& to, int code) {
+        for (const int run : {200, 200}) {
+            const int value = run << 2 | code;
+            to.push_back(static_cast<std::uint8_t>(value >> 8));
+            to.push_back(static_cast<std::uint8_t>(value));
+        }
+    };
+    Bytes fields;
+    for (const int parity : {0, 1}) {
+        for (int y = parity; y < kHeight; y += 2)
+            line(fields, y < 4 || y >= kHeight - 4 ? 2 : 1);
+    }
+    const std::size_t bottom = 4 + kHeight / 2 * 4;
+    const std::size_t first = 4 + fields.size();
+    const std::size_t second = first + 24;
+    const auto hi = [](std::size_t v) { return static_cast<std::uint8_t>(v >> 8); };
+    const auto lo = [](std::size_t v) { return static_cast<std::uint8_t>(v); };
+    const int right = kLeft + kWidth - 1, last = kTop + kHeight - 1;
+    Bytes unit{0, 0, hi(first), lo(first)};
+    Append(unit, fields);
+    Append(unit, {0x00,
+                  0x00,
+                  hi(second),
+                  lo(second),  // now; next
+                  0x03,
+                  static_cast<std::uint8_t>(colour - 1),
+                  static_cast<std::uint8_t>(colour << 4),
+                  0x04,
+                  0x0F,
+                  0xF0,  // codes 1 and 2 opaque
+                  0x05,
+                  static_cast<std::uint8_t>(kLeft >> 4),
+                  static_cast<std::uint8_t>((kLeft & 15) << 4 | right >> 8),
+                  static_cast<std::uint8_t>(right),
+                  static_cast<std::uint8_t>(kTop >> 4),
+                  static_cast<std::uint8_t>((kTop & 15) << 4 | last >> 8),
+                  static_cast<std::uint8_t>(last),
+                  0x06,
+                  0x00,
+                  0x04,
+                  hi(bottom),
+                  lo(bottom),
+                  0x01,
+                  0xFF});
+    Append(unit, {0x00, 132, hi(second), lo(second), 0x02, 0xFF});  // 1.5 s later: stop
+    unit[0] = hi(unit.size());
+    unit[1] = lo(unit.size());
     return unit;
 }
 
@@ -144,7 +363,7 @@ public:
             Bytes payload;
             if (subId) {
                 if (subHeader == 7) {
-                    payload = {*subId, 0x01, 0x20, 0x10, 0x00, 0x01, 0x00};
+                    payload = {*subId, 0x01, 0x20, 0x00, 0x00, 0x01, 0x00};  // 24 bit, 48 kHz, L R
                 } else if (subHeader == 1) {
                     payload = {*subId};
                 } else {
@@ -157,7 +376,7 @@ public:
                     .stuffing = stuffing},
                    payload);
             if (left >= 6) ps.padding(left - 6);
-            scr_ += 300;
+            scr_ += 150;
             done += take;
             first = false;
         }
@@ -172,33 +391,31 @@ Bytes Feature(int seconds, std::uint64_t firstPts) {
     mux.start();
     const int frames = seconds * 24;
     std::uint64_t ac3Pts = firstPts, eac3Pts = firstPts, lpcmPts = firstPts;
+    const Bytes ac3 = SilentAc3Frame(), eac3 = SilentEac3Frame();
+    int lpcmSamples = 0;
     for (int f = 0; f < frames; ++f) {
         const std::uint64_t pts =
             firstPts + static_cast<std::uint64_t>(f) * 3754;  // 90 kHz at 23.976
         Bytes video;
         if (f % 12 == 0) video = SequenceStart();
-        Append(video, Picture(f % 12,
-                              f % 12 == 0  ? 1
-                              : f % 3 == 0 ? 2
-                                           : 3,
-                              f % 12 == 0 ? 9000 : 2500));
+        Append(video, IntraPicture(f, f % 12));
         mux.unit(0xE0, std::nullopt, video, pts);
         while (ac3Pts < pts + 3754) {
-            mux.unit(0xBD, 0x80, Ac3Frame(), ac3Pts);
+            mux.unit(0xBD, 0x80, ac3, ac3Pts);
             ac3Pts += 2880;  // 1,536 samples at 48 kHz
         }
         while (eac3Pts < pts + 3754) {
-            mux.unit(0xBD, 0xC1, Eac3Frame(), eac3Pts);
+            mux.unit(0xBD, 0xC1, eac3, eac3Pts);
             eac3Pts += 2880;
         }
         while (lpcmPts < pts + 3754) {
-            mux.unit(0xBD, 0xA2, strandis::test::Counting(1200, static_cast<std::uint8_t>(f)),
-                     lpcmPts);
-            lpcmPts += 2250;  // 200 samples of 24-bit stereo at 96 kHz
+            mux.unit(0xBD, 0xA2, ToneLpcm(lpcmSamples, 1200), lpcmPts);
+            lpcmSamples += 1200;
+            lpcmPts += 2250;  // 1,200 samples at 48 kHz
         }
         if (f % 48 == 0) {
-            mux.unit(0xBD, 0x20, SubpictureUnit(0x11), pts);
-            mux.unit(0xBD, 0x21, SubpictureUnit(0x22), pts);
+            mux.unit(0xBD, 0x20, SubpictureUnit(1), pts);
+            mux.unit(0xBD, 0x21, SubpictureUnit(10), pts);
         }
         if (f % 12 == 11) mux.navigation();
     }
@@ -214,7 +431,7 @@ const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
     <VideoAttributeItem index="1" codec="MPEG-2" sampleAspectRatio="16:9" frameRate="24000/1001"/>
     <AudioAttributeItem index="1" codec="DD" channels="6" sampleFrequency="48"/>
     <AudioAttributeItem index="2" codec="DD+" channels="6" sampleFrequency="48"/>
-    <AudioAttributeItem index="3" codec="LPCM" channels="2" sampleFrequency="96"/>
+    <AudioAttributeItem index="3" codec="LPCM" channels="2" sampleFrequency="48"/>
     <SubpictureAttributeItem index="1" codec="2bitRLE"/>
   </MediaAttributeList>
   <TitleSet>
