@@ -15,11 +15,14 @@
 
 #include "cli/CliHost.h"
 #include "cli/StreamList.h"
+#include "cli/Titles.h"
 #include "common/RunError.h"
+#include "disc/DvdTitles.h"
 #include "disc/OutputNames.h"
 #include "disc/PathRules.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detection.h"
+#include "engine/DiscTitle.h"
 #include "engine/RebuildRun.h"
 #include "engine/XplRun.h"
 #include "matroska/Chapters.h"
@@ -107,6 +110,7 @@ struct ScanFlags {
     bool noCount = false;
     bool full = false;
     bool noContinue = false;
+    int title = 0;  // of a DVD disc; 0 for its main feature
     Common common;
 };
 
@@ -115,9 +119,17 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
         command.add_option("FILE", flags.files, "The program streams (.EVO, .VOB or .AOB)")
             ->required();
     } else {
-        command.add_option("FILE", flags.files, "The program stream (.EVO, .VOB or .AOB)")
+        command
+            .add_option("FILE", flags.files,
+                        "The program stream (.EVO, .VOB or .AOB), or a DVD-Video disc (its "
+                        "folder, VIDEO_TS or an .IFO file), whose title --title reads")
             ->required()
             ->expected(1);
+        command
+            .add_option("--title", flags.title,
+                        "Read only this title of the DVD-Video disc FILE belongs to (default for "
+                        "a disc: its main feature, the longest title)")
+            ->check(CLI::Range(1, 99));
     }
     command.add_flag("--no-details", flags.noDetails, "Do not describe the streams' headers");
     command.add_flag("--no-count", flags.noCount, "Do not count the video frames");
@@ -206,11 +218,45 @@ int RunScan(const ScanFlags& flags) {
     return code;
 }
 
+// A title of a DVD disc that a run reads, with what it says of its tracks and chapters.
+struct DiscPick {
+    strandis::dvd::Disc disc;
+    strandis::dvd::Title title;
+    strandis::SourceTitle source;
+    strandis::playlist::TitleInfo info;
+    const std::string& firstFile() const { return source.extents.front().path; }
+};
+
+// The disc title a run over `file` reads: title `wanted`, or the main feature of a disc named
+// by its folder or an IFO file; none for a file read whole. Raises RunError when the disc or
+// the title cannot be read.
+std::optional<DiscPick> PickTitle(CliHost& host, const std::string& file, int wanted) {
+    if (wanted == 0 && !strandis::dvd::IsDiscPath(file)) return std::nullopt;
+    // A folder that holds no disc is read as a file, and fails as one.
+    std::error_code error;
+    if (wanted == 0 && fs::is_directory(file, error) && strandis::dvd::FindVideoTs(file).empty())
+        return std::nullopt;
+    DiscPick pick;
+    pick.disc = strandis::dvd::ReadDisc(file);
+    for (const std::string& problem : pick.disc.problems)
+        host.log("Cannot read " + problem);
+    pick.title = strandis::ChooseTitle(pick.disc, wanted);
+    pick.source = strandis::MakeSourceTitle(pick.disc, pick.title);
+    pick.info = strandis::dvd::TitleInfoOf(pick.title);
+    host.log(strandis::dvd::DescribeTitle(pick.title) + " of " + pick.disc.name +
+             (wanted == 0 ? ": the main feature." : "."));
+    if (pick.title.angles > 1)
+        host.log("It has " + std::to_string(pick.title.angles) +
+                 " angles; the cells of its angle block are read as they lie, every angle.");
+    return pick;
+}
+
 // The detection that a writing command starts with; the exit code when it ends the command
 // there (a Ctrl-C, or no stream found).
 std::optional<int> DetectFirst(Session& session, const std::string& file, const Common& common,
-                               strandis::Detected& detected) {
-    detected = strandis::RunDetection(session.engine, file);
+                               strandis::Detected& detected,
+                               const strandis::SourceTitle* title = nullptr) {
+    detected = strandis::RunDetection(session.engine, file, title);
     session.host.finishProgress();
     if (strandis::cli::g_interrupted != 0) {
         std::cerr << "Interrupted.\n";
@@ -402,20 +448,28 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
     Session session(file, flags.scan);
     CliHost& host = session.host;
     try {
+        const std::optional<DiscPick> pick = PickTitle(host, file, flags.scan.title);
+        const std::string source = pick ? pick->firstFile() : file;
         strandis::Detected detected;
-        if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
+        if (const auto ended =
+                DetectFirst(session, source, common, detected, pick ? &pick->source : nullptr))
+            return *ended;
 
-        // Tick the boxes asked for, or the playlist's tracks, or every box with a stream.
+        // Tick the boxes asked for, or the playlist's (or disc title's) tracks, or every box
+        // with a stream.
         std::optional<strandis::playlist::TitleInfo> title;
-        if (!flags.playlist.empty()) title = PlaylistTitle(session.engine, flags.playlist, file);
+        if (!flags.playlist.empty())
+            title = PlaylistTitle(session.engine, flags.playlist, source);
+        else if (pick)
+            title = pick->info;
         if (const auto problem = TickBoxes(host, *keys, detected.boxes, title ? &*title : nullptr))
             return Fail(common, *problem, kExitUsage);
         host.setOutput(flags.outputFolder, flags.extensions);
         host.setOption(Option::LpcmWav, flags.lpcmWav);
         host.setSubFormat(flags.subFormat);
         const strandis::RunOutcome outcome =
-            rebuild ? strandis::RunRebuild(session.engine, detected, file)
-                    : strandis::RunDemux(session.engine, detected, file);
+            rebuild ? strandis::RunRebuild(session.engine, detected, source)
+                    : strandis::RunDemux(session.engine, detected, source);
         host.finishProgress();
         if (common.json) {
             Json files = Json::array();
@@ -455,12 +509,85 @@ struct MkvFlags {
     std::string output;
     bool keepWork = false;
     bool force = false;
+    bool allTitles = false;
+    double minLength = 120;  // seconds, for --all-titles
 };
 
+// One Matroska file: of `file`, or of title `titleNumber` of its disc, into `output` (the
+// default place when empty). Its report, or its error, goes into `report`; returns the exit code.
+int MakeMkv(const MkvFlags& flags, const std::string& file, int titleNumber,
+            const std::string& output, const std::string& mkvmerge, Json& report) {
+    const Common& common = flags.write.scan.common;
+    std::string error;
+    const auto keys = ParseStreams(flags.write.streams, error);
+    Session session(file, flags.write.scan);
+    CliHost& host = session.host;
+    strandis::Engine& engine = session.engine;
+    try {
+        const std::optional<DiscPick> pick = PickTitle(host, file, titleNumber);
+        const std::string source = pick ? pick->firstFile() : file;
+        strandis::Detected detected;
+        if (const auto ended =
+                DetectFirst(session, source, common, detected, pick ? &pick->source : nullptr))
+            return *ended;
+
+        // The playlist's title that plays the source, or the disc title: names, languages,
+        // flags, order, chapters.
+        strandis::MatroskaRequest request;
+        request.output = output;
+        request.mkvmerge = mkvmerge;
+        request.keepWork = flags.keepWork;
+        request.replace = flags.force;
+        std::optional<strandis::playlist::TitleInfo> title;
+        if (!flags.write.playlist.empty())
+            title = PlaylistTitle(engine, flags.write.playlist, source);
+        else if (pick)
+            title = pick->info;
+        if (title) request.title = *title;
+        if (const auto problem = TickBoxes(host, *keys, detected.boxes, title ? &*title : nullptr))
+            return Fail(common, *problem, kExitUsage);
+        host.setOutput({}, flags.write.extensions);
+        const strandis::MatroskaOutcome made =
+            strandis::RunMatroska(engine, detected, source, request);
+        host.finishProgress();
+        Json tracks = Json::array();
+        for (const strandis::MkvTrack& t : made.tracks) {
+            tracks.push_back({{"source", fs::path(t.path).filename().string()},
+                              {"name", t.name},
+                              {"language", t.language},
+                              {"forced", t.forced},
+                              {"commentary", t.commentary},
+                              {"visually_impaired", t.visuallyImpaired},
+                              {"delay_ms", std::round(t.delayMs * 1000.0) / 1000.0}});
+        }
+        report = {{"format_version", strandis::cli::kFormatVersion},
+                  {"output", made.output},
+                  {"tracks", tracks},
+                  {"command", made.command},
+                  {"mkvmerge_exit_code", made.mkvmergeExitCode},
+                  {"log", host.plainLog()}};
+        if (pick) report["title"] = pick->title.number;
+    } catch (const strandis::RunError& runError) {
+        host.finishProgress();
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted: " << runError.what() << '\n';
+            return kExitInterrupted;
+        }
+        std::cerr << runError.what() << '\n';
+        report = {{"format_version", strandis::cli::kFormatVersion},
+                  {"error", {{"message", runError.what()}, {"path", runError.path()}}}};
+        if (titleNumber > 0) report["title"] = titleNumber;
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 // "mkv": the chosen streams demultiplexed into a folder beside the output (LPCM as WAV,
-// subpictures as PGS), then one mkvmerge run with each track's delay, the playlist's names,
-// languages, forced flags, title and chapters. The folder goes when mkvmerge succeeds and stays,
-// with a log line naming it, when anything fails or is stopped.
+// subpictures as PGS), then one mkvmerge run with each track's delay, the playlist's (or the
+// disc title's) names, languages, flags, title and chapters. The folder goes when mkvmerge
+// succeeds and stays, with a log line naming it, when anything fails or is stopped. With
+// --all-titles, one file per title of the disc that lasts --min-length or longer, into the
+// folder -o names.
 int RunMkv(const MkvFlags& flags) {
     const Common& common = flags.write.scan.common;
     const std::string& file = flags.write.scan.files.front();
@@ -469,55 +596,54 @@ int RunMkv(const MkvFlags& flags) {
     if (!flags.write.streams.empty() && !keys) return Fail(common, error, kExitUsage);
     const std::optional<std::string> mkvmerge = strandis::FindMkvmerge();
     if (!mkvmerge) return Fail(common, strandis::kNoMkvmerge, kExitFailed);
-    Session session(file, flags.write.scan);
-    CliHost& host = session.host;
-    strandis::Engine& engine = session.engine;
-    try {
-        strandis::Detected detected;
-        if (const auto ended = DetectFirst(session, file, common, detected)) return *ended;
+    if (!flags.allTitles) {
+        Json report;
+        const int code =
+            MakeMkv(flags, file, flags.write.scan.title, flags.output, *mkvmerge, report);
+        if (common.json && !report.is_null()) std::cout << Dump(report) << '\n';
+        return code;
+    }
 
-        // The playlist's title that plays the source: names, languages, order, chapters.
-        strandis::MatroskaRequest request;
-        request.output = flags.output;
-        request.mkvmerge = *mkvmerge;
-        request.keepWork = flags.keepWork;
-        request.replace = flags.force;
-        std::optional<strandis::playlist::TitleInfo> title;
-        if (!flags.write.playlist.empty())
-            title = PlaylistTitle(engine, flags.write.playlist, file);
-        if (title) request.title = *title;
-        if (const auto problem = TickBoxes(host, *keys, detected.boxes, title ? &*title : nullptr))
-            return Fail(common, *problem, kExitUsage);
-        host.setOutput({}, flags.write.extensions);
-        const strandis::MatroskaOutcome made =
-            strandis::RunMatroska(engine, detected, file, request);
-        host.finishProgress();
-        if (common.json) {
-            Json tracks = Json::array();
-            for (const strandis::MkvTrack& t : made.tracks) {
-                tracks.push_back({{"source", fs::path(t.path).filename().string()},
-                                  {"name", t.name},
-                                  {"language", t.language},
-                                  {"forced", t.forced},
-                                  {"delay_ms", std::round(t.delayMs * 1000.0) / 1000.0}});
-            }
-            std::cout << Dump({{"format_version", strandis::cli::kFormatVersion},
-                               {"output", made.output},
-                               {"tracks", tracks},
-                               {"command", made.command},
-                               {"mkvmerge_exit_code", made.mkvmergeExitCode},
-                               {"log", host.plainLog()}})
-                      << '\n';
-        }
+    if (flags.write.scan.title != 0)
+        return Fail(common, "--all-titles makes every title: --title is not for it.", kExitUsage);
+    if (const auto problem = OutputFolderProblem(flags.output))
+        return Fail(common, *problem, kExitFailed);
+    strandis::dvd::Disc disc;
+    try {
+        disc = strandis::dvd::ReadDisc(file);
     } catch (const strandis::RunError& runError) {
-        host.finishProgress();
-        if (strandis::cli::g_interrupted != 0) {
-            std::cerr << "Interrupted: " << runError.what() << '\n';
-            return kExitInterrupted;
-        }
         return Fail(common, runError.what(), kExitFailed, runError.path());
     }
-    return kExitOk;
+    Json reports = Json::array();
+    int code = kExitOk;
+    int made = 0;
+    for (const strandis::dvd::Title& title : disc.titles) {
+        if (title.problem.empty() && title.durationMs < flags.minLength * 1000.0) {
+            if (!common.quiet && !common.json)
+                std::cerr << strandis::dvd::DescribeTitle(title) << " is shorter than "
+                          << flags.minLength << " s: left out.\n";
+            continue;
+        }
+        char name[16];
+        std::snprintf(name, sizeof name, "_title%02d.mkv", title.number);
+        const std::string output = flags.output.empty()
+                                       ? std::string()
+                                       : (fs::path(flags.output) / (disc.name + name)).string();
+        Json report;
+        const int result = MakeMkv(flags, file, title.number, output, *mkvmerge, report);
+        if (!report.is_null()) reports.push_back(report);
+        code = std::max(code, result);
+        made += result == kExitOk ? 1 : 0;
+        if (strandis::cli::g_interrupted != 0) break;
+    }
+    if (common.json)
+        std::cout << Dump({{"format_version", strandis::cli::kFormatVersion}, {"titles", reports}})
+                  << '\n';
+    if (made == 0 && code == kExitOk) {
+        std::cerr << "No title lasts " << flags.minLength << " s or longer.\n";
+        return kExitNothingWritten;
+    }
+    return code;
 }
 
 struct XplFlags {
@@ -639,6 +765,28 @@ int RunXplCommand(const XplFlags& flags) {
     return kExitOk;
 }
 
+struct TitlesFlags {
+    std::string disc;
+    Common common;
+};
+
+int RunTitles(const TitlesFlags& flags) {
+    strandis::dvd::Disc disc;
+    try {
+        disc = strandis::dvd::ReadDisc(flags.disc);
+    } catch (const strandis::RunError& error) {
+        return Fail(flags.common, error.what(), kExitFailed, error.path());
+    }
+    if (flags.common.json) {
+        Json report = strandis::cli::TitlesJson(disc);
+        report["format_version"] = strandis::cli::kFormatVersion;
+        std::cout << Dump(report) << '\n';
+    } else if (!flags.common.quiet) {
+        std::cout << strandis::cli::TitlesText(disc);
+    }
+    return disc.titles.empty() ? kExitNoStream : kExitOk;
+}
+
 // Whether the words on the command line ask for JSON: a usage error is then reported so too.
 bool AsksForJson(int argc, char** argv) {
     for (int k = 1; k < argc; ++k) {
@@ -686,6 +834,22 @@ int main(int argc, char** argv) {
                          "Keep the demultiplexed streams (a hidden folder beside the output), "
                          "also when the step fails");
     mkvCommand->add_flag("--force", mkv.force, "Replace an existing Matroska file");
+    mkvCommand->add_flag("--all-titles", mkv.allTitles,
+                         "One Matroska file per title of the DVD-Video disc FILE (into the folder "
+                         "-o names, or beside the VOBs)");
+    mkvCommand
+        ->add_option("--min-length", mkv.minLength,
+                     "With --all-titles, leave out titles shorter than this many seconds")
+        ->capture_default_str();
+
+    TitlesFlags titles;
+    CLI::App* titlesCommand = app.add_subcommand(
+        "titles", "List the titles of a DVD-Video disc: chapters, angles, cells, tracks, palette");
+    titlesCommand
+        ->add_option("DISC", titles.disc,
+                     "The disc's folder, its VIDEO_TS folder or a file in it (.IFO, .VOB)")
+        ->required();
+    AddCommon(*titlesCommand, titles.common);
 
     XplFlags xpl;
     CLI::App* xplCommand =
@@ -723,6 +887,7 @@ int main(int argc, char** argv) {
         if (*rebuildCommand) return RunWriting(rebuild, true);
         if (*xplCommand) return RunXplCommand(xpl);
         if (*mkvCommand) return RunMkv(mkv);
+        if (*titlesCommand) return RunTitles(titles);
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return kExitFailed;

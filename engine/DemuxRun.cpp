@@ -178,7 +178,7 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
     host.beginStep("demux");
     RunOutcome outcome;
 
-    RunScope scope(engine, sourcePath);
+    RunScope scope(engine, sourcePath, detected.title ? &*detected.title : nullptr);
     outcome.outputBase = scope.outputBase();
     const std::string sourceName = ExtractFileName(sourcePath);
     const std::string prefix = OutputPrefix(host.outputFolder(), sourcePath, scope.outputBase());
@@ -255,6 +255,11 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
                 // HD DVD units carry their own colours; DVD units take the title set's.
                 const bool hdDvd =
                     detected.reports.sub[static_cast<std::size_t>(p.slot)].info.subpictureBits == 8;
+                if (!palette && !hdDvd && detected.title && detected.title->palette) {
+                    palette = detected.title->palette;
+                    host.log("Subpicture colours from the program chain of " +
+                             detected.title->name);
+                }
                 if (!palette && !hdDvd) palette = SourcePalette(host, sourcePath);
                 const auto [width, height] = VideoSize(detected, p.slot);
                 OutputFile* idx =

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "analysers/Analysers.h"
+#include "analysers/DvdSubpicture.h"
 #include "common/RunHost.h"
+#include "io/InputFile.h"
 #include "ps/Scanner.h"
 #include "ps/StreamIds.h"
 
@@ -51,11 +53,20 @@ inline constexpr const char* kNoVideoStream = "No video stream";
 inline constexpr const char* kNoAudioStream = "No audio stream";
 inline constexpr const char* kNoSubpicture = "No subpicture";
 
+// A title of a disc, read instead of a whole file: the pieces of the files its cells cover.
+struct SourceTitle {
+    std::string name;        // "Title 2", as the log names it
+    std::string outputBase;  // of the outputs' names
+    std::vector<InputExtent> extents;
+    std::optional<analysers::DvdPalette> palette;  // its subpicture colours
+};
+
 // What "Read EVO" found: the value the writing runs take, and the front ends keep, for one
 // source.
 struct Detected {
     std::string source;
-    std::vector<std::string> files;  // the files scanned, first file first
+    std::optional<SourceTitle> title;  // the disc title read, when a title was read
+    std::vector<std::string> files;    // the files scanned, first file first
     // The outputs' base name: the source's name less its extension, and "_" and the last
     // following file's when the run went on into files that follow it.
     std::string outputBase;

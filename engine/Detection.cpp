@@ -87,13 +87,14 @@ void MergeInventory(StreamInventory& into, const StreamInventory& from, const st
         });
 }
 
-Detected RunDetection(Engine& engine, const std::string& sourcePath) {
+Detected RunDetection(Engine& engine, const std::string& sourcePath, const SourceTitle* title) {
     RunHost& host = engine.host();
     host.beginStep("detect");
     Detected found;
     found.source = sourcePath;
 
-    RunScope scope(engine, sourcePath);
+    RunScope scope(engine, sourcePath, title);
+    if (title != nullptr) found.title = *title;
     found.outputBase = scope.outputBase();
     const std::string sourceName = ExtractFileName(sourcePath);
 

@@ -11,7 +11,10 @@ namespace strandis {
 // "Read EVO": scans the source (and, when asked, the files that follow it), turns what it found
 // into box states, logs the frame counts and returns it all. Raises RunError when a file cannot
 // be opened or read; the source is closed in every case.
-Detected RunDetection(Engine& engine, const std::string& sourcePath);
+// With a title, only the title's pieces are read (see SourceTitle), and the value keeps them for
+// the runs that follow.
+Detected RunDetection(Engine& engine, const std::string& sourcePath,
+                      const SourceTitle* title = nullptr);
 
 // Adds the streams of a later file's inventory to `into` that it does not list yet: in their own
 // slot when it is empty, or else in the last empty slot with a box, and the log says so; when

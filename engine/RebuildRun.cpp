@@ -97,7 +97,7 @@ RunOutcome RunRebuild(Engine& engine, const Detected& detected, const std::strin
     RunOutcome outcome;
     Renumbering numbers;
 
-    RunScope scope(engine, sourcePath);
+    RunScope scope(engine, sourcePath, detected.title ? &*detected.title : nullptr);
     outcome.outputBase = scope.outputBase();
     const std::string sourceName = ExtractFileName(sourcePath);
     const std::string target =

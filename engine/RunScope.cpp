@@ -1,5 +1,7 @@
 #include "engine/RunScope.h"
 
+#include <algorithm>
+
 #include "common/RunError.h"
 #include "common/TextFormat.h"
 #include "disc/OutputNames.h"
@@ -19,6 +21,15 @@ void ContinueOn(Engine& engine, const std::string& next, const std::string& acti
     engine.host().slog(activity + name, 0);
 }
 
+std::size_t CountFiles(const std::vector<InputExtent>& extents) {
+    std::vector<std::string> files;
+    for (const InputExtent& extent : extents) {
+        if (std::find(files.begin(), files.end(), extent.path) == files.end())
+            files.push_back(extent.path);
+    }
+    return files.size();
+}
+
 }  // namespace
 
 void EndRun(RunHost& host) {
@@ -30,12 +41,14 @@ void EndRun(RunHost& host) {
 
 // The files a run goes on into when "Continue with second  EVO" is ticked; the output base is
 // the source's base name, with "_" and the last of them's base name when there are any.
-RunScope::RunScope(Engine& engine, const std::string& sourcePath)
+RunScope::RunScope(Engine& engine, const std::string& sourcePath, const SourceTitle* title)
     : engine_(engine),
       sourcePath_(sourcePath),
-      following_(engine.host().option(Option::Continue) ? FollowingFiles(sourcePath)
-                                                        : std::vector<std::string>{}),
-      outputBase_(SourceBase(sourcePath)) {
+      following_(title == nullptr && engine.host().option(Option::Continue)
+                     ? FollowingFiles(sourcePath)
+                     : std::vector<std::string>{}),
+      outputBase_(title != nullptr ? title->outputBase : SourceBase(sourcePath)),
+      title_(title) {
     if (!following_.empty()) outputBase_ += "_" + SourceBase(following_.back());
 }
 
@@ -47,6 +60,10 @@ void RunScope::refuseToOverwrite(const std::string& output) const {
     bool source = SameFile(sourcePath_, output);
     for (const std::string& input : following_)
         source = source || SameFile(input, output);
+    if (title_ != nullptr) {
+        for (const InputExtent& extent : title_->extents)
+            source = source || SameFile(extent.path, output);
+    }
     if (source) {
         throw RunError("Cannot create file \"" + output +
                            "\". It is the source file, which is never overwritten.",
@@ -58,7 +75,14 @@ void RunScope::openSource(const std::string& opening, const std::string& status)
     RunHost& host = engine_.host();
     host.log(opening);
     if (!status.empty()) host.slog(status, 0);
-    engine_.SourceStream.open(sourcePath_);
+    if (title_ != nullptr) {
+        engine_.SourceStream.open(title_->extents);
+        host.log(title_->name + ": " + std::to_string(title_->extents.size()) +
+                 (title_->extents.size() == 1 ? " piece" : " pieces") + " of " +
+                 std::to_string(CountFiles(title_->extents)) + " VOB file(s).");
+    } else {
+        engine_.SourceStream.open(sourcePath_);
+    }
     host.log("File size: " + std::to_string(engine_.SourceStream.size() / 1048576) + " Mbytes.");
 }
 

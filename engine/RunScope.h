@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/Progress.h"
+#include "engine/Detected.h"
 #include "engine/Engine.h"
 #include "io/OutputFile.h"
 
@@ -55,7 +56,8 @@ void EndRun(RunHost& host);
 class RunScope {
 public:
     // Finds the files that follow the source, and the output base.
-    RunScope(Engine& engine, const std::string& sourcePath);
+    // With a title, the source is the title's pieces, read as one file, and nothing follows it.
+    RunScope(Engine& engine, const std::string& sourcePath, const SourceTitle* title = nullptr);
     ~RunScope();
     RunScope(const RunScope&) = delete;
     RunScope& operator=(const RunScope&) = delete;
@@ -94,6 +96,7 @@ private:
     std::string sourcePath_;
     std::vector<std::string> following_;
     std::string outputBase_;
+    const SourceTitle* title_;
     std::vector<OutputFile*> outputs_;
     std::size_t closed_ = 0;  // outputs closed whole
 };

@@ -230,8 +230,8 @@ InputFile::~InputFile() {
     close();
 }
 
-void InputFile::open(const std::string& path) {
-    close();
+// Opens `path` into fd_, refusing what is not a regular file; returns its size.
+std::int64_t InputFile::openDescriptor(const std::string& path) {
     // Without blocking: opening a named pipe would otherwise wait for a writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) fail("Cannot open file", path, errno);
@@ -264,9 +264,14 @@ void InputFile::open(const std::string& path) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     fd_ = fd;
-    size_ = st.st_size;
-    position_ = 0;
     path_ = path;
+    return st.st_size;
+}
+
+void InputFile::open(const std::string& path) {
+    close();
+    size_ = openDescriptor(path);
+    position_ = 0;
     if (size_ > 0) {
         // Without a thread for the mapping (a low limit on threads or memory), the file is read
         // on the run's own thread.
@@ -278,12 +283,73 @@ void InputFile::open(const std::string& path) {
     }
 }
 
+void InputFile::open(const std::vector<InputExtent>& extents) {
+    close();
+    std::int64_t total = 0;
+    for (const InputExtent& extent : extents)
+        total += extent.length;
+    if (extents.empty()) throw RunError("Nothing to read: the source has no pieces.");
+    extents_ = extents;
+    extent_ = 0;
+    extentStart_ = 0;
+    openExtent(0);
+    size_ = total;
+    position_ = 0;
+}
+
+// Opens the file of piece `index` unless it is the one open, and checks that it holds the piece.
+void InputFile::openExtent(std::size_t index) {
+    const InputExtent& extent = extents_[index];
+    if (fd_ >= 0 && extent.path == path_) return;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    const std::int64_t size = openDescriptor(extent.path);
+    if (size < extent.offset + extent.length) {
+        throw RunError("Cannot read file \"" + extent.path + "\". It ended after " +
+                           std::to_string(size) + " of " +
+                           std::to_string(extent.offset + extent.length) + " bytes.",
+                       extent.path);
+    }
+}
+
+std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count && position_ < size_) {
+        const InputExtent* extent = &extents_[extent_];
+        std::int64_t inside = position_ - extentStart_;
+        if (inside >= extent->length) {
+            extentStart_ += extent->length;
+            openExtent(++extent_);
+            continue;
+        }
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(
+            extent->length - inside, static_cast<std::int64_t>(count - done)));
+        const ssize_t got = ::pread(fd_, into + done, want, extent->offset + inside);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("Cannot read file", path_, errno);
+        }
+        if (got == 0) {
+            throw RunError("Cannot read file \"" + path_ + "\". It ended after " +
+                               std::to_string(extent->offset + inside) + " of " +
+                               std::to_string(extent->offset + extent->length) + " bytes.",
+                           path_);
+        }
+        done += static_cast<std::size_t>(got);
+        position_ += got;
+    }
+    return done;
+}
+
 void InputFile::close() noexcept {
     mapper_.reset();  // before the descriptor it maps from
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     size_ = 0;
     position_ = 0;
+    extents_.clear();
+    extent_ = 0;
+    extentStart_ = 0;
 }
 
 void InputFile::ended(std::int64_t after) {
@@ -306,6 +372,7 @@ std::size_t InputFile::available(std::size_t count) {
 }
 
 void InputFile::checkIntact() {
+    if (!extents_.empty()) return;  // pieces are read, not mapped: a short read has said so
     // A file cut inside the last page of a mapping raises no bus error: the kernel reads the
     // rest of that page as zeros. Its size tells.
     struct stat st {};
@@ -315,6 +382,7 @@ void InputFile::checkIntact() {
 }
 
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
+    if (!extents_.empty()) return {buffer, readExtents(buffer, count)};
     if (mapper_) {
         if (mapper_->lost()) checkIntact();
         const std::size_t n = available(count);

@@ -4,8 +4,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace strandis {
+
+// A byte range of a file: one piece of a source made of pieces of files (a disc title's cells).
+struct InputExtent {
+    std::string path;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+};
 
 // A file opened for reading, with 64-bit size and position. Errors raise RunError with a
 // message for the user. Closed by its destructor.
@@ -33,6 +41,11 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     void open(const std::string& path);
+    // Opens the pieces as one source of their summed length, read in the order given: size()
+    // and position() count through the pieces, path() names the file being read. Each file is
+    // opened when the reading reaches it and must still hold its piece. Read with pread into the
+    // caller's buffer (a title's pieces are rarely long enough for mapping to pay).
+    void open(const std::vector<InputExtent>& extents);
     void close() noexcept;
     bool isOpen() const { return fd_ >= 0; }
 
@@ -55,6 +68,9 @@ private:
     class Mapper;
 
     std::size_t available(std::size_t count);
+    std::size_t readExtents(std::uint8_t* into, std::size_t count);
+    std::int64_t openDescriptor(const std::string& path);
+    void openExtent(std::size_t index);
     std::size_t readAt(std::uint8_t* into, std::size_t count);
     [[noreturn]] void ended(std::int64_t after);
 
@@ -62,7 +78,10 @@ private:
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
     std::string path_;
-    std::unique_ptr<Mapper> mapper_;  // none once mapping has failed: the file is then read
+    std::unique_ptr<Mapper> mapper_;    // none once mapping has failed: the file is then read
+    std::vector<InputExtent> extents_;  // when the source is made of pieces
+    std::size_t extent_ = 0;            // the piece being read
+    std::int64_t extentStart_ = 0;      // its position in the source
 };
 
 }  // namespace strandis

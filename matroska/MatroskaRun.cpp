@@ -271,7 +271,9 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
                           : PlainTrackName(detected, file.kind, file.slot, IsAobPath(sourcePath))),
             track != nullptr ? track->language : std::string(),
             track != nullptr && track->forced,
-            0};
+            0,
+            track != nullptr && track->commentary,
+            track != nullptr && track->visuallyImpaired};
         for (const StreamDelay& delay : demuxed.delays) {
             if (delay.path == file.path) t.delayMs = delay.milliseconds;
         }

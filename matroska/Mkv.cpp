@@ -51,6 +51,8 @@ std::vector<std::string> MkvmergeArguments(const MkvPlan& plan) {
             args.insert(args.end(), {"--default-track-flag", "0:0"});
             if (track.forced) args.insert(args.end(), {"--forced-display-flag", "0:1"});
         }
+        if (track.commentary) args.insert(args.end(), {"--commentary-flag", "0:1"});
+        if (track.visuallyImpaired) args.insert(args.end(), {"--visual-impaired-flag", "0:1"});
         args.push_back(track.path);
     }
     return args;

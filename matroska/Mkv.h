@@ -24,6 +24,8 @@ struct MkvTrack {
     std::string language;  // the playlist's code; "" when none
     bool forced = false;
     double delayMs = 0;
+    bool commentary = false;
+    bool visuallyImpaired = false;
 };
 
 struct MkvPlan {

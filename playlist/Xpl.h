@@ -109,6 +109,8 @@ struct TrackInfo {
     std::string language;  // the code before any ":" of its langcode
     bool forced = false;
     std::string label;  // the box caption it gives
+    bool commentary = false;
+    bool visuallyImpaired = false;
 };
 
 // What a title says of itself: its name and duration, the time base of its times, its chapters

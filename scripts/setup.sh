@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libcli11-dev nlohmann-json3-dev
-  qt6-base-dev libjpeg-dev libpugixml-dev fonts-dejavu-core "$@")
+  qt6-base-dev libjpeg-dev libpugixml-dev libdvdread-dev fonts-dejavu-core "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -10,7 +10,7 @@ allowed=(
   "ps:common io"
   "outputs:common io analysers"
   "playlist:common"
-  "disc:common ps analysers"
+  "disc:common io ps analysers playlist"
   "engine:common io analysers ps outputs disc playlist"
   "matroska:common io analysers ps outputs disc playlist engine"
 )

@@ -1,0 +1,546 @@
+#include "disc/DvdTitles.h"
+
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/ifo_types.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "common/RunError.h"
+
+namespace fs = std::filesystem;
+
+namespace strandis::dvd {
+
+namespace {
+
+constexpr std::int64_t kSector = 2048;
+// Larger IFO files than this are not IFO files: libdvdread would read them whole.
+constexpr std::int64_t kLargestIfo = 64 * 1024 * 1024;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The file of that name in `folder`, whatever the case of its letters; "" when there is none.
+std::string FileIn(const std::string& folder, const std::string& name) {
+    std::error_code error;
+    const fs::path exact = fs::path(folder) / name;
+    if (fs::exists(exact, error)) return exact.string();
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (Upper(entry.path().filename().string()) == name) return entry.path().string();
+    }
+    return {};
+}
+
+// What libdvdread says while it reads, kept for the message of a failure.
+struct Messages {
+    std::vector<std::string> lines;
+};
+
+void Log(void* context, dvd_logger_level_t level, const char* format, va_list args) {
+    if (level > DVD_LOGGER_LEVEL_WARN) return;
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    auto* messages = static_cast<Messages*>(context);
+    if (messages->lines.size() < 20) messages->lines.emplace_back(line);
+}
+
+struct ReaderClose {
+    void operator()(dvd_reader_t* dvd) const { DVDClose(dvd); }
+};
+struct IfoClose {
+    void operator()(ifo_handle_t* ifo) const { ifoClose(ifo); }
+};
+using Reader = std::unique_ptr<dvd_reader_t, ReaderClose>;
+using Ifo = std::unique_ptr<ifo_handle_t, IfoClose>;
+
+// An IFO file that libdvdread may be handed: a regular file of an IFO's size. Named pipes and
+// devices would block it or feed it without end.
+std::string IfoProblem(const std::string& path) {
+    if (path.empty()) return "it is missing";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "it cannot be read";
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (st.st_size < kSector) return "it is too short to be an IFO file";
+    if (st.st_size > kLargestIfo) return "it is too large to be an IFO file";
+    return {};
+}
+
+double Milliseconds(const dvd_time_t& time) {
+    const auto bcd = [](std::uint8_t value) { return (value >> 4) * 10 + (value & 0x0F); };
+    const int rate = (time.frame_u >> 6) & 3;
+    const double frameMs = rate == 1 ? 40.0 : rate == 3 ? 1001.0 / 30.0 : 0.0;
+    return (bcd(time.hour) * 3600.0 + bcd(time.minute) * 60.0 + bcd(time.second)) * 1000.0 +
+           bcd(time.frame_u & 0x3F) * frameMs;
+}
+
+std::string Language(int type, std::uint16_t code) {
+    const char a = static_cast<char>(code >> 8);
+    const char b = static_cast<char>(code & 0xFF);
+    if (type != 1 || !std::isalpha(static_cast<unsigned char>(a)) ||
+        !std::isalpha(static_cast<unsigned char>(b)))
+        return {};
+    return {static_cast<char>(std::tolower(static_cast<unsigned char>(a))),
+            static_cast<char>(std::tolower(static_cast<unsigned char>(b)))};
+}
+
+std::string VideoText(const video_attr_t& video) {
+    const bool pal = video.video_format == 1;
+    const int height = pal ? 576 : 480;
+    static constexpr int kWidths[] = {720, 704, 352, 352};
+    const int width = kWidths[video.picture_size & 3];
+    const int rows = video.picture_size == 3 ? height / 2 : height;
+    return std::string(video.mpeg_version == 0 ? "MPEG-1" : "MPEG-2") + " " +
+           std::to_string(width) + "x" + std::to_string(rows) + " " + (pal ? "PAL" : "NTSC") + " " +
+           (video.display_aspect_ratio == 3 ? "16:9" : "4:3");
+}
+
+void AudioPurpose(AudioTrack& track, int extension) {
+    switch (extension) {
+        case 1:
+            track.kind = "normal", track.purpose = TrackPurpose::Normal;
+            break;
+        case 2:
+            track.kind = "visually impaired", track.purpose = TrackPurpose::VisuallyImpaired;
+            break;
+        case 3:
+            track.kind = "commentary", track.purpose = TrackPurpose::Commentary;
+            break;
+        case 4:
+            track.kind = "alternate commentary", track.purpose = TrackPurpose::Commentary;
+            break;
+        default:
+            track.kind = extension == 0 ? "unspecified" : "other";
+    }
+}
+
+void SubpicturePurpose(SubpictureTrack& track, int extension) {
+    static constexpr const char* kKinds[16] = {"unspecified",
+                                               "normal",
+                                               "large",
+                                               "children",
+                                               "other",
+                                               "closed captions",
+                                               "large closed captions",
+                                               "children's closed captions",
+                                               "other",
+                                               "forced",
+                                               "other",
+                                               "other",
+                                               "other",
+                                               "commentary",
+                                               "large commentary",
+                                               "children's commentary"};
+    track.kind = kKinds[extension & 0x0F];
+    if (extension > 15) track.kind = "other";
+    track.purpose = extension == 1                       ? TrackPurpose::Normal
+                    : extension == 9                     ? TrackPurpose::Forced
+                    : extension >= 13 && extension <= 15 ? TrackPurpose::Commentary
+                    : extension == 0                     ? TrackPurpose::Unspecified
+                                                         : TrackPurpose::Other;
+    track.forced = extension == 9;
+}
+
+// The title set's title VOBs, VTS_nn_1.VOB to VTS_nn_9.VOB, with their sizes, up to the first
+// missing one.
+struct VobPart {
+    std::string path;
+    std::int64_t size = 0;
+};
+
+std::vector<VobPart> TitleVobs(const std::string& videoTs, int titleSet) {
+    std::vector<VobPart> parts;
+    char name[16];
+    for (int part = 1; part <= 9; ++part) {
+        std::snprintf(name, sizeof name, "VTS_%02d_%d.VOB", titleSet, part);
+        const std::string path = FileIn(videoTs, name);
+        struct stat st {};
+        if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) break;
+        parts.push_back({path, st.st_size});
+    }
+    return parts;
+}
+
+// Fills the title's cells, chapters, tracks and palette from its program chain; "" or why not.
+std::string ReadProgramChain(Title& title, const ifo_handle_t& vts) {
+    const vts_ptt_srpt_t* ptts = vts.vts_ptt_srpt;
+    const pgcit_t* pgcs = vts.vts_pgcit;
+    if (ptts == nullptr || pgcs == nullptr || pgcs->pgci_srp == nullptr)
+        return "its title set has no program chains";
+    if (title.titleInSet < 1 || title.titleInSet > ptts->nr_of_srpts || ptts->title == nullptr)
+        return "its title set has no title " + std::to_string(title.titleInSet);
+    const ttu_t& unit = ptts->title[title.titleInSet - 1];
+    if (unit.nr_of_ptts < 1 || unit.ptt == nullptr) return "it has no chapters";
+    const int pgcNumber = unit.ptt[0].pgcn;
+    if (pgcNumber < 1 || pgcNumber > pgcs->nr_of_pgci_srp)
+        return "it names program chain " + std::to_string(pgcNumber) + ", which is not there";
+    const pgc_t* pgc = pgcs->pgci_srp[pgcNumber - 1].pgc;
+    if (pgc == nullptr || pgc->nr_of_cells == 0 || pgc->cell_playback == nullptr)
+        return "its program chain has no cells";
+    title.programChain = pgcNumber;
+
+    const int cells = pgc->nr_of_cells;
+    double before = 0;
+    std::vector<double> startOfCell(static_cast<std::size_t>(cells) + 1, 0.0);
+    for (int k = 0; k < cells; ++k) {
+        const cell_playback_t& play = pgc->cell_playback[k];
+        Cell cell;
+        if (pgc->cell_position != nullptr) {
+            cell.vobId = pgc->cell_position[k].vob_id_nr;
+            cell.cellId = pgc->cell_position[k].cell_nr;
+        }
+        cell.firstSector = play.first_sector;
+        cell.lastSector = play.last_sector;
+        if (cell.lastSector < cell.firstSector)
+            return "its cell " + std::to_string(k + 1) + " ends before it starts";
+        cell.durationMs = Milliseconds(play.playback_time);
+        cell.angleBlock = play.block_type == BLOCK_TYPE_ANGLE_BLOCK;
+        cell.firstOfBlock = play.block_mode == BLOCK_MODE_FIRST_CELL;
+        startOfCell[static_cast<std::size_t>(k)] = before;
+        // The cells of an angle block play one for another: the block lasts as its first.
+        if (!cell.angleBlock || play.block_mode == BLOCK_MODE_FIRST_CELL ||
+            play.block_mode == BLOCK_MODE_NOT_IN_BLOCK)
+            before += cell.durationMs;
+        title.cells.push_back(cell);
+    }
+    title.durationMs = Milliseconds(pgc->playback_time);
+    if (title.durationMs <= 0) title.durationMs = before;
+    if (pgc->program_map != nullptr) {
+        for (int p = 0; p < pgc->nr_of_programs; ++p) {
+            const int entry = pgc->program_map[p];
+            if (entry < 1 || entry > cells) continue;
+            title.chapters.push_back(
+                {p + 1, entry, startOfCell[static_cast<std::size_t>(entry - 1)]});
+        }
+    }
+
+    const vtsi_mat_t* mat = vts.vtsi_mat;
+    const bool wide = mat->vts_video_attr.display_aspect_ratio == 3;
+    title.video = VideoText(mat->vts_video_attr);
+    const int audioCount = std::min<int>(mat->nr_of_vts_audio_streams, 8);
+    for (int k = 0; k < audioCount; ++k) {
+        const std::uint16_t control = pgc->audio_control[k];
+        if ((control & 0x8000) == 0) continue;
+        const audio_attr_t& attr = mat->vts_audio_attr[k];
+        AudioTrack track;
+        track.track = k + 1;
+        track.slot = (control >> 8) & 7;
+        switch (attr.audio_format) {
+            case 0:
+                track.codec = "AC-3", track.streamId = 0x80 + track.slot;
+                break;
+            case 2:
+                track.codec = "MPEG-1 Audio", track.streamId = 0xC0 + track.slot;
+                break;
+            case 3:
+                track.codec = "MPEG-2 Audio", track.streamId = 0xC0 + track.slot;
+                break;
+            case 4:
+                track.codec = "LPCM", track.streamId = 0xA0 + track.slot;
+                break;
+            case 6:
+                track.codec = "DTS", track.streamId = 0x88 + track.slot;
+                break;
+            default:
+                track.codec = "unknown";
+                track.streamId = 0;
+        }
+        track.channels = attr.channels + 1;
+        track.sampleRate = attr.sample_frequency == 1 ? 96000 : 48000;
+        track.language = Language(attr.lang_type, attr.lang_code);
+        AudioPurpose(track, attr.code_extension);
+        title.audio.push_back(track);
+    }
+    const int subCount = std::min<int>(mat->nr_of_vts_subp_streams, 32);
+    for (int k = 0; k < subCount; ++k) {
+        const std::uint32_t control = pgc->subp_control[k];
+        if ((control & 0x80000000u) == 0) continue;
+        const subp_attr_t& attr = mat->vts_subp_attr[k];
+        SubpictureTrack track;
+        track.track = k + 1;
+        track.slot = static_cast<int>((wide ? control >> 16 : control >> 24) & 0x1F);
+        track.streamId = 0x20 + track.slot;
+        track.language = Language(attr.type, attr.lang_code);
+        SubpicturePurpose(track, attr.code_extension);
+        title.subpictures.push_back(track);
+    }
+    for (std::size_t k = 0; k < title.palette.size(); ++k)
+        title.palette[k] = pgc->palette[k] & 0xFFFFFF;
+    return {};
+}
+
+// The pieces of the title set's VOBs that the title's cells cover, in the program chain's order
+// (the first angle of an angle block only); "" or why they cannot be read.
+std::string PlanExtents(Title& title, const std::vector<VobPart>& parts, const std::string& set) {
+    if (parts.empty()) return "its title VOBs (" + set + "_1.VOB ...) are missing";
+    std::int64_t total = 0;
+    for (const VobPart& part : parts)
+        total += part.size;
+    for (const Cell& cell : title.cells) {
+        if (cell.angleBlock && !cell.firstOfBlock) continue;
+        std::int64_t from = cell.firstSector * kSector;
+        const std::int64_t to = (cell.lastSector + 1) * kSector;
+        if (to > total) {
+            return "its cell " + std::to_string(cell.vobId) + "/" + std::to_string(cell.cellId) +
+                   " ends at sector " + std::to_string(cell.lastSector) + ", past the end of " +
+                   parts.back().path + " (the title VOBs hold " + std::to_string(total / kSector) +
+                   " sectors" + (parts.size() < 9 ? "; is a part missing?" : "") + ")";
+        }
+        std::int64_t partStart = 0;
+        for (const VobPart& part : parts) {
+            const std::int64_t partEnd = partStart + part.size;
+            if (from < partEnd && to > partStart) {
+                const std::int64_t begin = std::max(from, partStart);
+                const std::int64_t end = std::min(to, partEnd);
+                InputExtent piece{part.path, begin - partStart, end - begin};
+                if (!title.extents.empty() && title.extents.back().path == piece.path &&
+                    title.extents.back().offset + title.extents.back().length == piece.offset) {
+                    title.extents.back().length += piece.length;
+                } else {
+                    title.extents.push_back(piece);
+                }
+                if (std::find(title.files.begin(), title.files.end(), part.path) ==
+                    title.files.end())
+                    title.files.push_back(part.path);
+                from = end;
+            }
+            partStart = partEnd;
+        }
+    }
+    return {};
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        std::string trimmed = line;
+        while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == ' '))
+            trimmed.pop_back();
+        if (!trimmed.empty()) text += (text.empty() ? "" : " ") + trimmed + ".";
+    }
+    return text;
+}
+
+}  // namespace
+
+const Title* Disc::find(int number) const {
+    for (const Title& title : titles) {
+        if (title.number == number) return &title;
+    }
+    return nullptr;
+}
+
+const Title* Disc::mainTitle() const {
+    for (const Title& title : titles) {
+        if (title.main) return &title;
+    }
+    return nullptr;
+}
+
+std::string FindVideoTs(const std::string& path) {
+    std::error_code error;
+    fs::path at(path);
+    if (!fs::is_directory(at, error)) at = at.parent_path();
+    if (at.empty()) at = ".";
+    if (Upper(at.filename().string()) == "VIDEO_TS" || !FileIn(at.string(), "VIDEO_TS.IFO").empty())
+        return at.string();
+    if (fs::is_directory(at, error)) {
+        for (const auto& entry : fs::directory_iterator(at, error)) {
+            if (Upper(entry.path().filename().string()) == "VIDEO_TS" &&
+                fs::is_directory(entry.path(), error))
+                return entry.path().string();
+        }
+    }
+    return {};
+}
+
+bool IsDiscPath(const std::string& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) return true;
+    const std::string extension = Upper(fs::path(path).extension().string());
+    return extension == ".IFO" || extension == ".BUP";
+}
+
+Disc ReadDisc(const std::string& path) {
+    Disc disc;
+    disc.videoTs = FindVideoTs(path);
+    if (disc.videoTs.empty())
+        throw RunError("\"" + path + "\" is not a DVD-Video disc: no VIDEO_TS folder.", path);
+    const fs::path videoTs(disc.videoTs);
+    disc.name = Upper(videoTs.filename().string()) == "VIDEO_TS"
+                    ? fs::absolute(videoTs).parent_path().filename().string()
+                    : videoTs.filename().string();
+    if (disc.name.empty()) disc.name = "DVD";
+
+    const std::string vmgPath = FileIn(disc.videoTs, "VIDEO_TS.IFO");
+    if (const std::string why = IfoProblem(vmgPath); !why.empty())
+        throw RunError("Cannot read the disc's title table \"" +
+                           (videoTs / "VIDEO_TS.IFO").string() + "\": " + why + ".",
+                       (videoTs / "VIDEO_TS.IFO").string());
+    Messages messages;
+    const dvd_logger_cb logger{Log};
+    // libdvdread opens a VIDEO_TS folder, or the folder that holds it, without any decryption.
+    Reader dvd(DVDOpen2(&messages, &logger, disc.videoTs.c_str()));
+    if (!dvd)
+        throw RunError("Cannot open the disc \"" + disc.videoTs + "\". " + Joined(messages.lines),
+                       disc.videoTs);
+    Ifo vmg(ifoOpen(dvd.get(), 0));
+    if (!vmg || vmg->tt_srpt == nullptr || vmg->tt_srpt->title == nullptr)
+        throw RunError(
+            "Cannot read the disc's title table \"" + vmgPath + "\". " + Joined(messages.lines),
+            vmgPath);
+    const tt_srpt_t& table = *vmg->tt_srpt;
+    const int sets = vmg->vmgi_mat != nullptr ? vmg->vmgi_mat->vmg_nr_of_title_sets : 0;
+
+    std::vector<Ifo> titleSets(static_cast<std::size_t>(std::max(sets, 0)) + 1);
+    std::vector<std::string> setProblems(titleSets.size());
+    for (int k = 0; k < table.nr_of_srpts; ++k) {
+        const title_info_t& info = table.title[k];
+        Title title;
+        title.number = k + 1;
+        title.titleSet = info.title_set_nr;
+        title.titleInSet = info.vts_ttn;
+        title.angles = std::max<int>(info.nr_of_angles, 1);
+        char set[16];
+        std::snprintf(set, sizeof set, "VTS_%02d", title.titleSet);
+        const std::string ifoName = std::string(set) + "_0.IFO";
+        if (title.titleSet < 1 || title.titleSet > sets) {
+            title.problem = "it names title set " + std::to_string(title.titleSet) +
+                            ", which the disc does not have";
+        } else {
+            const auto s = static_cast<std::size_t>(title.titleSet);
+            if (!titleSets[s] && setProblems[s].empty()) {
+                const std::string ifoPath = FileIn(disc.videoTs, ifoName);
+                std::string why = IfoProblem(ifoPath);
+                if (why.empty()) {
+                    messages.lines.clear();
+                    titleSets[s].reset(ifoOpen(dvd.get(), title.titleSet));
+                    if (!titleSets[s] || titleSets[s]->vtsi_mat == nullptr) {
+                        titleSets[s].reset();
+                        why = "libdvdread cannot read it. " + Joined(messages.lines);
+                    }
+                }
+                if (!why.empty()) {
+                    setProblems[s] = (videoTs / ifoName).string() + ": " + why;
+                    disc.problems.push_back(setProblems[s]);
+                }
+            }
+            if (titleSets[s]) {
+                title.problem = ReadProgramChain(title, *titleSets[s]);
+                if (title.problem.empty())
+                    title.problem =
+                        PlanExtents(title, TitleVobs(disc.videoTs, title.titleSet), set);
+            } else {
+                title.problem = "its title set cannot be read (" + setProblems[s] + ")";
+            }
+        }
+        disc.titles.push_back(std::move(title));
+    }
+    Title* longest = nullptr;
+    for (Title& title : disc.titles) {
+        if (title.problem.empty() && (longest == nullptr || title.durationMs > longest->durationMs))
+            longest = &title;
+    }
+    if (longest != nullptr) longest->main = true;
+    return disc;
+}
+
+playlist::TitleInfo TitleInfoOf(const Title& title) {
+    playlist::TitleInfo info;
+    info.name = "Title " + std::to_string(title.number);
+    info.durationNs = static_cast<std::int64_t>(title.durationMs * 1e6);
+    info.duration = FormatDuration(title.durationMs);
+    for (const Chapter& chapter : title.chapters) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Chapter %02d", chapter.number);
+        info.chapters.push_back({static_cast<std::int64_t>(chapter.startMs * 1e6), name});
+    }
+    const auto number2 = [](int slot) { return (slot < 10 ? "0" : "") + std::to_string(slot); };
+    const auto suffix = [](const std::string& language, const std::string& kind, bool plain) {
+        std::string text = language.empty() ? "" : "." + language;
+        if (!plain) {
+            std::string word = kind;
+            std::replace(word.begin(), word.end(), ' ', '_');
+            text += "." + word;
+        }
+        return text;
+    };
+    playlist::TrackInfo video{};
+    video.kind = playlist::TrackKind::Video;
+    video.track = 1;
+    video.streamNumber = 1;  // a DVD title has one video stream, 0xE0
+    video.codec = title.video.substr(0, title.video.find(' '));
+    info.tracks.push_back(video);
+    for (const AudioTrack& audio : title.audio) {
+        if (audio.streamId == 0) continue;
+        playlist::TrackInfo track{};
+        track.kind = playlist::TrackKind::Audio;
+        track.track = audio.track;
+        track.streamNumber = audio.slot + 1;
+        track.codec = audio.codec;
+        track.language = audio.language;
+        track.commentary = audio.purpose == TrackPurpose::Commentary;
+        track.visuallyImpaired = audio.purpose == TrackPurpose::VisuallyImpaired;
+        track.description = track.commentary         ? "Commentary"
+                            : track.visuallyImpaired ? "Visually impaired"
+                                                     : "";
+        const char* caption = audio.codec == "AC-3"   ? "DD"
+                              : audio.codec == "DTS"  ? "DTSHD"
+                              : audio.codec == "LPCM" ? "LPCM"
+                                                      : "MPA";
+        const bool plain =
+            audio.purpose == TrackPurpose::Normal || audio.purpose == TrackPurpose::Unspecified;
+        track.label = std::string(caption) + ".stream." + number2(audio.slot) +
+                      suffix(audio.language, audio.kind, plain);
+        info.tracks.push_back(track);
+    }
+    for (const SubpictureTrack& sub : title.subpictures) {
+        playlist::TrackInfo track{};
+        track.kind = playlist::TrackKind::Subtitle;
+        track.track = sub.track;
+        track.streamNumber = sub.slot + 1;
+        track.codec = "Subpicture";
+        track.language = sub.language;
+        track.forced = sub.forced;
+        track.commentary = sub.purpose == TrackPurpose::Commentary;
+        track.description = sub.forced ? "Forced" : track.commentary ? "Commentary" : "";
+        const bool plain =
+            sub.purpose == TrackPurpose::Normal || sub.purpose == TrackPurpose::Unspecified;
+        track.label =
+            "Subpicture.stream." + number2(sub.slot) + suffix(sub.language, sub.kind, plain);
+        // Two tracks of the title may show one stream (4:3 and wide): the first names it.
+        bool shown = false;
+        for (const playlist::TrackInfo& other : info.tracks)
+            shown = shown || (other.kind == track.kind && other.streamNumber == track.streamNumber);
+        if (!shown) info.tracks.push_back(track);
+    }
+    return info;
+}
+
+std::string FormatDuration(double ms) {
+    const auto total = static_cast<long long>(ms / 1000.0 + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+                  total % 60);
+    return text;
+}
+
+std::string DescribeTitle(const Title& title) {
+    std::string text = "Title " + std::to_string(title.number) + " (" +
+                       FormatDuration(title.durationMs) + ", " +
+                       std::to_string(title.chapters.size()) +
+                       (title.chapters.size() == 1 ? " chapter" : " chapters");
+    if (title.angles > 1) text += ", " + std::to_string(title.angles) + " angles";
+    return text + ")";
+}
+
+}  // namespace strandis::dvd

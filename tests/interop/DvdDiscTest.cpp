@@ -1,0 +1,194 @@
+// A DVD-Video disc authored by dvdauthor (tests/interop/make_disc.sh): its titles as lsdvd and
+// the authoring script describe them, and each title's Matroska file judged by ffprobe and
+// mkvmerge against the clip that went into that title.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/support/Shell.h"
+#include "tests/support/TestHost.h"
+
+namespace strandis::test {
+namespace {
+
+using Json = nlohmann::json;
+constexpr double kNtscFrameMs = 1001.0 / 30.0;
+
+class DvdDiscTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!Installed("dvdauthor") || !Installed("spumux") || !Installed("ffmpeg")) return;
+        folder_ = new TempDir();
+        const ShellRun made = Shell(std::string(SOURCE_DIR) + "/tests/interop/make_disc.sh '" +
+                                    folder_->path("disc") + "' 2>&1");
+        if (made.exitCode == 0)
+            disc_ = folder_->path("disc");
+        else
+            ADD_FAILURE() << made.out;
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+    void SetUp() override {
+        if (disc_.empty()) GTEST_SKIP() << "dvdauthor, spumux or ffmpeg is not installed";
+    }
+
+    static Json Cli(const std::string& args) {
+        const ShellRun run = Shell(std::string(STRANDIS_CLI) + " " + args + " --json 2>/dev/null");
+        return Json::parse(run.out);
+    }
+    static Json Probe(const std::string& args) {
+        return Json::parse(Shell("ffprobe -v error -of json " + args).out);
+    }
+    static std::string Clip(int title) {
+        return disc_ + "/clips/t" + std::to_string(title) + ".mpg";
+    }
+
+    static TempDir* folder_;
+    static std::string disc_;
+};
+TempDir* DvdDiscTest::folder_ = nullptr;
+std::string DvdDiscTest::disc_;
+
+TEST_F(DvdDiscTest, TitlesAgreeWithWhatWasAuthoredAndWithLsdvd) {
+    const Json disc = Cli("titles '" + disc_ + "/VIDEO_TS/VTS_01_0.IFO'");
+    const Json& titles = disc["titles"];
+    ASSERT_EQ(titles.size(), 4u) << disc.dump(1);
+    const int sets[] = {1, 1, 1, 2}, chapters[] = {2, 3, 1, 2};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(titles[k]["title_set"], sets[k]);
+        EXPECT_EQ(titles[k]["chapters"].size(), static_cast<std::size_t>(chapters[k]));
+        EXPECT_EQ(titles[k]["main"], k == 0);  // the longest
+    }
+    const Json& audio = titles[0]["audio"];
+    ASSERT_EQ(audio.size(), 2u);
+    EXPECT_EQ(audio[0]["language"], "en");
+    EXPECT_EQ(audio[1]["language"], "fr");
+    EXPECT_EQ(audio[1]["kind"], "commentary");
+    EXPECT_EQ(titles[3]["audio"][1]["stream_id"], "0xC1");
+    EXPECT_EQ(titles[3]["audio"][1]["kind"], "visually impaired");
+    const Json& subs = titles[1]["subpictures"];
+    ASSERT_EQ(subs.size(), 2u);
+    EXPECT_EQ(subs[1]["language"], "de");
+    EXPECT_TRUE(subs[1]["forced"]);
+    EXPECT_EQ(titles[3]["video"], "MPEG-2 720x576 PAL 16:9");
+
+    if (!Installed("lsdvd")) GTEST_SKIP() << "lsdvd is not installed";
+    // lsdvd's Python form, as JSON (its CSS notice goes to stdout too, before the data).
+    const ShellRun listed =
+        Shell("lsdvd -x -Oy '" + disc_ +
+              "' 2>/dev/null | python3 -c \"import ast, json, sys; t = sys.stdin.read(); "
+              "print(json.dumps(ast.literal_eval(t[t.index('{'):])))\"");
+    const Json lsdvd = Json::parse(listed.out);
+    ASSERT_EQ(lsdvd["track"].size(), titles.size());
+    for (std::size_t k = 0; k < titles.size(); ++k) {
+        const Json& theirs = lsdvd["track"][k];
+        const Json& ours = titles[k];
+        const double frame = theirs["fps"].get<double>() > 29 ? kNtscFrameMs : 40.0;
+        EXPECT_NEAR(ours["duration_ms"].get<double>(), theirs["length"].get<double>() * 1000, frame)
+            << "title " << k + 1;
+        double start = 0;
+        ASSERT_EQ(ours["chapters"].size(), theirs["chapter"].size());
+        for (std::size_t c = 0; c < theirs["chapter"].size(); ++c) {
+            EXPECT_NEAR(ours["chapters"][c]["start_ms"].get<double>(), start, frame);
+            start += theirs["chapter"][c]["length"].get<double>() * 1000;
+        }
+        ASSERT_EQ(ours["audio"].size(), theirs["audio"].size());
+        for (std::size_t a = 0; a < theirs["audio"].size(); ++a) {
+            EXPECT_EQ(ours["audio"][a]["language"], theirs["audio"][a]["langcode"]);
+            EXPECT_EQ(ours["audio"][a]["stream_id"].get<std::string>(),
+                      theirs["audio"][a]["streamid"].get<std::string>() == "0xc1"
+                          ? "0xC1"
+                          : theirs["audio"][a]["streamid"].get<std::string>());
+        }
+        ASSERT_EQ(ours["subpictures"].size(), theirs["subp"].size());
+        for (std::size_t s = 0; s < theirs["subp"].size(); ++s)
+            EXPECT_EQ(ours["subpictures"][s]["language"], theirs["subp"][s]["langcode"]);
+    }
+}
+
+// The first decoded frame's time of each stream of a file, by kind ("video", "audio"...), first
+// stream of a kind only.
+std::map<std::string, double> FirstFrames(const std::string& file) {
+    std::map<std::string, double> first;
+    const Json streams = Json::parse(
+        Shell("ffprobe -v error -of json -show_entries stream=index,codec_type '" + file + "'")
+            .out)["streams"];
+    for (const Json& stream : streams) {
+        const std::string kind = stream["codec_type"];
+        if (first.count(kind) != 0 || (kind != "video" && kind != "audio")) continue;
+        const Json frames =
+            Json::parse(Shell("ffprobe -v error -of json -select_streams " +
+                              std::to_string(stream["index"].get<int>()) +
+                              " -read_intervals %+#1 -show_entries frame=pts_time '" + file + "'")
+                            .out)["frames"];
+        if (!frames.empty()) first[kind] = std::stod(frames[0]["pts_time"].get<std::string>());
+    }
+    return first;
+}
+
+TEST_F(DvdDiscTest, EachTitlesMkvHoldsItsOwnFramesTracksAndChapters) {
+    const Json titles = Cli("titles '" + disc_ + "'")["titles"];
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE("title " + std::to_string(n));
+        const std::string mkv = folder_->path("t" + std::to_string(n) + ".mkv");
+        const Json made =
+            Cli("mkv '" + disc_ + "' --title " + std::to_string(n) + " -o '" + mkv + "'");
+        ASSERT_TRUE(made.contains("tracks")) << made.dump(1);
+
+        // Exactly the title's own pictures: the clip authored into it, no more, no less (title 2
+        // lies between titles 1 and 3 in the same VOB).
+        const auto frames = [](const std::string& file) {
+            return Probe(
+                       "-count_frames -select_streams v:0 -show_entries "
+                       "stream=nb_read_frames '" +
+                       file + "'")["streams"][0]["nb_read_frames"]
+                .get<std::string>();
+        };
+        EXPECT_EQ(frames(mkv), frames(Clip(n)));
+
+        const Json info = Json::parse(Shell("mkvmerge -J '" + mkv + "'").out);
+        std::vector<std::string> languages;
+        bool commentary = false, forced = false;
+        for (const Json& track : info["tracks"]) {
+            const Json& p = track["properties"];
+            if (track["type"] != "video") languages.push_back(p.value("language", ""));
+            commentary = commentary || p.value("flag_commentary", false);
+            forced = forced || p.value("forced_track", false);
+        }
+        const Json& title = titles[n - 1];
+        if (n <= 3) {
+            EXPECT_EQ(languages[0], "eng");
+            EXPECT_EQ(languages[1], "fre");
+            EXPECT_TRUE(commentary);
+        }
+        if (n == 2) {
+            ASSERT_EQ(languages.size(), 4u);
+            EXPECT_EQ(languages[2], "eng");
+            EXPECT_EQ(languages[3], "ger");
+            EXPECT_TRUE(forced);
+        }
+
+        // The chapters, where the title's program map puts them.
+        const Json chapters = Probe("-show_chapters '" + mkv + "'")["chapters"];
+        ASSERT_EQ(chapters.size(), title["chapters"].size());
+        for (std::size_t c = 0; c < chapters.size(); ++c)
+            EXPECT_NEAR(std::stod(chapters[c]["start_time"].get<std::string>()) * 1000,
+                        title["chapters"][c]["start_ms"].get<double>(), 1.0);
+
+        // The audio starts against the video as it does in the clip.
+        auto source = FirstFrames(Clip(n));
+        auto ours = FirstFrames(mkv);
+        ASSERT_TRUE(source.count("audio") && ours.count("audio") && ours.count("video"));
+        EXPECT_NEAR((ours["audio"] - ours["video"]) * 1000,
+                    (source["audio"] - source["video"]) * 1000, 1.5);
+    }
+}
+
+}  // namespace
+}  // namespace strandis::test
