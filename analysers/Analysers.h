@@ -86,5 +86,6 @@ StreamInfo VC1details(const Payload& payload, std::uint64_t videoPts, LogSink& s
 StreamInfo H264details(const Payload& payload, LogSink& sink);
 StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
 StreamInfo SUBdetails(const Payload& payload, LogSink& sink);
+StreamInfo MPAdetails(const Payload& payload, LogSink& sink);
 
 }  // namespace strandis::analysers

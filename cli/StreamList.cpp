@@ -121,8 +121,8 @@ nlohmann::json StreamList(const Detected& detected) {
         if (!l.box->enabled) continue;
         nlohmann::json stream{{"box", l.key + std::to_string(l.slot)},
                               {"kind", l.kind},
-                              {"id", l.id},
-                              {"id_hex", "0x" + Hex(static_cast<std::uint32_t>(l.id), 2)},
+                              {"id", PacketId(l.id)},
+                              {"id_hex", "0x" + Hex(PacketId(l.id), 2)},
                               {"caption", l.box->caption}};
         if (l.report->firstPts) {
             stream["first_pts"] = *l.report->firstPts;

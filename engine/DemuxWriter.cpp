@@ -47,7 +47,45 @@ double FrameTicks(std::uint8_t frameRateCode) {
 
 // Where the first frame header of an AC-3 / E-AC-3 (0B 77) or DTS core (7F FE 80 01) stream
 // begins in `data`, with the bytes of its header that tell it from payload; kNone if none.
-std::size_t FindAudioSync(const std::uint8_t* data, std::size_t length, bool dts) {
+// The length of the MPEG audio frame whose header is at `h`; 0 when it is no frame header.
+std::size_t MpaFrameLength(const std::uint8_t* h) {
+    static constexpr int kLayer2[15] = {0,   32,  48,  56,  64,  80,  96, 112,
+                                        128, 160, 192, 224, 256, 320, 384};
+    static constexpr int kLayer2Low[15] = {0,  8,  16, 24,  32,  40,  48, 56,
+                                           64, 80, 96, 112, 128, 144, 160};
+    static constexpr int kLayer1[15] = {0,   32,  64,  96,  128, 160, 192, 224,
+                                        256, 288, 320, 352, 384, 416, 448};
+    static constexpr int kLayer1Low[15] = {0,   32,  48,  56,  64,  80,  96, 112,
+                                           128, 144, 160, 176, 192, 224, 256};
+    static constexpr int kLayer3[15] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                        112, 128, 160, 192, 224, 256, 320};
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
+    const int version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3;
+    const int rate = h[2] >> 4, frequency = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 0 || rate == 0 || rate == 15 || frequency == 3) return 0;
+    static constexpr int kFrequencies[3] = {44100, 48000, 32000};
+    const int hz = kFrequencies[frequency] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const bool mpeg1 = version == 3;
+    if (layer == 3)
+        return static_cast<std::size_t>(
+            (12 * (mpeg1 ? kLayer1 : kLayer1Low)[rate] * 1000 / hz + padding) * 4);
+    const int kbits =
+        layer == 2 ? (mpeg1 ? kLayer2 : kLayer2Low)[rate] : (mpeg1 ? kLayer3 : kLayer2Low)[rate];
+    const int perFrame = layer == 1 && !mpeg1 ? 72 : 144;
+    return static_cast<std::size_t>(perFrame * kbits * 1000 / hz + padding);
+}
+
+std::size_t FindAudioSync(const std::uint8_t* data, std::size_t length, LeadRule rule) {
+    const bool dts = rule == LeadRule::Dts;
+    if (rule == LeadRule::Mpa) {
+        // A header, followed by another where the chunk still holds it.
+        for (std::size_t k = 0; k + 4 <= length; ++k) {
+            const std::size_t frame = MpaFrameLength(data + k);
+            if (frame == 0) continue;
+            if (k + frame + 4 > length || MpaFrameLength(data + k + frame) != 0) return k;
+        }
+        return kNone;
+    }
     for (std::size_t k = 0; k + 6 <= length; ++k) {
         const void* at = std::memchr(data + k, dts ? 0x7F : 0x0B, length - k - 5);
         if (at == nullptr) return kNone;
@@ -78,7 +116,7 @@ DemuxWriter::DemuxWriter(RunHost& host, const Detected& detected,
             const std::int32_t id = kind == BoxKind::Video   ? ids.video(slot)
                                     : kind == BoxKind::Audio ? ids.audio(slot)
                                                              : ids.sub(slot);
-            if (id >= 0 && id < 256)
+            if (id >= 0 && id < 512)
                 boxOf_[static_cast<std::size_t>(kind)][static_cast<std::size_t>(id)] =
                     static_cast<std::int8_t>(slot);
         }
@@ -99,6 +137,7 @@ void DemuxWriter::startAtWholeUnits() {
             if (*codec == Codec::Mpeg2) lead.rule = LeadRule::Video;
             if (*codec == Codec::Ac3 || *codec == Codec::Eac3) lead.rule = LeadRule::Ac3;
             if (*codec == Codec::Dts) lead.rule = LeadRule::Dts;
+            if (*codec == Codec::MpegAudio) lead.rule = LeadRule::Mpa;
             if (lead.rule != LeadRule::None) leading_ = true;
         }
     }
@@ -180,7 +219,7 @@ bool DemuxWriter::lead(std::size_t box, const PayloadChunk& c, StreamOutput& out
     }
     // Audio: the first frame that begins in a packet with a time stamp is the one it times.
     if (c.ownPts) {
-        const std::size_t sync = FindAudioSync(c.data, c.length, lead.rule == LeadRule::Dts);
+        const std::size_t sync = FindAudioSync(c.data, c.length, lead.rule);
         if (sync != kNone) {
             first_[box] = pts;
             logLeftOut(lead, lead.dropped + static_cast<std::int64_t>(sync), "whole frame");
@@ -248,7 +287,7 @@ void DemuxWriter::chunk(const PayloadChunk& c) {
     // a stream it did not list, the scan's own choice while the detection listed nothing in
     // that slot (no detection was made). Two streams can share a slot (Dolby Digital 0x80 and
     // DTS 0x88): each goes to its own box, or to none.
-    int slot = c.streamId >= 0 && c.streamId < 256
+    int slot = c.streamId >= 0 && c.streamId < 512
                    ? boxOf_[static_cast<std::size_t>(kind)][static_cast<std::size_t>(c.streamId)]
                    : -1;
     if (slot < 0 && c.listed && HasBox(kind, c.slot)) {

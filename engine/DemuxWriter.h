@@ -13,6 +13,10 @@
 
 namespace strandis {
 
+// What a stream file for a muxer waits for: its first sequence header (MPEG video), or its first
+// whole frame in a packet with a time stamp (AC-3 and E-AC-3, DTS, MPEG audio).
+enum class LeadRule : std::uint8_t { None, Video, Ac3, Dts, Mpa };
+
 // Hands the payload chunks of a demux-mode scan to the outputs of the ticked boxes: each box's
 // output takes the stream that the detection lists in its slot, wherever the scan of this file
 // puts it (where the detection lists none, the stream the scan registered there).
@@ -55,7 +59,6 @@ private:
     void logLeftOut(const Lead& lead, std::int64_t bytes, const char* what);
 
     // The state of a file that waits for its first whole unit.
-    enum class LeadRule : std::uint8_t { None, Video, Ac3, Dts };
     struct Lead {
         LeadRule rule = LeadRule::None;
         BoxKind kind = BoxKind::Video;
@@ -78,7 +81,7 @@ private:
     const Detected& detected_;
     std::array<StreamOutput*, kBoxTotal> outputs_;
     // The slot the detection listed each id in, by box kind; -1: none.
-    std::array<std::array<std::int8_t, 256>, 3> boxOf_;
+    std::array<std::array<std::int8_t, 512>, 3> boxOf_;  // by inventory id (MPEG audio's keyed)
     std::array<std::optional<std::uint64_t>, kBoxTotal> first_{};
     std::array<std::int64_t, 16> audioBytesBefore_{};
     std::array<Lead, kBoxTotal> leads_{};

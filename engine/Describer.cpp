@@ -120,6 +120,9 @@ analysers::StreamInfo Describer::describe(const PayloadChunk& c, const StreamFac
                 case AudioType::TrueHd:
                     info = analysers::MLPdetails(payload, sink);
                     break;
+                case AudioType::Mpeg:
+                    info = analysers::MPAdetails(payload, sink);
+                    break;
                 default:  // LPCM, and MLP as sub-stream 0xA1 of a DVD-Audio object
                     if (f.audioSubId == 0xA1 && lpcm_ == analysers::LpcmLayout::DvdAudio) {
                         info = analysers::MLPdetails(payload, sink);

@@ -7,8 +7,13 @@ namespace strandis {
 Engine::Engine(RunHost& host) : host_(host), readBuffer_(new std::uint8_t[kBlockSize]()) {}
 
 ScanInput Engine::input() {
-    return {host_,    SourceStream, ReadBuffer(),
-            StopFlag, DemuxActive,  IsAobPath(host_.sourcePath())};
+    return {host_,
+            SourceStream,
+            ReadBuffer(),
+            StopFlag,
+            DemuxActive,
+            IsAobPath(host_.sourcePath()),
+            IsVobPath(SourceStream.path())};
 }
 
 ScanPass Engine::demux(FactSink& describer) {

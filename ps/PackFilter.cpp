@@ -16,7 +16,10 @@ int TickedCount(const RunHost& host, BoxKind kind) {
 }  // namespace
 
 bool PackSelection::drop(const IdRange& range, std::uint8_t x) {
-    if (listedUnticked(range.kind, x)) return true;
+    // MPEG audio with a box is listed by its key, apart from the sub-stream ids of its values.
+    const std::int32_t listed =
+        range.codec == Codec::MpegAudio && range.hasSlot() ? (kMpegAudioKey | x) : x;
+    if (listedUnticked(range.kind, listed)) return true;
     if (n_.IdMap[x] == kNoNumber) {
         std::uint8_t& counter = range.kind == StreamKind::Video   ? n_.NextVideoNumber
                                 : range.kind == StreamKind::Audio ? n_.NextAudioNumber
@@ -29,7 +32,7 @@ bool PackSelection::drop(const IdRange& range, std::uint8_t x) {
     return false;
 }
 
-bool PackSelection::listedUnticked(StreamKind kind, std::uint8_t x) const {
+bool PackSelection::listedUnticked(StreamKind kind, std::int32_t x) const {
     const BoxKind box = kind == StreamKind::Video   ? BoxKind::Video
                         : kind == StreamKind::Audio ? BoxKind::Audio
                                                     : BoxKind::Sub;

@@ -33,7 +33,7 @@ public:
     std::uint8_t newId(std::uint8_t x) const { return n_.IdMap[x]; }
 
 private:
-    bool listedUnticked(StreamKind kind, std::uint8_t x) const;
+    bool listedUnticked(StreamKind kind, std::int32_t x) const;
 
     const StreamInventory& inventory_;
     const RunHost& host_;

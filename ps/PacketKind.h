@@ -30,6 +30,7 @@ inline constexpr std::uint8_t DolbyDigitalPlus = 1;
 inline constexpr std::uint8_t Dts = 2;
 inline constexpr std::uint8_t Lpcm = 3;  // MLP in a .AOB
 inline constexpr std::uint8_t TrueHd = 4;
+inline constexpr std::uint8_t Mpeg = 5;  // MPEG-1/2 audio in PES packets of its own (0xC0-0xC7)
 }  // namespace AudioType
 
 }  // namespace strandis

@@ -53,6 +53,7 @@ struct Registers {
     std::uint32_t DtsReg = 0;
     std::uint32_t VideoPts = 0;
     std::uint32_t FirstAudioPts = 0;
+    bool MpegAudioFound = false;  // an MPEG audio stream registered at this packet's start code
     std::uint32_t FirstSubPts = 0;
     std::int32_t VideoSlot = -1;
     std::int32_t AudioSlot = -1;
@@ -100,7 +101,8 @@ public:
           check_(describer != nullptr),
           writer_(writer),
           buffer_(input.buffer),
-          aob_(input.aob) {}
+          aob_(input.aob),
+          mpegAudio_(input.mpegAudio) {}
 
     ScanPass run();
 
@@ -160,6 +162,7 @@ private:
         return none;
     }();
     const bool aob_;
+    const bool mpegAudio_;
 };
 
 ScanPass Scanner::run() {
@@ -258,8 +261,7 @@ int Scanner::place(const IdRange& range, std::int32_t id, int natural, bool& reg
                : range.kind == StreamKind::Audio ? ids_.audio(slot)
                                                  : ids_.sub(slot);
     };
-    std::int8_t& moved =
-        moved_[static_cast<std::size_t>(range.space)][static_cast<std::size_t>(id)];
+    std::int8_t& moved = moved_[static_cast<std::size_t>(range.space)][PacketId(id)];
     if (moved >= 0) return moved;
     const std::int32_t holder = entry(natural);
     if (holder == id) return natural;
@@ -325,7 +327,18 @@ bool Scanner::startCode() {
                 registerVideo(*range, id, range->codec == Codec::Mpeg2);
                 r_.VideoType = range->codec == Codec::Mpeg2 ? VideoType::Mpeg2 : VideoType::H264;
                 r_.PacketKind = PacketKind::Video;
-            } else {  // MPEG audio
+            } else if (mpegAudio_ && range->hasSlot()) {  // a DVD's MPEG audio stream
+                bool registered = false;
+                const std::int32_t key = kMpegAudioKey | id;
+                r_.AudioSlot = place(*range, key, range->slotOf(id), registered);
+                r_.AudioType = AudioType::Mpeg;
+                r_.AudioSubId = id;
+                r_.PacketSubId = key;
+                r_.PacketKind = PacketKind::Audio;
+                if (registered && check_)
+                    host_.log(std::string(range->found) + std::to_string(r_.AudioSlot) + " found!");
+                r_.MpegAudioFound = registered;
+            } else {  // MPEG audio without a box
                 r_.PacketKind = PacketKind::MpegAudio;
                 r_.PacketSubId = id;
             }
@@ -339,6 +352,10 @@ bool Scanner::startCode() {
 }
 
 void Scanner::headerEnd() {
+    if (r_.MpegAudioFound) {  // its first time stamp is this packet's, read by now
+        r_.FirstAudioPts = r_.PtsReg;
+        r_.MpegAudioFound = false;
+    }
     if (r_.PacketKind == PacketKind::Private1) {
         r_.SubHeaderBytes = 4;
         r_.SubHeaderLength = 0;
@@ -713,17 +730,16 @@ ScanPass Scan(const ScanInput& input, ChunkSink* writer) {
 
 std::string MovedLine(const IdRange& range, std::int32_t id, int slot, std::int32_t holder,
                       const std::string& file, std::string_view name) {
-    return std::string(name.empty() ? range.found : name) + "0x" +
-           Hex(static_cast<std::uint32_t>(id), 2) + (file.empty() ? "" : " of " + file) +
-           " takes slot " + std::to_string(slot) + ": its own holds 0x" +
-           Hex(static_cast<std::uint32_t>(holder), 2);
+    return std::string(name.empty() ? range.found : name) + "0x" + Hex(PacketId(id), 2) +
+           (file.empty() ? "" : " of " + file) + " takes slot " + std::to_string(slot) +
+           ": its own holds 0x" + Hex(PacketId(holder), 2);
 }
 
 std::string NotListedLine(const IdRange& range, std::int32_t id, std::int32_t holder,
                           const std::string& file, std::string_view name) {
-    return std::string(name.empty() ? range.found : name) + "0x" +
-           Hex(static_cast<std::uint32_t>(id), 2) + (file.empty() ? "" : " of " + file) +
-           " not listed: its slot holds 0x" + Hex(static_cast<std::uint32_t>(holder), 2);
+    return std::string(name.empty() ? range.found : name) + "0x" + Hex(PacketId(id), 2) +
+           (file.empty() ? "" : " of " + file) + " not listed: its slot holds 0x" +
+           Hex(PacketId(holder), 2);
 }
 
 }  // namespace strandis

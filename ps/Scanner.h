@@ -68,7 +68,8 @@ struct ScanInput {
     std::uint8_t& stopFlag;     // Cancel sets it; the pass clears it first, and sets it at the
                                 // fast-check limit
     std::uint8_t& demuxActive;  // 1 while a demux-mode pass goes on
-    bool aob = false;  // a DVD-Audio object: LPCM headers say their length, and 0xA1 is MLP
+    bool aob = false;        // a DVD-Audio object: LPCM headers say their length, and 0xA1 is MLP
+    bool mpegAudio = false;  // MPEG audio 0xC0-0xC7 has boxes: in DVD-Video objects (.VOB)
 };
 
 // The pack and PES scanner over the rest of `input.source`, until its end or a stop. Check mode

@@ -68,8 +68,13 @@ inline constexpr IdRange kIdRanges[] = {
     // VC-1: extended stream 0xFD with stream_id_extension 0x55-0x56 (SMPTE RP 227).
     {IdSpace::ExtensionId, 0x55, 0x56, StreamKind::Video, Codec::Vc1, 0x55, 0x01, 0, "VC-1.stream",
      "[b]VC-1[/b] video stream "},
-    // MPEG-1/2 audio stream ids 0xC0-0xDF (110x xxxx audio): no box of their own.
-    {IdSpace::StreamId, 0xC0, 0xDF, StreamKind::Audio, Codec::MpegAudio, 0x00, 0x00, 0, "", ""},
+    // MPEG-1/2 audio stream ids 0xC0-0xC7 (110x xxxx audio), as DVD-Video numbers its eight
+    // audio streams: boxes of their own in DVD-Video objects (not in EVOs). The inventory
+    // keeps them as kMpegAudioKey | id, apart from the sub-stream ids of the same values.
+    {IdSpace::StreamId, 0xC0, 0xC7, StreamKind::Audio, Codec::MpegAudio, 0x00, 0x07, 0,
+     "MPA.stream", "[b]MPEG[/b] audio stream "},
+    // The rest of the MPEG audio ids: no box.
+    {IdSpace::StreamId, 0xC8, 0xDF, StreamKind::Audio, Codec::MpegAudio, 0x00, 0x00, 0, "", ""},
     // Private stream 1 sub-streams, as DVD-Video, DVD-Audio and HD DVD number them:
     // subpictures 0x20-0x3F, behind their one-byte id.
     {IdSpace::SubStreamId, 0x20, 0x3F, StreamKind::Sub, Codec::Subpicture, 0x00, 0x1F, 1,
@@ -119,9 +124,22 @@ constexpr const IdRange* FindIdRange(IdSpace space, std::uint32_t id) {
     return k < 0 ? nullptr : &kIdRanges[k];
 }
 
-// The range of an id as the inventory stores it: sub-stream ids for audio and subpictures,
-// stream ids or VC-1 extension ids for video.
+// How the inventory keeps an MPEG audio stream id (0xC0-0xC7): apart from the private stream's
+// audio sub-stream ids of the same values.
+inline constexpr std::int32_t kMpegAudioKey = 0x100;
+
+// The id a packet carries of a stream the inventory keeps as `id`.
+constexpr std::uint32_t PacketId(std::int32_t id) {
+    return static_cast<std::uint32_t>(id) & 0xFF;
+}
+
+// The range of an id as the inventory stores it: sub-stream ids for audio and subpictures (MPEG
+// audio stream ids with kMpegAudioKey), stream ids or VC-1 extension ids for video.
 constexpr const IdRange* FindInventoryRange(StreamKind kind, std::int32_t id) {
+    if (kind == StreamKind::Audio && (id & ~0xFF) == kMpegAudioKey) {
+        const IdRange* range = FindIdRange(IdSpace::StreamId, PacketId(id));
+        return range != nullptr && range->kind == kind && range->hasSlot() ? range : nullptr;
+    }
     if (id < 0 || id > 0xFF) return nullptr;
     const auto u = static_cast<std::uint32_t>(id);
     const IdRange* range =

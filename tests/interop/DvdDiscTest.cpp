@@ -154,12 +154,13 @@ TEST_F(DvdDiscTest, EachTitlesMkvHoldsItsOwnFramesTracksAndChapters) {
 
         const Json info = Json::parse(Shell("mkvmerge -J '" + mkv + "'").out);
         std::vector<std::string> languages;
-        bool commentary = false, forced = false;
+        bool commentary = false, forced = false, impaired = false;
         for (const Json& track : info["tracks"]) {
             const Json& p = track["properties"];
             if (track["type"] != "video") languages.push_back(p.value("language", ""));
             commentary = commentary || p.value("flag_commentary", false);
             forced = forced || p.value("forced_track", false);
+            impaired = impaired || p.value("flag_visual_impaired", false);
         }
         const Json& title = titles[n - 1];
         if (n <= 3) {
@@ -172,6 +173,11 @@ TEST_F(DvdDiscTest, EachTitlesMkvHoldsItsOwnFramesTracksAndChapters) {
             EXPECT_EQ(languages[2], "eng");
             EXPECT_EQ(languages[3], "ger");
             EXPECT_TRUE(forced);
+        }
+
+        if (n == 4) {  // AC-3 and the MP2 stream 0xC1
+            EXPECT_EQ(languages, (std::vector<std::string>{"ger", "eng"}));
+            EXPECT_TRUE(impaired);
         }
 
         // The chapters, where the title's program map puts them.
@@ -188,6 +194,24 @@ TEST_F(DvdDiscTest, EachTitlesMkvHoldsItsOwnFramesTracksAndChapters) {
         EXPECT_NEAR((ours["audio"] - ours["video"]) * 1000,
                     (source["audio"] - source["video"]) * 1000, 1.5);
     }
+}
+
+// MPEG audio (0xC1 here): its .mp2 file decodes, in ffmpeg, to the samples ffmpeg decodes from
+// the VOB.
+TEST_F(DvdDiscTest, MpegAudioIsDemuxedToTheSamplesOfTheVob) {
+    const std::string out = folder_->path("mp2");
+    const Json made =
+        Cli("demux '" + disc_ + "' --title 4 --streams a1 --audio-ext mp2 -o '" + out + "'");
+    ASSERT_EQ(made["files"].size(), 1u) << made.dump(1);
+    const std::string file = made["files"][0]["path"];
+    EXPECT_TRUE(file.ends_with(".mp2")) << file;
+    const auto samples = [](const std::string& input, const std::string& map) {
+        return Shell("ffmpeg -nostdin -v error -i '" + input + "' " + map + " -f s16le - | md5sum")
+            .out;
+    };
+    const std::string ours = samples(file, "");
+    EXPECT_EQ(ours, samples(disc_ + "/VIDEO_TS/VTS_02_1.VOB", "-map i:0x1c1"));
+    EXPECT_NE(ours, samples("/dev/null", "2>/dev/null"));
 }
 
 }  // namespace

@@ -123,20 +123,27 @@ protected:
     }
 };
 
+// A stream's id as ffprobe gives it: PES stream ids (video, MPEG audio) with 0x100, sub-stream ids
+// as they are.
+int ProbeId(const nlohmann::json& stream) {
+    const int id = stream["id"];
+    const bool pes = stream["kind"] == "video" ||
+                     (id >= 0xC0 && id <= 0xC7 && stream.value("codec", "").starts_with("mp"));
+    return pes ? 0x100 | id : id;
+}
+
 TEST_F(InteropTest, ScanListsTheStreamsFfprobeListsAndCountsItsFrames) {
     needFfmpeg();
     for (const char* name : {"mix.VOB", "pal.VOB", "avc.VOB", "dts.VOB", "lpcm.VOB"}) {
         const nlohmann::json report = cli("scan " + Fixture(name));
         std::set<int> ours;
-        for (const auto& s : report["streams"]) {
-            const int id = s["id"];
-            ours.insert(s["kind"] == "video" ? 0x100 | id : id);
-        }
-        // Every stream ffprobe lists is ours, but for navigation and MPEG audio (no box of its
-        // own); a sub-stream whose slot an earlier one of another codec holds takes another.
+        for (const auto& s : report["streams"])
+            ours.insert(ProbeId(s));
+        // Every stream ffprobe lists is ours, but for navigation; a sub-stream whose slot an
+        // earlier one of another codec holds takes another.
         std::set<int> expected;
         for (const auto& [id, codec] : ProbeStreams(Fixture(name))) {
-            if (id == 0x1BF || (id >= 0x1C0 && id <= 0x1CF)) continue;
+            if (id == 0x1BF) continue;
             expected.insert(id);
         }
         EXPECT_EQ(ours, expected) << name;
@@ -179,8 +186,7 @@ TEST_F(InteropTest, StreamFactsAgreeWithFfprobe) {
         }
         ASSERT_GE(videoStart, 0);
         for (const auto& ours : report["streams"]) {
-            const int id =
-                ours["kind"] == "video" ? 0x100 | ours["id"].get<int>() : ours["id"].get<int>();
+            const int id = ProbeId(ours);
             SCOPED_TRACE(ours["id_hex"].get<std::string>());
             ASSERT_TRUE(probed.count(id));
             const nlohmann::json& theirs = probed[id];
@@ -362,9 +368,9 @@ TEST_F(InteropTest, SubpicturesAsPgsAndVobSubShowWhatTheSourceShows) {
         EXPECT_LT(mux.exitCode, 2) << mux.out;
         const auto tracks =
             nlohmann::json::parse(Shell("mkvmerge -J '" + dir.path("all.mkv") + "'").out);
-        // Video, AC-3, DTS, two LPCM (ffmpeg numbers each codec from its base: DTS 0x88 and
-        // LPCM 0xA0 take free slots), two subtitle streams.
-        EXPECT_EQ(tracks["tracks"].size(), 7u);
+        // Video, AC-3, DTS, two LPCM, MP2 (ffmpeg numbers each codec from its base: DTS 0x88,
+        // LPCM 0xA0 and MP2 0xC0 take free slots), two subtitle streams.
+        EXPECT_EQ(tracks["tracks"].size(), 8u);
     }
 }
 
@@ -600,7 +606,8 @@ TEST_F(InteropTest, MkvMakesThePlayableFileWithThePlaylistsFacts) {
     EXPECT_TRUE(info["tracks"][1]["properties"]["default_track"].get<bool>());
     EXPECT_FALSE(info["tracks"][2]["properties"]["default_track"].get<bool>());
 
-    // Start times: the source's, less the earliest audio or video start.
+    // Start times: the source's, less the earliest audio or video start (the subpictures' time
+    // base, which counts every audio stream of the source, the MP2 one unticked here too).
     const auto probe = [](const std::string& file) {
         return nlohmann::json::parse(
             Shell("ffprobe -v error -show_streams -of json '" + file + "'").out)["streams"];
@@ -609,7 +616,7 @@ TEST_F(InteropTest, MkvMakesThePlayableFileWithThePlaylistsFacts) {
     double earliest = 1e9;
     for (const auto& s : probe(source)) {
         sourceStarts[s["id"]] = std::stod(s["start_time"].get<std::string>());
-        if (s["id"] == "0x1e0" || s["id"] == "0x80" || s["id"] == "0xa1")
+        if (s["id"] == "0x1e0" || s["id"] == "0x80" || s["id"] == "0xa1" || s["id"] == "0x1c0")
             earliest = std::min(earliest, sourceStarts[s["id"]]);
     }
     const std::vector<std::string> ids{"0x1e0", "0xa1", "0x80", "0x21", "0x20"};
