@@ -176,6 +176,7 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
                     bool forMuxer) {
     RunHost& host = engine.host();
     host.beginStep("demux");
+    RefuseEncrypted(detected);
     RunOutcome outcome;
 
     RunScope scope(engine, sourcePath, detected.title ? &*detected.title : nullptr);
@@ -284,6 +285,8 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
             if (!first) writer.nextFile(ExtractFileName(path));
             const ScanPass pass = engine.demux(&writer);
             AddFrames(frames, pass.frames, engine.StopFlag != 0);
+            // Past where a fast check stopped: named, and left out as the detection would.
+            if (pass.scrambled > 0) host.log(EncryptedLine(pass.scrambled));
         });
         writer.flush();
         for (auto& stream : outputs.streams)

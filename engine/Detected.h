@@ -81,6 +81,8 @@ struct Detected {
     StreamBoxes boxes;
     FrameCounts frames{};
     bool stoppedEarly = false;  // Cancel or the fast-check limit
+    // Packets the scan found encrypted (CSS scrambling bits set), whose contents it left out.
+    std::int64_t scrambled = 0;
 };
 
 }  // namespace strandis

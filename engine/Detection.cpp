@@ -116,7 +116,9 @@ Detected RunDetection(Engine& engine, const std::string& sourcePath, const Sourc
             MergeInventory(found.inventory, pass.registered, ExtractFileName(path), host);
         }
         AddFrames(found.frames, pass.frames, engine.StopFlag != 0);
+        found.scrambled += pass.scrambled;
     });
+    if (found.scrambled > 0) host.log(EncryptedLine(found.scrambled));
     if (firstTimeBase != 0xFFFFFFFFu) timeBase = firstTimeBase;
     if (timeBase != 0xFFFFFFFFu) found.subpictureBase = timeBase;
     engine.SourceStream.close();

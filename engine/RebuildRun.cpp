@@ -94,6 +94,7 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
 RunOutcome RunRebuild(Engine& engine, const Detected& detected, const std::string& sourcePath) {
     RunHost& host = engine.host();
     host.beginStep("rebuild");
+    RefuseEncrypted(detected);
     RunOutcome outcome;
     Renumbering numbers;
 

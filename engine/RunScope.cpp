@@ -32,6 +32,23 @@ std::size_t CountFiles(const std::vector<InputExtent>& extents) {
 
 }  // namespace
 
+std::string EncryptedLine(std::int64_t packets) {
+    return "Encrypted: " + std::to_string(packets) +
+           (packets == 1 ? " packet has" : " packets have") +
+           " its scrambling bits set (a CSS-protected disc copied without decrypting it). "
+           "Their contents cannot be read; decrypt the disc first.";
+}
+
+void RefuseEncrypted(const Detected& detected) {
+    if (detected.scrambled == 0) return;
+    throw RunError("\"" + detected.source +
+                       "\" is encrypted: " + std::to_string(detected.scrambled) +
+                       " of its packets have their scrambling bits set (a CSS-protected disc "
+                       "copied without decrypting it). Nothing was written; decrypt the disc "
+                       "first.",
+                   detected.source);
+}
+
 void EndRun(RunHost& host) {
     host.log("Done.");
     host.log("");

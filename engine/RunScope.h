@@ -46,6 +46,12 @@ struct RunOutcome {
     FrameCounts frames{};
 };
 
+// What the log says of a source with encrypted packets.
+std::string EncryptedLine(std::int64_t packets);
+// Raises RunError when the detection found encrypted packets: nothing of such a source is
+// written, since their bytes would go into the outputs as if they were data.
+void RefuseEncrypted(const Detected& detected);
+
 // The closing steps of every run: "Done.", an empty line, "Ready" and an empty progress panel.
 void EndRun(RunHost& host);
 

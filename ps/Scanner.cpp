@@ -536,12 +536,21 @@ void Scanner::lengthField() {
     }
 }
 
-// The three fixed PES header bytes: the '10' marker byte (not examined), the flags, and
-// PES_header_data_length, which starts the countdowns of the fields the flags announce.
+// The three fixed PES header bytes: the '10' marker byte with PES_scrambling_control, the flags,
+// and PES_header_data_length, which starts the countdowns of the fields the flags announce. An
+// encrypted packet (scrambling bits set, as a CSS-protected disc copied without decryption has
+// them) is skipped whole: its payload is no stream's data.
 void Scanner::fixedHeaderByte(std::uint8_t b) {
     Registers& r = r_;
     --r.FixedHeaderLeft;
     --r.LengthLeft;
+    if (r.FixedHeaderLeft == 2 && (b & 0xC0) == 0x80 && (b & 0x30) != 0) {
+        ++pass_.scrambled;
+        r.FixedHeaderLeft = 0;
+        r.PacketKind = PacketKind::SkipPacket;
+        r.SkipBytes = static_cast<std::uint32_t>(std::max(r.LengthLeft, 0));
+        return;
+    }
     if (r.FixedHeaderLeft == 1) {
         r.HeaderFlags = b;
     } else if (r.FixedHeaderLeft == 0) {

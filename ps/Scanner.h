@@ -52,6 +52,8 @@ struct ScanPass {
     // The streams met in this file, each in its slot: the first id met keeps a slot.
     StreamInventory registered;
     FrameCounts frames{};  // zero when the pass was stopped
+    // Packets whose PES_scrambling_control is set (CSS): skipped whole, their payload unread.
+    std::int64_t scrambled = 0;
 };
 
 // A run's counts with one more pass's: after a stopped pass the run counts nothing, since a

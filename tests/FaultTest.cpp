@@ -385,5 +385,31 @@ TEST_F(FaultTest, AHungMkvmergeIsStoppedWithUs) {
     }
 }
 
+// A VOB copied from a CSS-protected disc without decrypting it: the packets with scrambling
+// bits are named once, and nothing is written from them.
+TEST_F(FaultTest, AnEncryptedVobIsNamedAndNothingIsWritten) {
+    Bytes bytes = Disc(40).bytes();
+    int scrambled = 0;
+    for (std::size_t k = 10; k < 40; ++k) {
+        const std::size_t pes = 2048 * (k + 1) + 14;
+        ASSERT_EQ(bytes[pes + 2], 0x01);
+        bytes[pes + 6] |= 0x10;  // PES_scrambling_control 01
+        ++scrambled;
+    }
+    const std::string source = dir.path("VTS_01_1.VOB");
+    SaveFile(source, bytes);
+
+    const CliResult scan = run({"scan", source});
+    EXPECT_NE(scan.out.find("Encrypted: " + std::to_string(scrambled) + " packets"),
+              std::string::npos)
+        << scan.out;
+    for (const char* command : {"demux", "rebuild"}) {
+        const CliResult written = run({command, "-o", out(), source});
+        EXPECT_EQ(written.exitCode, 1) << command;
+        EXPECT_NE(written.err.find("is encrypted"), std::string::npos) << written.err;
+        EXPECT_TRUE(fs::is_empty(out())) << command;
+    }
+}
+
 }  // namespace
 }  // namespace strandis::test

@@ -385,6 +385,13 @@ struct Literal {
             }
         } else if (FixedHeaderLeft > 0) {
             FixedHeaderLeft--, LengthLeft--;
+            // '10' and scrambling bits set: an encrypted packet, skipped whole.
+            if (FixedHeaderLeft == 2 && (b & 0xC0) == 0x80 && (b & 0x30) != 0) {
+                FixedHeaderLeft = 0;
+                PacketKind = 3;
+                SkipBytes = static_cast<std::uint32_t>(LengthLeft > 0 ? LengthLeft : 0);
+                return 1;
+            }
             if (FixedHeaderLeft == 1) HeaderFlags = b;
             if (FixedHeaderLeft == 0) {
                 HeaderLeft = b;
