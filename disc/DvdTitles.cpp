@@ -3,14 +3,23 @@
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "common/RunError.h"
 
@@ -72,6 +81,55 @@ std::string IfoProblem(const std::string& path) {
     if (!S_ISREG(st.st_mode)) return "it is not a regular file";
     if (st.st_size < kSector) return "it is too short to be an IFO file";
     if (st.st_size > kLargestIfo) return "it is too large to be an IFO file";
+    return {};
+}
+
+// In the child that reads a disc: where it says which IFO file it hands libdvdread next, so that
+// the parent can name the file that made libdvdread fail.
+int gAnnounceFd = -1;
+
+void Announce(const std::string& path) {
+    if (gAnnounceFd < 0) return;
+    const std::string line = path + '\n';
+    if (::write(gAnnounceFd, line.data(), line.size()) < 0) {
+        // The parent names the disc instead.
+    }
+}
+
+std::uint32_t Be32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+           std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
+// Whether the table whose start sector the IFO's management table gives at `pointer` lies
+// within the file and holds its 8-byte header and the `entry`-byte entries it counts, as its own
+// fields say: libdvdread allocates and reads what those fields say, so a hostile file could make
+// it ask for gigabytes or, with a length shorter than the header, read past its buffer. "" or
+// why not.
+std::string TableProblem(const std::string& path, std::size_t pointer, const char* table,
+                         std::uint32_t entry) {
+    std::vector<std::uint8_t> bytes;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_size <= kLargestIfo) {
+        if (FILE* file = std::fopen(path.c_str(), "rb")) {
+            bytes.resize(static_cast<std::size_t>(st.st_size));
+            bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+            std::fclose(file);
+        }
+    }
+    if (bytes.size() < pointer + 4) return "it is too short to be an IFO file";
+    const std::uint64_t start = std::uint64_t{Be32(bytes, pointer)} * kSector;
+    if (start == 0) return std::string("it has no ") + table;
+    if (start + 8 > bytes.size())
+        return std::string("its ") + table + " starts past the end of the file";
+    const std::uint64_t length =
+        std::uint64_t{Be32(bytes, static_cast<std::size_t>(start) + 4)} + 1;
+    const std::uint32_t count = std::uint32_t{bytes[static_cast<std::size_t>(start)]} << 8 |
+                                bytes[static_cast<std::size_t>(start) + 1];
+    if (start + length > bytes.size())
+        return std::string("its ") + table + " ends past the end of the file";
+    if (count == 0 || length < 8 + std::uint64_t{count} * entry)
+        return std::string("its ") + table + " is damaged (too short for what it counts)";
     return {};
 }
 
@@ -370,7 +428,282 @@ bool IsDiscPath(const std::string& path) {
     return extension == ".IFO" || extension == ".BUP";
 }
 
+namespace {
+
+// Disc and its titles as bytes, to come back from the process that reads the IFO files.
+class ByteWriter {
+public:
+    void number(double value) { put(&value, sizeof value); }
+    void integer(std::int64_t value) { put(&value, sizeof value); }
+    void text(const std::string& value) {
+        integer(static_cast<std::int64_t>(value.size()));
+        put(value.data(), value.size());
+    }
+    std::string bytes;
+
+private:
+    void put(const void* data, std::size_t size) {
+        bytes.append(static_cast<const char*>(data), size);
+    }
+};
+
+class ByteReader {
+public:
+    explicit ByteReader(const std::string& bytes) : bytes_(bytes) {}
+    double number() {
+        double value = 0;
+        take(&value, sizeof value);
+        return value;
+    }
+    std::int64_t integer() {
+        std::int64_t value = 0;
+        take(&value, sizeof value);
+        return value;
+    }
+    int small() { return static_cast<int>(integer()); }
+    std::size_t count() {
+        const std::int64_t n = integer();
+        if (n < 0 || static_cast<std::size_t>(n) > bytes_.size() - at_) throw std::range_error("");
+        return static_cast<std::size_t>(n);
+    }
+    std::string text() {
+        const std::size_t n = count();
+        std::string value = bytes_.substr(at_, n);
+        at_ += n;
+        return value;
+    }
+
+private:
+    void take(void* into, std::size_t size) {
+        if (bytes_.size() - at_ < size) throw std::range_error("");
+        std::memcpy(into, bytes_.data() + at_, size);
+        at_ += size;
+    }
+    const std::string& bytes_;
+    std::size_t at_ = 0;
+};
+
+std::string Serialize(const Disc& disc) {
+    ByteWriter w;
+    w.text(disc.name);
+    w.integer(static_cast<std::int64_t>(disc.problems.size()));
+    for (const std::string& problem : disc.problems)
+        w.text(problem);
+    w.integer(static_cast<std::int64_t>(disc.titles.size()));
+    for (const Title& t : disc.titles) {
+        for (const int value :
+             {t.number, t.titleSet, t.titleInSet, t.programChain, t.angles, t.main ? 1 : 0})
+            w.integer(value);
+        w.number(t.durationMs);
+        w.text(t.video);
+        w.text(t.problem);
+        w.integer(static_cast<std::int64_t>(t.chapters.size()));
+        for (const Chapter& c : t.chapters) {
+            w.integer(c.number);
+            w.integer(c.entryCell);
+            w.number(c.startMs);
+        }
+        w.integer(static_cast<std::int64_t>(t.cells.size()));
+        for (const Cell& c : t.cells) {
+            for (const std::int64_t value :
+                 {std::int64_t{c.vobId}, std::int64_t{c.cellId}, c.firstSector, c.lastSector,
+                  std::int64_t{c.angleBlock}, std::int64_t{c.firstOfBlock}})
+                w.integer(value);
+            w.number(c.durationMs);
+        }
+        w.integer(static_cast<std::int64_t>(t.audio.size()));
+        for (const AudioTrack& a : t.audio) {
+            for (const int value : {a.track, a.streamId, a.slot, a.channels, a.sampleRate,
+                                    static_cast<int>(a.purpose)})
+                w.integer(value);
+            w.text(a.codec);
+            w.text(a.language);
+            w.text(a.kind);
+        }
+        w.integer(static_cast<std::int64_t>(t.subpictures.size()));
+        for (const SubpictureTrack& s : t.subpictures) {
+            for (const int value :
+                 {s.track, s.streamId, s.slot, static_cast<int>(s.purpose), s.forced ? 1 : 0})
+                w.integer(value);
+            w.text(s.language);
+            w.text(s.kind);
+        }
+        for (const std::uint32_t colour : t.palette)
+            w.integer(colour);
+        w.integer(static_cast<std::int64_t>(t.files.size()));
+        for (const std::string& file : t.files)
+            w.text(file);
+        w.integer(static_cast<std::int64_t>(t.extents.size()));
+        for (const InputExtent& e : t.extents) {
+            w.text(e.path);
+            w.integer(e.offset);
+            w.integer(e.length);
+        }
+    }
+    return w.bytes;
+}
+
+// The disc back from its bytes; raises std::range_error when they are cut short.
+void Deserialize(const std::string& bytes, Disc& disc) {
+    ByteReader r(bytes);
+    disc.name = r.text();
+    for (std::size_t n = r.count(); n > 0; --n)
+        disc.problems.push_back(r.text());
+    for (std::size_t n = r.count(); n > 0; --n) {
+        Title t;
+        t.number = r.small(), t.titleSet = r.small(), t.titleInSet = r.small();
+        t.programChain = r.small(), t.angles = r.small(), t.main = r.small() != 0;
+        t.durationMs = r.number();
+        t.video = r.text();
+        t.problem = r.text();
+        for (std::size_t k = r.count(); k > 0; --k) {
+            Chapter c;
+            c.number = r.small(), c.entryCell = r.small(), c.startMs = r.number();
+            t.chapters.push_back(c);
+        }
+        for (std::size_t k = r.count(); k > 0; --k) {
+            Cell c;
+            c.vobId = r.small(), c.cellId = r.small();
+            c.firstSector = r.integer(), c.lastSector = r.integer();
+            c.angleBlock = r.integer() != 0, c.firstOfBlock = r.integer() != 0;
+            c.durationMs = r.number();
+            t.cells.push_back(c);
+        }
+        for (std::size_t k = r.count(); k > 0; --k) {
+            AudioTrack a;
+            a.track = r.small(), a.streamId = r.small(), a.slot = r.small();
+            a.channels = r.small(), a.sampleRate = r.small();
+            a.purpose = static_cast<TrackPurpose>(r.small());
+            a.codec = r.text(), a.language = r.text(), a.kind = r.text();
+            t.audio.push_back(a);
+        }
+        for (std::size_t k = r.count(); k > 0; --k) {
+            SubpictureTrack s;
+            s.track = r.small(), s.streamId = r.small(), s.slot = r.small();
+            s.purpose = static_cast<TrackPurpose>(r.small());
+            s.forced = r.small() != 0;
+            s.language = r.text(), s.kind = r.text();
+            t.subpictures.push_back(s);
+        }
+        for (std::uint32_t& colour : t.palette)
+            colour = static_cast<std::uint32_t>(r.integer());
+        for (std::size_t k = r.count(); k > 0; --k)
+            t.files.push_back(r.text());
+        for (std::size_t k = r.count(); k > 0; --k) {
+            InputExtent e;
+            e.path = r.text();
+            e.offset = r.integer(), e.length = r.integer();
+            t.extents.push_back(e);
+        }
+        disc.titles.push_back(std::move(t));
+    }
+}
+
+}  // namespace
+
+// libdvdread trusts the IFO files: a damaged or hostile one can crash it or make it read past
+// its buffers. It runs in a process of its own, which hands back the disc as bytes; its crash or
+// hang is a clear error here, and the program goes on.
 Disc ReadDisc(const std::string& path) {
+    Disc disc;
+    disc.videoTs = FindVideoTs(path);
+    if (disc.videoTs.empty())
+        throw RunError("\"" + path + "\" is not a DVD-Video disc: no VIDEO_TS folder.", path);
+    int fds[2], said[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return ReadDiscHere(path);
+    if (::pipe2(said, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return ReadDiscHere(path);
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        for (const int fd : {fds[0], fds[1], said[0], said[1]})
+            ::close(fd);
+        return ReadDiscHere(path);
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        ::close(said[0]);
+        gAnnounceFd = said[1];
+        std::string bytes;
+        char status = 0;
+        try {
+            bytes = Serialize(ReadDiscHere(path));
+        } catch (const RunError& error) {
+            status = 1;
+            bytes = std::string(error.what()) + '\0' + error.path();
+        } catch (...) {
+            status = 2;
+        }
+        bytes.insert(bytes.begin(), status);
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fds[1], bytes.data() + done, bytes.size() - done);
+            if (n <= 0) ::_exit(3);
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    ::close(said[1]);
+    std::string bytes;
+    char buffer[65536];
+    // A child that hangs is stopped after a while: the IFO files of a disc read in milliseconds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool late = false;
+    for (;;) {
+        pollfd wait{fds[0], POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const int ready = left > 0 ? ::poll(&wait, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            late = ready == 0;
+            break;
+        }
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    if (late) ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The last IFO file the child named is the one it was reading.
+    std::string announced;
+    for (ssize_t n; (n = ::read(said[0], buffer, sizeof buffer)) > 0;)
+        announced.append(buffer, static_cast<std::size_t>(n));
+    ::close(said[0]);
+    if (!announced.empty()) announced.pop_back();
+    announced = announced.substr(announced.rfind('\n') + 1);
+    const std::string ifo = announced.empty() ? disc.videoTs : announced;
+    if (late || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.empty()) {
+        throw RunError("Cannot read \"" + ifo + "\": it is damaged (" +
+                           (late ? std::string("libdvdread did not finish reading it")
+                            : WIFSIGNALED(status) ? "libdvdread failed on it with signal " +
+                                                        std::to_string(WTERMSIG(status))
+                                                  : std::string("its reading failed")) +
+                           "). The VOB files can still be read one by one.",
+                       ifo);
+    }
+    if (bytes[0] == 1) {
+        const std::size_t split = bytes.find('\0', 1);
+        throw RunError(bytes.substr(1, split == std::string::npos ? std::string::npos : split - 1),
+                       split == std::string::npos ? ifo : bytes.substr(split + 1));
+    }
+    try {
+        if (bytes[0] != 0) throw std::range_error("");
+        Deserialize(bytes.substr(1), disc);
+    } catch (const std::exception&) {
+        throw RunError("Cannot read the IFO files of the disc \"" + ifo + "\".", ifo);
+    }
+    return disc;
+}
+
+Disc ReadDiscHere(const std::string& path) {
     Disc disc;
     disc.videoTs = FindVideoTs(path);
     if (disc.videoTs.empty())
@@ -393,7 +726,15 @@ Disc ReadDisc(const std::string& path) {
     if (!dvd)
         throw RunError("Cannot open the disc \"" + disc.videoTs + "\". " + Joined(messages.lines),
                        disc.videoTs);
-    Ifo vmg(ifoOpen(dvd.get(), 0));
+    // Only the tables needed are read, each checked first against the file's size.
+    if (const std::string why = TableProblem(vmgPath, 0xC4, "title table", 12); !why.empty())
+        throw RunError("Cannot read the disc's title table \"" + vmgPath + "\": " + why + ".",
+                       vmgPath);
+    Announce(vmgPath);
+    Ifo vmg(ifoOpenVMGI(dvd.get()));
+    // A table libdvdread fails to read it has freed, but it keeps the pointer: forgotten here,
+    // or closing the handle would free it again.
+    if (vmg && ifoRead_TT_SRPT(vmg.get()) == 0) vmg->tt_srpt = nullptr;
     if (!vmg || vmg->tt_srpt == nullptr || vmg->tt_srpt->title == nullptr)
         throw RunError(
             "Cannot read the disc's title table \"" + vmgPath + "\". " + Joined(messages.lines),
@@ -421,9 +762,19 @@ Disc ReadDisc(const std::string& path) {
             if (!titleSets[s] && setProblems[s].empty()) {
                 const std::string ifoPath = FileIn(disc.videoTs, ifoName);
                 std::string why = IfoProblem(ifoPath);
+                if (why.empty()) why = TableProblem(ifoPath, 0xC8, "chapter table", 4);
+                if (why.empty()) why = TableProblem(ifoPath, 0xCC, "program chain table", 8);
                 if (why.empty()) {
                     messages.lines.clear();
-                    titleSets[s].reset(ifoOpen(dvd.get(), title.titleSet));
+                    Announce(ifoPath);
+                    titleSets[s].reset(ifoOpenVTSI(dvd.get(), title.titleSet));
+                    if (ifo_handle_t* ifo = titleSets[s].get()) {
+                        const bool chapters = ifoRead_VTS_PTT_SRPT(ifo) != 0;
+                        if (!chapters) ifo->vts_ptt_srpt = nullptr;  // freed, as above
+                        const bool chains = chapters && ifoRead_PGCIT(ifo) != 0;
+                        if (chapters && !chains) ifo->vts_pgcit = nullptr;
+                        if (!chains) titleSets[s].reset();
+                    }
                     if (!titleSets[s] || titleSets[s]->vtsi_mat == nullptr) {
                         titleSets[s].reset();
                         why = "libdvdread cannot read it. " + Joined(messages.lines);

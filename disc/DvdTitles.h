@@ -93,8 +93,10 @@ std::string FindVideoTs(const std::string& path);
 
 // Reads the disc's title table and each title set it names. Raises RunError naming the file when
 // the title table cannot be read; a title set that cannot be read is named in `problems` and its
-// titles carry the reason.
+// titles carry the reason. libdvdread does the reading in a child process (see the source).
 Disc ReadDisc(const std::string& path);
+// The same, in this process.
+Disc ReadDiscHere(const std::string& path);
 
 // The title as the Matroska step and the boxes take a playlist's title: its duration, chapters,
 // and tracks with languages, names and flags.

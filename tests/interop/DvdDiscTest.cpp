@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -212,6 +213,46 @@ TEST_F(DvdDiscTest, MpegAudioIsDemuxedToTheSamplesOfTheVob) {
     const std::string ours = samples(file, "");
     EXPECT_EQ(ours, samples(disc_ + "/VIDEO_TS/VTS_02_1.VOB", "-map i:0x1c1"));
     EXPECT_NE(ours, samples("/dev/null", "2>/dev/null"));
+}
+
+// A damaged disc: each fault named with its file and title, the other titles and the file-level
+// runs on the VOBs unharmed.
+TEST_F(DvdDiscTest, DamagedDiscsAreNamedAndTheVobsStillRead) {
+    namespace fs = std::filesystem;
+    const std::string copy = folder_->path("damaged");
+    fs::copy(disc_, copy, fs::copy_options::recursive);
+    const std::string videoTs = copy + "/VIDEO_TS";
+
+    // Title 4's VOB cut in half: its cells point past the end.
+    fs::resize_file(videoTs + "/VTS_02_1.VOB", fs::file_size(videoTs + "/VTS_02_1.VOB") / 2);
+    Json titles = Cli("titles '" + copy + "'")["titles"];
+    ASSERT_EQ(titles.size(), 4u);
+    EXPECT_FALSE(titles[0].contains("problem"));
+    EXPECT_NE(titles[3].value("problem", "").find("past the end of"), std::string::npos);
+    const Json refused = Cli("mkv '" + copy + "' --title 4 -o '" + folder_->path("cut.mkv") + "'");
+    EXPECT_NE(refused["error"]["message"].get<std::string>().find("Title 4"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder_->path("cut.mkv")));
+    EXPECT_FALSE(Cli("scan '" + videoTs + "/VTS_02_1.VOB'")["streams"].empty());
+
+    // IFO files on which libdvdread itself crashes (found by fuzzing): a clear error, no crash.
+    std::ifstream input(std::string(SOURCE_DIR) + "/fuzz/corpus/ifo/libdvdread-segv",
+                        std::ios::binary);
+    const std::string hostile((std::istreambuf_iterator<char>(input)), {});
+    const std::size_t vmg =
+        (std::size_t(std::uint8_t(hostile[0])) << 8 | std::uint8_t(hostile[1])) * 16;
+    std::ofstream(videoTs + "/VIDEO_TS.IFO", std::ios::binary) << hostile.substr(2, vmg);
+    std::ofstream(videoTs + "/VTS_01_0.IFO", std::ios::binary) << hostile.substr(2 + vmg);
+    fs::remove(videoTs + "/VIDEO_TS.BUP");
+    fs::remove(videoTs + "/VTS_01_0.BUP");
+    const ShellRun run = Shell(std::string(STRANDIS_CLI) + " titles '" + copy + "' 2>&1");
+    EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.out;
+    EXPECT_NE(run.out.find("VTS_01_0.IFO"), std::string::npos) << run.out;
+    EXPECT_FALSE(Cli("scan '" + videoTs + "/VTS_01_1.VOB'")["streams"].empty());
+
+    // The title table replaced by zeros: the message names VIDEO_TS.IFO.
+    std::ofstream(videoTs + "/VIDEO_TS.IFO", std::ios::binary) << std::string(6144, '\0');
+    const Json none = Cli("titles '" + copy + "'");
+    EXPECT_NE(none["error"]["message"].get<std::string>().find("VIDEO_TS.IFO"), std::string::npos);
 }
 
 }  // namespace
