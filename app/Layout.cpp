@@ -1,6 +1,7 @@
 // The window's controls: one table says what each is, where it goes and how it starts; Qt
 // layouts give every control the room its text needs in the font the desktop uses.
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -506,8 +507,22 @@ void TfMain::buildPages() {
 
     tsXPL = new QWidget;
     tsXPL->setObjectName("tsXPL");
-    auto* xplLayout = new QHBoxLayout(tsXPL);
+    auto* xplLayout = new QVBoxLayout(tsXPL);
     xplLayout->setContentsMargins(0, 0, 0, 0);
+    // A DVD's title chooser, shown once "Read XPL" has read the disc's IFO files.
+    auto* titleRow = new QWidget(tsXPL);
+    auto* titleLayout = new QHBoxLayout(titleRow);
+    titleLayout->setContentsMargins(4, 4, 4, 0);
+    auto* titleLabel = new QLabel("&Title:", titleRow);
+    cbTitle = new QComboBox(titleRow);
+    cbTitle->setObjectName("cbTitle");
+    cbTitle->setToolTip("The DVD title that Read EVO, Demux and Rebuild read");
+    titleLabel->setBuddy(cbTitle);
+    titleLayout->addWidget(titleLabel);
+    titleLayout->addWidget(cbTitle, 1);
+    titleRow->setVisible(false);
+    xplLayout->addWidget(titleRow);
+    connect(cbTitle, &QComboBox::activated, this, &TfMain::chooseTitle);
     splXPL = new QSplitter(Qt::Horizontal, tsXPL);
     splXPL->setObjectName("splXPL");
     splXPL->setChildrenCollapsible(false);

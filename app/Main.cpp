@@ -296,7 +296,7 @@ bool TfMain::playlistThere() const {
 bool TfMain::detect() {
     detected_.reset();
     try {
-        detected_ = RunDetection(engine_, sourcePath_);
+        detected_ = RunDetection(engine_, sourcePath_, discTitle_ ? &*discTitle_ : nullptr);
         applyBoxes(detected_->boxes);
     } catch (const std::exception& error) {  // RunError, or no memory or thread left
         runFailed(QString::fromStdString(error.what()));
@@ -426,6 +426,11 @@ void TfMain::labelBoxes(const std::vector<playlist::Track>& tracks) {
 
 void TfMain::bReadXPLClick() {
     if (running_ || !playlistThere()) return;
+    const QString suffix = QFileInfo(eXPLfile->text()).suffix().toUpper();
+    if (suffix == "IFO" || suffix == "BUP") {
+        readDisc();
+        return;
+    }
     beginRun();
     PageControl->setCurrentIndex(4);
     mXPL->clear();

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "common/RunHost.h"
+#include "disc/DvdTitles.h"
 #include "engine/DemuxRun.h"
 #include "engine/Detected.h"
 #include "engine/Detection.h"
@@ -18,6 +19,7 @@
 #include "playlist/Xpl.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -134,6 +136,7 @@ private:
     std::array<StreamCheckBox*, 16> cbSub;
     QWidget* tsXPL;
     QTreeWidget* tvXPL;
+    QComboBox* cbTitle;  // a DVD's titles, once "Read XPL" has read its IFO files
     QSplitter* splXPL;
     QPlainTextEdit* mXPL;
     QWidget* tsOption;
@@ -173,6 +176,8 @@ private:
     void applyBoxes(const StreamBoxes& boxes);
     void labelBoxes(const std::vector<playlist::Track>& tracks);
     bool detect();
+    void readDisc();
+    void chooseTitle(int index);
     bool playlistThere() const;
     void pathTyped(QLineEdit* field);
     StreamCheckBox* box(BoxKind kind, int slot) const;
@@ -182,6 +187,8 @@ private:
     playlist::TitleInfo xplTitle_;            // of the last "Read XPL" for this source
     std::optional<Detected> detected_;        // of the last "Read EVO" of this source
     std::vector<playlist::Track> xplTracks_;  // the boxes that last "Read XPL"'s title labels
+    std::optional<dvd::Disc> disc_;           // of the last "Read XPL" of a DVD's IFO
+    std::optional<SourceTitle> discTitle_;    // the DVD title chosen: what the runs read
     std::string sourcePath_;
     bool running_ = false;
     QWidget* focusBefore_ = nullptr;  // where the focus was when the run began

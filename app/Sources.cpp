@@ -3,13 +3,20 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QToolButton>
 
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTreeWidget>
+
 #include "app/Main.h"
 #include "disc/PathRules.h"
+#include "engine/DiscTitle.h"
 
 namespace strandis::app {
 
@@ -38,6 +45,91 @@ QString ExtensionUpper(const QString& path) {
 
 }  // namespace
 
+// "Read XPL" on a DVD's IFO file: the disc's titles in the memo and the tree, and the title
+// chooser, on the main feature.
+void TfMain::readDisc() {
+    beginRun();
+    PageControl->setCurrentIndex(4);
+    mXPL->clear();
+    tvXPL->clear();
+    cbTitle->clear();
+    disc_.reset();
+    try {
+        log("Reading the titles of the DVD \"" + eXPLfile->text().toStdString() + "\"");
+        disc_ = dvd::ReadDisc(eXPLfile->text().toStdString());
+        mXPL->setPlainText(QString::fromStdString(dvd::DiscText(*disc_)));
+        int main = 0;
+        for (std::size_t k = 0; k < disc_->titles.size(); ++k) {
+            const dvd::Title& title = disc_->titles[k];
+            const QString name = QString::fromStdString(dvd::DescribeTitle(title)) +
+                                 (title.main ? " - main feature" : "") +
+                                 (title.problem.empty() ? "" : " - cannot be read");
+            cbTitle->addItem(name);
+            if (title.main) main = static_cast<int>(k);
+            auto* top = new QTreeWidgetItem(tvXPL, {name});
+            const auto child = [top](const std::string& text) {
+                new QTreeWidgetItem(top, {QString::fromStdString(text)});
+            };
+            if (!title.problem.empty()) child(title.problem);
+            if (!title.video.empty()) child(title.video);
+            for (const dvd::AudioTrack& audio : title.audio)
+                child("Audio " + std::to_string(audio.track) + ": " + audio.codec + " " +
+                      (audio.language.empty() ? "--" : audio.language) + " " + audio.kind);
+            for (const dvd::SubpictureTrack& sub : title.subpictures)
+                child("Subpicture " + std::to_string(sub.track) + ": " +
+                      (sub.language.empty() ? "--" : sub.language) + " " + sub.kind);
+            for (const dvd::Chapter& chapter : title.chapters)
+                child("Chapter " + std::to_string(chapter.number) + ": " +
+                      dvd::FormatDuration(chapter.startMs));
+        }
+        cbTitle->parentWidget()->setVisible(!disc_->titles.empty());
+        endRun();
+        if (!disc_->titles.empty()) {
+            cbTitle->setCurrentIndex(main);
+            chooseTitle(main);
+        }
+        return;
+    } catch (const std::exception& error) {  // RunError, or no memory or process left
+        cbTitle->parentWidget()->setVisible(false);
+        runFailed(QString::fromStdString(error.what()));
+    }
+    endRun();
+}
+
+// A DVD title chosen: the source becomes its first VOB, read as the title's cells only, and the
+// boxes take its tracks' labels.
+void TfMain::chooseTitle(int index) {
+    if (running_ || !disc_ || index < 0 || static_cast<std::size_t>(index) >= disc_->titles.size())
+        return;
+    const dvd::Title& title = disc_->titles[static_cast<std::size_t>(index)];
+    if (!title.problem.empty()) {
+        const std::string line =
+            "Title " + std::to_string(title.number) + " cannot be read: " + title.problem + ".";
+        log(line);
+        slog(line, 0);
+        return;
+    }
+    const QString first = QString::fromStdString(title.extents.front().path);
+    setSourceText(first);
+    SourceName = FileName(first);
+    EVOdir = FolderOf(first);
+    bCheck->setEnabled(true);
+    detected_.reset();
+    discTitle_ = MakeSourceTitle(*disc_, title);
+    xplTitle_ = dvd::TitleInfoOf(title);
+    xplTracks_.clear();
+    for (const playlist::TrackInfo& track : xplTitle_.tracks) {
+        const std::string label =
+            track.kind == playlist::TrackKind::Video ? "MPEG-2.stream.0" : track.label;
+        xplTracks_.push_back({track.kind, track.streamNumber - 1, label});
+    }
+    labelBoxes(xplTracks_);
+    const std::string line = dvd::DescribeTitle(title) + " of " + disc_->name +
+                             " chosen: Read EVO, Demux and Rebuild read its cells only.";
+    log(line);
+    slog(line, 0);
+}
+
 void TfMain::setSourceText(const QString& path) {
     eEVOfile->setText(path);
     sourcePath_ = path.toStdString();
@@ -48,6 +140,7 @@ void TfMain::EVOadj() {
     xplTitle_ = {};  // the playlist read and the detection were another source's
     xplTracks_.clear();
     detected_.reset();
+    discTitle_.reset();  // a file of the user's choice is read whole
     bCheck->setEnabled(!eEVOfile->text().isEmpty() && !running_);
     SourceName = FileName(eEVOfile->text());
     EVOdir = FolderOf(eEVOfile->text());
@@ -81,6 +174,16 @@ void TfMain::WMDropFiles(const QStringList& files) {
     } else if (ext == ".XPL") {
         eXPLfile->setText(path);
         XPLadj();
+    } else if (const std::string videoTs = dvd::FindVideoTs(path.toStdString());
+               (ext == ".IFO" || ext == ".BUP" || QFileInfo(path).isDir()) && !videoTs.empty()) {
+        // A DVD: its IFO goes where the playlist goes, and "Read XPL" lists its titles.
+        eXPLfile->setText(ext == ".IFO" || ext == ".BUP"
+                              ? path
+                              : QString::fromStdString(videoTs) + "/VIDEO_TS.IFO");
+        XPLadj();
+        const std::string line = "A DVD-Video disc: \"Read XPL\" lists its titles.";
+        log(line);
+        slog(line, 0);
     } else {
         const std::string line = "\"" + FileName(path).toStdString() +
                                  "\" is not taken: a source is a program stream (.EVO, .VOB, "
@@ -133,8 +236,8 @@ void TfMain::bbEVOClick() {
 
 void TfMain::bbXPLClick() {
     if (running_) return;
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, QString(), XPLdir + XPLname, "XPL (VPLST000.XPL)");
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, QString(), XPLdir + XPLname, "XPL (VPLST000.XPL);;DVD-Video IFO (*.IFO *.ifo)");
     if (chosen.isEmpty()) return;
     eXPLfile->setText(chosen);
     XPLadj();

@@ -98,37 +98,4 @@ nlohmann::json TitlesJson(const dvd::Disc& disc) {
             {"problems", disc.problems}};
 }
 
-std::string TitlesText(const dvd::Disc& disc) {
-    std::ostringstream out;
-    out << "Disc " << disc.name << " (" << disc.videoTs << "): " << disc.titles.size()
-        << (disc.titles.size() == 1 ? " title" : " titles") << "\n";
-    for (const std::string& problem : disc.problems)
-        out << "  " << problem << "\n";
-    for (const dvd::Title& title : disc.titles) {
-        out << "\n" << dvd::DescribeTitle(title) << (title.main ? "  main feature" : "") << "\n";
-        if (!title.problem.empty()) {
-            out << "  cannot be read: " << title.problem << "\n";
-            continue;
-        }
-        out << "  " << title.video << "; title set " << title.titleSet << ", program chain "
-            << title.programChain << "; " << title.cells.size()
-            << (title.cells.size() == 1 ? " cell" : " cells") << " in";
-        for (const std::string& file : title.files)
-            out << " " << FileName(file);
-        out << "\n";
-        for (const dvd::Chapter& chapter : title.chapters)
-            out << "  Chapter " << chapter.number << ": " << dvd::FormatDuration(chapter.startMs)
-                << "\n";
-        for (const dvd::AudioTrack& track : title.audio)
-            out << "  Audio " << track.track << ": " << Hex(track.streamId) << " a" << track.slot
-                << " " << track.codec << " " << track.channels << "ch "
-                << (track.language.empty() ? "--" : track.language) << " " << track.kind << "\n";
-        for (const dvd::SubpictureTrack& track : title.subpictures)
-            out << "  Subpicture " << track.track << ": " << Hex(track.streamId) << " s"
-                << track.slot << " " << (track.language.empty() ? "--" : track.language) << " "
-                << track.kind << "\n";
-    }
-    return out.str();
-}
-
 }  // namespace strandis::cli

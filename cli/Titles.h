@@ -10,6 +10,5 @@ namespace strandis::cli {
 // "titles": per title its number, duration, chapters, angles, files and cells, video, audio and
 // subpicture tracks and palette; the main feature marked.
 nlohmann::json TitlesJson(const dvd::Disc& disc);
-std::string TitlesText(const dvd::Disc& disc);
 
 }  // namespace strandis::cli

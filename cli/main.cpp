@@ -782,7 +782,7 @@ int RunTitles(const TitlesFlags& flags) {
         report["format_version"] = strandis::cli::kFormatVersion;
         std::cout << Dump(report) << '\n';
     } else if (!flags.common.quiet) {
-        std::cout << strandis::cli::TitlesText(disc);
+        std::cout << strandis::dvd::DiscText(disc);
     }
     return disc.titles.empty() ? kExitNoStream : kExitOk;
 }

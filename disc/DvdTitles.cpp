@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -892,6 +893,49 @@ std::string DescribeTitle(const Title& title) {
                        (title.chapters.size() == 1 ? " chapter" : " chapters");
     if (title.angles > 1) text += ", " + std::to_string(title.angles) + " angles";
     return text + ")";
+}
+
+namespace {
+
+std::string HexId(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+}  // namespace
+
+std::string DiscText(const Disc& disc) {
+    std::ostringstream out;
+    out << "Disc " << disc.name << " (" << disc.videoTs << "): " << disc.titles.size()
+        << (disc.titles.size() == 1 ? " title" : " titles") << "\n";
+    for (const std::string& problem : disc.problems)
+        out << "  " << problem << "\n";
+    for (const Title& title : disc.titles) {
+        out << "\n" << DescribeTitle(title) << (title.main ? "  main feature" : "") << "\n";
+        if (!title.problem.empty()) {
+            out << "  cannot be read: " << title.problem << "\n";
+            continue;
+        }
+        out << "  " << title.video << "; title set " << title.titleSet << ", program chain "
+            << title.programChain << "; " << title.cells.size()
+            << (title.cells.size() == 1 ? " cell" : " cells") << " in";
+        for (const std::string& file : title.files)
+            out << " " << fs::path(file).filename().string();
+        out << "\n";
+        for (const Chapter& chapter : title.chapters)
+            out << "  Chapter " << chapter.number << ": " << FormatDuration(chapter.startMs)
+                << "\n";
+        for (const AudioTrack& track : title.audio)
+            out << "  Audio " << track.track << ": " << HexId(track.streamId) << " a" << track.slot
+                << " " << track.codec << " " << track.channels << "ch "
+                << (track.language.empty() ? "--" : track.language) << " " << track.kind << "\n";
+        for (const SubpictureTrack& track : title.subpictures)
+            out << "  Subpicture " << track.track << ": " << HexId(track.streamId) << " s"
+                << track.slot << " " << (track.language.empty() ? "--" : track.language) << " "
+                << track.kind << "\n";
+    }
+    return out.str();
 }
 
 }  // namespace strandis::dvd

@@ -102,6 +102,9 @@ Disc ReadDiscHere(const std::string& path);
 // and tracks with languages, names and flags.
 playlist::TitleInfo TitleInfoOf(const Title& title);
 
+// The disc's titles as lines of text, as the titles command and the window show them.
+std::string DiscText(const Disc& disc);
+
 // "Title 2 (1:32:05, 12 chapters)".
 std::string DescribeTitle(const Title& title);
 std::string FormatDuration(double ms);

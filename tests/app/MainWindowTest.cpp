@@ -2,12 +2,16 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -71,6 +75,7 @@ public:
     std::array<QCheckBox*, 16> cbAudio = boxes<QCheckBox, 16>("cbAudio", 2);
     std::array<QCheckBox*, 16> cbSub = boxes<QCheckBox, 16>("cbSub", 2);
     QTreeWidget* tvXPL = find<QTreeWidget>("tvXPL");
+    QComboBox* cbTitle = find<QComboBox>("cbTitle");
     QSplitter* splXPL = find<QSplitter>("splXPL");
     QPlainTextEdit* mXPL = find<QPlainTextEdit>("mXPL");
     QLineEdit* eVideoExt = find<QLineEdit>("eVideoExt");
@@ -766,6 +771,44 @@ private slots:
 
     // Demux needs what "Read EVO" finds: after only "Read XPL" it reads the source first, and
     // writes what "Read EVO", "Read XPL", "Demux" would (LPCM as WAV, subpictures as PGS).
+    // A DVD disc dropped: "Read XPL" lists its titles, the chooser starts on the main feature,
+    // and a title chosen is what Demux reads: its own pictures only.
+    void aDvdTitleIsChosenAndDemuxedAlone() {
+        const QString disc = files_.filePath("dvd");
+        if (std::system(("'" SOURCE_DIR "/tests/interop/make_disc.sh' '" + disc.toStdString() +
+                         "' >/dev/null 2>&1")
+                            .c_str()) != 0)
+            QSKIP("dvdauthor, spumux or ffmpeg is not installed");
+        Window w;
+        startUp(w);
+        w.WMDropFiles({disc});
+        QCOMPARE(w.eXPLfile->text(), disc + "/VIDEO_TS/VIDEO_TS.IFO");
+        w.bReadXPL->click();
+        QCOMPARE(w.cbTitle->count(), 4);
+        QCOMPARE(w.cbTitle->currentIndex(), 0);
+        QVERIFY(w.cbTitle->currentText().endsWith("main feature"));
+        QCOMPARE(w.tvXPL->topLevelItemCount(), 4);
+
+        w.cbTitle->setCurrentIndex(1);
+        emit w.cbTitle->activated(1);  // as a choice of the user's
+        QCOMPARE(w.eEVOfile->text(), disc + "/VIDEO_TS/VTS_01_1.VOB");
+        QVERIFY(w.cbSub[1]->isEnabled());
+        QCOMPARE(w.cbSub[1]->text(), QString("Subpicture.stream.01.de.forced"));
+        QDir().mkpath(files_.filePath("dvdout"));
+        w.eWorkdir->setText(files_.filePath("dvdout"));
+        w.bDemux->click();
+        const QDir out(files_.filePath("dvdout"));
+        const QStringList videos = out.entryList({"dvd_title02.MPEG-2.stream.0.*"}, QDir::Files);
+        QCOMPARE(videos.size(), 1);
+        const QString video = out.filePath(videos.first());
+        // Title 2 lies between titles 1 and 3 in VTS_01_1.VOB: 90 pictures are its own.
+        QProcess probe;
+        probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                                "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", video});
+        QVERIFY(probe.waitForFinished());
+        QCOMPARE(QString(probe.readAllStandardOutput()).trimmed(), QString("90,"));
+    }
+
     void demuxAfterOnlyReadXplReadsTheSourceFirst() {
         const std::string playlist = R"(<Playlist><VideoAttributeItem index="1" codec="MPEG-2"/>
 <AudioAttributeItem index="1" codec="LPCM" channels="2"/><SubpictureAttributeItem index="1" codec="2bitRLE"/>
