@@ -236,6 +236,7 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
         ~Abandon() { outputs.abandonAll(); }
     } abandon{outputs};
     FrameCounts frames{};
+    std::vector<std::pair<ForcedCaptions, SubpictureOutput*>> forced;
 
     scope.guard([&] {
         scope.openSource("Opening file " + sourceName, "Opening");
@@ -265,9 +266,18 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
                 const auto [width, height] = VideoSize(detected, p.slot);
                 OutputFile* idx =
                     p.subFormat == SubFormat::VobSub ? create(planned[k + 1].path) : nullptr;
-                stream = std::make_unique<SubpictureOutput>(
+                auto subpictures = std::make_unique<SubpictureOutput>(
                     *file, idx, width, height, palette.value_or(analysers::DefaultDvdPalette()),
                     converterLog);
+                // For a muxer, the forced captions once more on their own: a stream that mixes
+                // them with others gets a forced track of them.
+                if (forMuxer && p.subFormat == SubFormat::Pgs) {
+                    const std::string alone = p.path.substr(0, p.path.size() - 4) + ".forced.sup";
+                    scope.refuseToOverwrite(alone);
+                    subpictures->alsoForced(*create(alone));
+                    forced.push_back({{p.slot, alone}, subpictures.get()});
+                }
+                stream = std::move(subpictures);
             } else if (p.wav) {
                 stream = std::make_unique<WavOutput>(*file, *p.wav);
             } else if (p.kind == BoxKind::Sub) {
@@ -291,6 +301,11 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
         writer.flush();
         for (auto& stream : outputs.streams)
             stream->finish();
+        for (auto& [counts, output] : forced) {
+            counts.forced = output->forcedCaptions();
+            counts.captions = output->captions();
+            outcome.forced.push_back(counts);
+        }
         outcome.delays = Delays(host, detected, planned, writer);
         for (const StreamDelay& delay : outcome.delays) {
             host.log(delay.caption);

@@ -37,11 +37,21 @@ struct StreamFile {
 // The files' paths joined by ", ", as the log and the messages name them.
 std::string JoinedPaths(const std::vector<WrittenFile>& files);
 
+// A demux for a muxer: the forced captions of a subpicture stream converted to PGS, alone in a
+// file of their own, and how many of its captions they are.
+struct ForcedCaptions {
+    int slot;
+    std::string path;
+    int forced = 0;
+    int captions = 0;
+};
+
 struct RunOutcome {
     std::string outputBase;  // as the detection's
     std::vector<WrittenFile> files;
-    std::vector<StreamFile> streams;  // demux: the stream files in box order, no VobSub index
-    std::vector<StreamDelay> delays;  // demux: one per stream file with a known start
+    std::vector<StreamFile> streams;     // demux: the stream files in box order, no VobSub index
+    std::vector<StreamDelay> delays;     // demux: one per stream file with a known start
+    std::vector<ForcedCaptions> forced;  // demux for a muxer: per PGS stream
     bool stoppedEarly = false;
     FrameCounts frames{};
 };

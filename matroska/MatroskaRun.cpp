@@ -292,6 +292,30 @@ MatroskaOutcome RunMatroska(Engine& engine, const Detected& detected, const std:
             break;
         }
     }
+    // A subpicture stream whose units mix forced captions with others: the forced ones once
+    // more, in a track of their own right behind it, flagged forced; a stream of forced captions
+    // only is flagged forced itself.
+    for (const ForcedCaptions& alone : demuxed.forced) {
+        const auto main = std::find_if(
+            plan.tracks.begin(), plan.tracks.end(),
+            [&](const MkvTrack& t) { return t.kind == BoxKind::Sub && t.slot == alone.slot; });
+        if (main == plan.tracks.end() || alone.forced == 0) continue;
+        const std::string caption = host.caption(BoxKind::Sub, alone.slot);
+        if (alone.forced == alone.captions) {
+            main->forced = true;
+            host.log(caption + ": all its " + std::to_string(alone.captions) +
+                     " captions are forced; its track is flagged forced.");
+            continue;
+        }
+        MkvTrack track = *main;
+        track.path = fs::absolute(alone.path, fsError).string();
+        track.name = "Forced";
+        track.forced = true;
+        track.commentary = false;
+        plan.tracks.insert(main + 1, track);
+        host.log(caption + ": its " + std::to_string(alone.forced) + " forced captions of " +
+                 std::to_string(alone.captions) + " go into a track of their own, flagged forced.");
+    }
     if (plan.tracks.empty())
         throw RunError("Nothing to put into a Matroska file: no stream was written.");
 

@@ -378,6 +378,10 @@ void SubpictureOutput::work() {
 }
 
 // On the worker: one unit decoded and written, or the line saying why it is left out.
+void SubpictureOutput::alsoForced(OutputFile& file) {
+    if (pgs_) forcedPgs_.emplace(file, pgs_->videoWidth(), pgs_->videoHeight());
+}
+
 void SubpictureOutput::convert(const Unit& unit, std::string& line) {
     std::string why = unit.why;
     if (why.empty()) {
@@ -398,6 +402,12 @@ void SubpictureOutput::convert(const Unit& unit, std::string& line) {
             if (caption) {
                 pgs_->caption(*caption);
                 ++captions_;
+                if (forcedPgs_ && caption->forced) {
+                    forcedPgs_->caption(*caption);
+                    ++forced_;
+                } else if (forcedPgs_) {
+                    forcedPgs_->endAt(caption->start);
+                }
                 last_ = caption->end ? *caption->end : caption->start;
                 return;
             }
@@ -460,6 +470,7 @@ void SubpictureOutput::finish() {
     drain();
     // A last caption without a stop time is shown for five seconds.
     if (pgs_) pgs_->finish(last_ + 5 * 90000);
+    if (forcedPgs_) forcedPgs_->finish(last_ + 5 * 90000);
     if (vobsub_) vobsub_->finish();
 }
 

@@ -31,10 +31,17 @@ class PgsWriter {
 public:
     PgsWriter(OutputFile& file, int videoWidth, int videoHeight)
         : file_(file), videoWidth_(videoWidth), videoHeight_(videoHeight) {}
+    int videoWidth() const { return videoWidth_; }
+    int videoHeight() const { return videoHeight_; }
     // The caption, cut to the screen (nothing when none of it is on the screen).
     void caption(const Caption& caption);
     // Ends the last caption, when it had no end of its own: at `fallbackEnd`.
     void finish(std::int64_t fallbackEnd);
+    // Ends the caption shown, at its own end or at `at` when that comes first: where a caption
+    // of the full stream that this writer leaves out begins.
+    void endAt(std::int64_t at) {
+        if (shown_) clear(shown_->end ? std::min(*shown_->end, at) : at);
+    }
 
 private:
     // A caption on the screen: when, and where.
@@ -94,6 +101,12 @@ public:
     void finish() override;
     // The captions written (after finish): units that decoded (PGS) or were stored (VobSub).
     int captions() const { return captions_; }
+    // With PGS, writes the forced captions (those a unit starts with its "forced start" command)
+    // once more into `file`, alone: the track a player shows when no subtitles are chosen. Given
+    // before the first write.
+    void alsoForced(OutputFile& file);
+    // The captions written into that file (after finish).
+    int forcedCaptions() const { return forced_; }
 
 private:
     // A whole unit and its time, or (with `why`) a unit left out before it was whole.
@@ -118,6 +131,8 @@ private:
     std::optional<VobSubWriter> vobsub_;
     std::int64_t last_ = 0;
     int captions_ = 0;
+    std::optional<PgsWriter> forcedPgs_;
+    int forced_ = 0;
     // The caller's: the unit being gathered.
     Unit unit_;
     std::size_t expected_ = 0;  // the unit's size, once its first bytes are in

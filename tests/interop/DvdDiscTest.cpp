@@ -170,9 +170,20 @@ TEST_F(DvdDiscTest, EachTitlesMkvHoldsItsOwnFramesTracksAndChapters) {
             EXPECT_TRUE(commentary);
         }
         if (n == 2) {
-            ASSERT_EQ(languages.size(), 4u);
-            EXPECT_EQ(languages[2], "eng");
-            EXPECT_EQ(languages[3], "ger");
+            // English mixes a forced caption with a normal one: its forced one again, alone, in
+            // a track behind it.
+            EXPECT_EQ(languages, (std::vector<std::string>{"eng", "fre", "eng", "eng", "ger"}));
+            ASSERT_EQ(info["tracks"].size(), 6u);
+            const Json& alone = info["tracks"][4];
+            EXPECT_EQ(alone["properties"]["track_name"], "Forced");
+            EXPECT_TRUE(alone["properties"].value("forced_track", false));
+            const auto packets = [&](int track) {
+                return Probe("-count_packets -select_streams " + std::to_string(track) +
+                             " -show_entries stream=nb_read_packets '" + mkv +
+                             "'")["streams"][0]["nb_read_packets"]
+                    .get<std::string>();
+            };
+            EXPECT_EQ(std::stoi(packets(3)), 2 * std::stoi(packets(4)));
             EXPECT_TRUE(forced);
         }
 

@@ -6,7 +6,7 @@
 #     title 1  4 s, chapters at 0 and 2 s;   title 2  3 s, chapters at 0, 1 and 2 s;
 #     title 3  2 s, one chapter.
 #     Audio: AC-3 English (0x80), AC-3 French commentary (0x81); subpictures: English (0x20),
-#     German forced (0x21), each with two captions in title 2 only.
+#     German forced (0x21), each with two captions in title 2 only (English: the first forced).
 #   title set 2, PAL 16:9: title 4, 3 s, chapters at 0 and 1.5 s; audio AC-3 German (0x80) and
 #     MP2 English, visually impaired (0xC1).
 # ffmpeg's DVD muxer numbers each codec from its own base (AC-3 0x80, MPEG audio 0xC0), and a DVD
@@ -69,9 +69,11 @@ png(sys.argv[1] + '/en.png', 200, 40, (255, 255, 255))
 png(sys.argv[1] + '/de.png', 160, 30, (255, 255, 0))
 PY
 for lang in en de; do
+  force=no
+  [ $lang = en ] && force=yes  # English: a forced caption, then a normal one
   cat > "$work/$lang.xml" <<XML
 <subpictures format="NTSC"><stream>
-<spu start="00:00:00.30" end="00:00:01.00" image="$work/$lang.png" xoffset="100" yoffset="400"/>
+<spu start="00:00:00.30" end="00:00:01.00" image="$work/$lang.png" xoffset="100" yoffset="400" force="$force"/>
 <spu start="00:00:01.50" end="00:00:02.50" image="$work/$lang.png" xoffset="120" yoffset="380"/>
 </stream></subpictures>
 XML
