@@ -1,5 +1,6 @@
 #include "cli/Titles.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -96,6 +97,125 @@ nlohmann::json TitlesJson(const dvd::Disc& disc) {
             {"name", disc.name},
             {"titles", titles},
             {"problems", disc.problems}};
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The entry of `folder` named `name` whatever its case; "" when none.
+std::string Entry(const fs::path& folder, const std::string& name) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (Upper(entry.path().filename().string()) == name) return entry.path().string();
+    }
+    return {};
+}
+
+// The EVO files of the playlist's disc that a title's clips play, as they are named there.
+std::vector<std::string> ClipFiles(const PlaylistTitle& title, const std::string& playlist) {
+    std::vector<std::string> files;
+    const fs::path root = fs::path(playlist).parent_path().parent_path();
+    const std::string evos = Entry(root, "HVDVD_TS");
+    for (const std::string& clip : title.clips) {
+        const std::string file = evos.empty() ? std::string() : Entry(evos, Upper(clip) + ".EVO");
+        files.push_back(file.empty() ? clip + ".EVO (missing)"
+                                     : fs::path(file).filename().string());
+    }
+    return files;
+}
+
+std::size_t Longest(const std::vector<PlaylistTitle>& titles) {
+    std::size_t longest = 0;
+    for (std::size_t k = 0; k < titles.size(); ++k) {
+        if (titles[k].info.durationNs.value_or(0) > titles[longest].info.durationNs.value_or(0))
+            longest = k;
+    }
+    return longest;
+}
+
+}  // namespace
+
+std::string HdDvdPlaylist(const std::string& path) {
+    std::error_code error;
+    fs::path at(path);
+    if (Upper(at.extension().string()) == ".XPL") return fs::is_regular_file(at, error) ? path : "";
+    if (!fs::is_directory(at, error)) at = at.parent_path();
+    const std::string folder = Upper(at.filename().string());
+    if (folder == "HVDVD_TS" || folder == "ADV_OBJ") at = at.parent_path();
+    const std::string advObj = Entry(at, "ADV_OBJ");
+    return advObj.empty() ? std::string() : Entry(advObj, "VPLST000.XPL");
+}
+
+nlohmann::json HdDvdTitlesJson(const std::vector<PlaylistTitle>& titles,
+                               const std::string& playlist) {
+    using Json = nlohmann::json;
+    Json list = Json::array();
+    const std::size_t longest = Longest(titles);
+    for (std::size_t k = 0; k < titles.size(); ++k) {
+        const playlist::TitleInfo& info = titles[k].info;
+        Json entry{{"number", k + 1},
+                   {"name", info.name},
+                   {"main", k == longest},
+                   {"files", ClipFiles(titles[k], playlist)}};
+        if (info.durationNs) entry["duration_ms"] = Ms(static_cast<double>(*info.durationNs) / 1e6);
+        Json chapters = Json::array();
+        for (std::size_t c = 0; c < info.chapters.size(); ++c)
+            chapters.push_back(
+                {{"number", c + 1},
+                 {"start_ms", Ms(static_cast<double>(info.chapters[c].startNs) / 1e6)},
+                 {"name", info.chapters[c].name}});
+        entry["chapters"] = chapters;
+        Json audio = Json::array(), subs = Json::array();
+        for (const playlist::TrackInfo& track : info.tracks) {
+            const Json t{{"track", track.track},
+                         {"box", std::string(track.kind == playlist::TrackKind::Audio ? "a" : "s") +
+                                     std::to_string(track.streamNumber - 1)},
+                         {"codec", track.codec},
+                         {"language", track.language},
+                         {"description", track.description},
+                         {"forced", track.forced}};
+            if (track.kind == playlist::TrackKind::Audio) audio.push_back(t);
+            if (track.kind == playlist::TrackKind::Subtitle) subs.push_back(t);
+        }
+        entry["audio"] = audio;
+        entry["subpictures"] = subs;
+        list.push_back(entry);
+    }
+    return {{"disc", fs::path(playlist).parent_path().parent_path().string()},
+            {"playlist", playlist},
+            {"titles", list}};
+}
+
+std::string HdDvdTitlesText(const std::vector<PlaylistTitle>& titles, const std::string& playlist) {
+    std::ostringstream out;
+    out << "HD DVD playlist " << playlist << ": " << titles.size()
+        << (titles.size() == 1 ? " title" : " titles") << "\n";
+    const std::size_t longest = Longest(titles);
+    for (std::size_t k = 0; k < titles.size(); ++k) {
+        const playlist::TitleInfo& info = titles[k].info;
+        out << "\nTitle " << k + 1 << " \"" << info.name << "\" (" << info.duration << ", "
+            << info.chapters.size() << (info.chapters.size() == 1 ? " chapter" : " chapters") << ")"
+            << (k == longest ? "  main feature" : "") << "\n  plays";
+        for (const std::string& file : ClipFiles(titles[k], playlist))
+            out << " " << file;
+        out << "\n";
+        for (const playlist::TrackInfo& track : info.tracks) {
+            if (track.kind == playlist::TrackKind::Video) continue;
+            out << "  " << (track.kind == playlist::TrackKind::Audio ? "Audio " : "Subtitle ")
+                << track.track << ": " << (track.kind == playlist::TrackKind::Audio ? "a" : "s")
+                << track.streamNumber - 1 << " " << track.codec << " "
+                << (track.language.empty() ? "--" : track.language) << " " << track.description
+                << (track.forced ? " (forced)" : "") << "\n";
+        }
+    }
+    return out.str();
 }
 
 }  // namespace strandis::cli

@@ -771,6 +771,27 @@ struct TitlesFlags {
 };
 
 int RunTitles(const TitlesFlags& flags) {
+    // An HD DVD: its playlist's titles.
+    if (const std::string playlist = strandis::cli::HdDvdPlaylist(flags.disc); !playlist.empty()) {
+        CliHost host(playlist, strandis::cli::ResolveColour(flags.common.colour), true);
+        host.setQuiet(true);
+        strandis::Engine engine(host);
+        host.attach(engine);
+        std::vector<strandis::PlaylistTitle> titles;
+        try {
+            titles = strandis::ReadPlaylistTitles(engine, playlist);
+        } catch (const strandis::RunError& error) {
+            return Fail(flags.common, error.what(), kExitFailed, error.path());
+        }
+        if (flags.common.json) {
+            Json report = strandis::cli::HdDvdTitlesJson(titles, playlist);
+            report["format_version"] = strandis::cli::kFormatVersion;
+            std::cout << Dump(report) << '\n';
+        } else if (!flags.common.quiet) {
+            std::cout << strandis::cli::HdDvdTitlesText(titles, playlist);
+        }
+        return titles.empty() ? kExitNoStream : kExitOk;
+    }
     strandis::dvd::Disc disc;
     try {
         disc = strandis::dvd::ReadDisc(flags.disc);

@@ -6,6 +6,52 @@
 
 namespace strandis {
 
+std::vector<PlaylistTitle> ReadPlaylistTitles(Engine& engine, const std::string& playlistPath) {
+    InputFile& file = engine.SourceStream;
+    struct CloseFile {
+        InputFile& file;
+        ~CloseFile() { file.close(); }
+    } closeFile{file};
+    file.open(playlistPath);
+    if (file.size() > kMaxPlaylistBytes) {
+        throw RunError("Cannot read file \"" + playlistPath + "\". It holds " +
+                           std::to_string(file.size()) + " bytes, more than a playlist may (" +
+                           std::to_string(kMaxPlaylistBytes >> 20) + " MiB).",
+                       playlistPath);
+    }
+    playlist::AttributeLabels labels;
+    playlist::TagScanner scanner(labels);
+    while (file.position() < file.size()) {
+        const std::size_t n = file.readBlock(engine.ReadBuffer(), kBlockSize);
+        scanner.feed(engine.ReadBuffer(), n);
+    }
+    file.close();
+    // Each Title element: from its "<Title " line to its "</Title" line.
+    std::vector<PlaylistTitle> titles;
+    const std::vector<std::string>& lines = scanner.lines();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k].find("<Title ") == std::string::npos) continue;
+        std::size_t end = k;
+        while (end + 1 < lines.size() && lines[end].find("</Title") == std::string::npos)
+            ++end;
+        const std::vector<std::string> title(lines.begin() + static_cast<std::ptrdiff_t>(k),
+                                             lines.begin() + static_cast<std::ptrdiff_t>(end) + 1);
+        PlaylistTitle entry;
+        entry.info =
+            playlist::ReadTitle(title, labels, scanner.timeBase(), scanner.defaultLanguage());
+        for (const std::string& line : title) {
+            if (line.find("Clip ") == std::string::npos) continue;
+            std::string src = playlist::XplAttr(line, "src");
+            src = src.substr(src.find_last_of('/') + 1);
+            if (const std::size_t dot = src.rfind('.'); dot != std::string::npos) src.resize(dot);
+            if (!src.empty()) entry.clips.push_back(src);
+        }
+        titles.push_back(std::move(entry));
+        k = end;
+    }
+    return titles;
+}
+
 XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::string& sourceBase,
                   playlist::AttributeLabels& labels) {
     RunHost& host = engine.host();

@@ -32,4 +32,15 @@ struct XplOutcome {
 XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::string& sourceBase,
                   playlist::AttributeLabels& labels);
 
+// A title of an HD DVD playlist, with the base names of the clips it plays (FEATURE_1 of
+// "file:///dvddisc/HVDVD_TS/FEATURE_1.MAP").
+struct PlaylistTitle {
+    playlist::TitleInfo info;
+    std::vector<std::string> clips;
+};
+
+// Every title of the playlist, in its order, read as "Read XPL" reads one (no log). Raises
+// RunError as RunXpl does.
+std::vector<PlaylistTitle> ReadPlaylistTitles(Engine& engine, const std::string& playlistPath);
+
 }  // namespace strandis

@@ -446,5 +446,39 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
     EXPECT_NE(help.out.find("scan"), std::string::npos);
 }
 
+// An HD DVD's titles come from its playlist: names, durations, chapters, the EVOs their clips
+// play (a missing one said so) and tracks, the longest the main feature.
+TEST_F(CliTest, TitlesOfAnHdDvdComeFromItsPlaylist) {
+    std::filesystem::create_directories(dir.path("disc/ADV_OBJ"));
+    std::filesystem::create_directories(dir.path("disc/HVDVD_TS"));
+    const std::string playlist = R"(<Playlist><MediaAttributeList>
+<AudioAttributeItem index="1" codec="DD" channels="6"/><SubpictureAttributeItem index="1" codec="2bitRLE"/>
+</MediaAttributeList><TitleSet timeBase="50fps">
+<Title id="T" displayName="Trailer" titleDuration="00:01:00:00"><PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER.MAP"/></Title>
+<Title id="F" displayName="Feature" titleDuration="01:30:00:00"><PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP">
+<Audio track="1" streamNumber="2" mediaAttr="1" description="English" langcode="en:00"/>
+<Subtitle track="1" streamNumber="1" mediaAttr="1" description="Signs" langcode="de:00" forced="true"/>
+</PrimaryAudioVideoClip><ChapterList><Chapter titleTimeBegin="00:00:00:00" displayName="Start"/>
+<Chapter titleTimeBegin="00:10:00:25" displayName="Two"/></ChapterList></Title></TitleSet></Playlist>)";
+    SaveFile(dir.path("disc/ADV_OBJ/VPLST000.XPL"), Bytes(playlist.begin(), playlist.end()));
+    SaveFile(dir.path("disc/HVDVD_TS/FEATURE_1.EVO"), Bytes(2048, 0));
+    const CliResult result = run({"titles", dir.path("disc/HVDVD_TS/FEATURE_1.EVO"), "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto titles = nlohmann::json::parse(result.out)["titles"];
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[0]["name"], "Trailer");
+    EXPECT_EQ(titles[0]["files"][0], "TRAILER.EVO (missing)");
+    EXPECT_FALSE(titles[0]["main"].get<bool>());
+    const auto& feature = titles[1];
+    EXPECT_TRUE(feature["main"].get<bool>());
+    EXPECT_EQ(feature["files"][0], "FEATURE_1.EVO");
+    EXPECT_EQ(feature["duration_ms"], 5400000.0);
+    ASSERT_EQ(feature["chapters"].size(), 2u);
+    EXPECT_EQ(feature["chapters"][1]["start_ms"], 600500.0);  // 25 of 50 frames: half a second
+    EXPECT_EQ(feature["audio"][0]["box"], "a1");
+    EXPECT_EQ(feature["audio"][0]["language"], "en");
+    EXPECT_TRUE(feature["subpictures"][0]["forced"].get<bool>());
+}
+
 }  // namespace
 }  // namespace strandis::test
