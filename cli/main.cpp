@@ -116,8 +116,15 @@ struct ScanFlags {
 
 void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
     if (several) {
-        command.add_option("FILE", flags.files, "The program streams (.EVO, .VOB or .AOB)")
+        command
+            .add_option("FILE", flags.files,
+                        "The program streams (.EVO, .VOB or .AOB), or DVD-Video discs (a folder, "
+                        "VIDEO_TS or an .IFO file: the title --title names, or the main feature)")
             ->required();
+        command
+            .add_option("--title", flags.title,
+                        "Of a DVD-Video disc, read only this title (with a .VOB too)")
+            ->check(CLI::Range(1, 99));
     } else {
         command
             .add_option("FILE", flags.files,
@@ -168,56 +175,6 @@ std::string SamePlace(const std::string& path) {
     return error ? path : canonical.string();
 }
 
-// "scan A B C": one report per file, in an array when there are several; a file that an earlier
-// one went on into (FEATURE_2.EVO after FEATURE_1.EVO) is not read again.
-int RunScan(const ScanFlags& flags) {
-    Json reports = Json::array();
-    std::vector<std::string> read;
-    int code = kExitOk;
-    for (const std::string& file : flags.files) {
-        if (std::find(read.begin(), read.end(), SamePlace(file)) != read.end()) continue;
-        Session session(file, flags);
-        strandis::Detected result;
-        std::optional<std::string> failure;
-        int failureCode = kExitFailed;
-        try {
-            result = strandis::RunDetection(session.engine, file);
-            session.host.finishProgress();
-            if (!result.boxes.any()) failure = NoStreamMessage(file), failureCode = kExitNoStream;
-        } catch (const strandis::RunError& error) {
-            session.host.finishProgress();
-            failure = error.what();
-        }
-        for (const std::string& path : result.files)
-            read.push_back(SamePlace(path));
-        if (failure) {
-            std::cerr << *failure << '\n';
-            code = std::max(code, failureCode);
-            if (flags.common.json) {
-                reports.push_back({{"format_version", strandis::cli::kFormatVersion},
-                                   {"error", {{"message", *failure}, {"path", file}}}});
-            }
-        } else if (flags.common.json) {
-            reports.push_back({
-                {"format_version", strandis::cli::kFormatVersion},
-                {"files", strandis::cli::FileList(result.files)},
-                {"size_bytes", result.firstSize},
-                {"streams", strandis::cli::StreamList(result)},
-                {"frames", result.frames},
-                {"stopped_early", result.stoppedEarly},
-                {"log", session.host.plainLog()},
-            });
-        }
-        if (strandis::cli::g_interrupted != 0) {
-            std::cerr << "Interrupted.\n";
-            code = kExitInterrupted;
-            break;
-        }
-    }
-    if (flags.common.json) std::cout << Dump(reports.size() == 1 ? reports[0] : reports) << '\n';
-    return code;
-}
-
 // A title of a DVD disc that a run reads, with what it says of its tracks and chapters.
 struct DiscPick {
     strandis::dvd::Disc disc;
@@ -249,6 +206,61 @@ std::optional<DiscPick> PickTitle(CliHost& host, const std::string& file, int wa
         host.log("It has " + std::to_string(pick.title.angles) +
                  " angles; the cells of its angle block are read as they lie, every angle.");
     return pick;
+}
+
+// "scan A B C": one report per file, in an array when there are several; a file that an earlier
+// one went on into (FEATURE_2.EVO after FEATURE_1.EVO) is not read again.
+int RunScan(const ScanFlags& flags) {
+    Json reports = Json::array();
+    std::vector<std::string> read;
+    int code = kExitOk;
+    for (const std::string& file : flags.files) {
+        if (std::find(read.begin(), read.end(), SamePlace(file)) != read.end()) continue;
+        Session session(file, flags);
+        strandis::Detected result;
+        std::optional<std::string> failure;
+        int failureCode = kExitFailed;
+        std::optional<int> title;
+        try {
+            const std::optional<DiscPick> pick = PickTitle(session.host, file, flags.title);
+            if (pick) title = pick->title.number;
+            result = strandis::RunDetection(session.engine, pick ? pick->firstFile() : file,
+                                            pick ? &pick->source : nullptr);
+            session.host.finishProgress();
+            if (!result.boxes.any()) failure = NoStreamMessage(file), failureCode = kExitNoStream;
+        } catch (const strandis::RunError& error) {
+            session.host.finishProgress();
+            failure = error.what();
+        }
+        for (const std::string& path : result.files)
+            read.push_back(SamePlace(path));
+        if (failure) {
+            std::cerr << *failure << '\n';
+            code = std::max(code, failureCode);
+            if (flags.common.json) {
+                reports.push_back({{"format_version", strandis::cli::kFormatVersion},
+                                   {"error", {{"message", *failure}, {"path", file}}}});
+            }
+        } else if (flags.common.json) {
+            reports.push_back({
+                {"format_version", strandis::cli::kFormatVersion},
+                {"files", strandis::cli::FileList(result.files)},
+                {"size_bytes", result.firstSize},
+                {"streams", strandis::cli::StreamList(result)},
+                {"frames", result.frames},
+                {"stopped_early", result.stoppedEarly},
+                {"log", session.host.plainLog()},
+            });
+            if (title) reports.back()["title"] = *title;
+        }
+        if (strandis::cli::g_interrupted != 0) {
+            std::cerr << "Interrupted.\n";
+            code = kExitInterrupted;
+            break;
+        }
+    }
+    if (flags.common.json) std::cout << Dump(reports.size() == 1 ? reports[0] : reports) << '\n';
+    return code;
 }
 
 // The detection that a writing command starts with; the exit code when it ends the command
