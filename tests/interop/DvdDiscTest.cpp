@@ -266,5 +266,16 @@ TEST_F(DvdDiscTest, DamagedDiscsAreNamedAndTheVobsStillRead) {
     EXPECT_NE(none["error"]["message"].get<std::string>().find("VIDEO_TS.IFO"), std::string::npos);
 }
 
+// The batch a user runs on a whole disc: one file per title that lasts long enough.
+TEST_F(DvdDiscTest, AllTitlesMakesAFilePerLongEnoughTitle) {
+    namespace fs = std::filesystem;
+    const std::string out = folder_->path("all");
+    const Json made = Cli("mkv '" + disc_ + "' --all-titles --min-length 2.5 -o '" + out + "'");
+    ASSERT_EQ(made["titles"].size(), 3u) << made.dump(1);
+    for (const int title : {1, 2, 4})
+        EXPECT_TRUE(fs::exists(out + "/disc_title0" + std::to_string(title) + ".mkv")) << title;
+    EXPECT_FALSE(fs::exists(out + "/disc_title03.mkv"));  // 2 s
+}
+
 }  // namespace
 }  // namespace strandis::test
