@@ -7,10 +7,11 @@
 #     title 3  2 s, one chapter.
 #     Audio: AC-3 English (0x80), AC-3 French commentary (0x81); subpictures: English (0x20),
 #     German forced (0x21), each with two captions in title 2 only (English: the first forced).
-#   title set 2, PAL 16:9: title 4, 3 s, chapters at 0 and 1.5 s; audio AC-3 German (0x80) and
-#     MP2 English, visually impaired (0xC1).
-# ffmpeg's DVD muxer numbers each codec from its own base (AC-3 0x80, MPEG audio 0xC0), and a DVD
-# numbers audio streams across codecs, so the MP2 stream is moved to 0xC1 here.
+#   title set 2, PAL 16:9: title 4, 3 s, chapters at 0 and 1.5 s; audio AC-3 German (0x80), MP2
+#     English, visually impaired (0xC1), and 16-bit LPCM Italian (0xA2).
+# ffmpeg's DVD muxer numbers each codec from its own base (AC-3 0x80, MPEG audio 0xC0, LPCM
+# 0xA0), and a DVD numbers audio streams across codecs, so the MP2 stream is moved to 0xC1 and
+# the LPCM stream to 0xA2 here.
 # Usage: make_disc.sh OUT
 set -euo pipefail
 out=$1
@@ -31,10 +32,10 @@ ntsc t1.mpg 4 testsrc
 ntsc t2raw.mpg 3 smptebars
 ntsc t3.mpg 2 rgbtestsrc
 
-# Title 4: AC-3 then MP2, the MP2 stream renumbered from 0xC0 to 0xC1.
+# Title 4: AC-3, MP2 and LPCM, renumbered.
 ff -f lavfi -i "testsrc2=size=720x576:rate=25" -f lavfi -i "sine=frequency=330:sample_rate=48000" \
-  -t 3 -map 0:v -map 1:a -map 1:a -c:v mpeg2video -b:v 2M -g 12 -bf 2 -aspect 16:9 \
-  -c:a:0 ac3 -b:a:0 192k -ac 2 -c:a:1 mp2 -b:a:1 192k -f dvd "$work/t4raw.mpg"
+  -t 3 -map 0:v -map 1:a -map 1:a -map 1:a -c:v mpeg2video -b:v 2M -g 12 -bf 2 -aspect 16:9 \
+  -c:a:0 ac3 -b:a:0 192k -ac 2 -c:a:1 mp2 -b:a:1 192k -c:a:2 pcm_dvd -f dvd "$work/t4raw.mpg"
 python3 - "$work/t4raw.mpg" "$work/t4.mpg" <<'PY'
 import sys
 data = bytearray(open(sys.argv[1], 'rb').read())
@@ -47,6 +48,10 @@ while pack + 14 <= len(data):
     while at + 6 <= end and data[at:at + 3] == b'\x00\x00\x01':
         if data[at + 3] == 0xC0:
             data[at + 3] = 0xC1
+        if data[at + 3] == 0xBD:  # private stream 1: the sub-stream id behind the PES header
+            sub = at + 9 + data[at + 8]
+            if data[sub] == 0xA0:
+                data[sub] = 0xA2
         at += 6 + (data[at + 4] << 8 | data[at + 5])
     pack = end
 open(sys.argv[2], 'wb').write(data)
@@ -95,7 +100,7 @@ cat > "$work/disc.xml" <<XML
 </titles></titleset>
 <titleset><titles>
 <video format="pal" aspect="16:9"/>
-<audio lang="de"/><audio lang="en" content="impaired"/>
+<audio lang="de"/><audio lang="en" content="impaired"/><audio lang="it"/>
 <pgc><vob file="$work/t4.mpg" chapters="0,0:01.5"/></pgc>
 </titles></titleset>
 </dvdauthor>
