@@ -26,9 +26,21 @@
 
 namespace fs = std::filesystem;
 
+// The sanitizers' hook for their reports' end, when a sanitizer runtime is linked in.
+extern "C" void __sanitizer_set_death_callback(void (*callback)()) __attribute__((weak));
+
 namespace strandis::dvd {
 
 namespace {
+
+// In the child that reads the IFO files: a crash of libdvdread ends the child, and only it. The
+// handlers the parent set (ours for mapped files, a sanitizer's, a fuzzer's) are not for it.
+void BecomeExpendable() {
+    for (const int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL})
+        ::signal(signal, SIG_DFL);
+    if (__sanitizer_set_death_callback != nullptr)
+        __sanitizer_set_death_callback([] { ::_exit(70); });
+}
 
 constexpr std::int64_t kSector = 2048;
 // Larger IFO files than this are not IFO files: libdvdread would read them whole.
@@ -264,6 +276,7 @@ std::string ReadProgramChain(Title& title, const ifo_handle_t& vts) {
         cell.durationMs = Milliseconds(play.playback_time);
         cell.angleBlock = play.block_type == BLOCK_TYPE_ANGLE_BLOCK;
         cell.firstOfBlock = play.block_mode == BLOCK_MODE_FIRST_CELL;
+        cell.interleaved = play.interleaved != 0;
         startOfCell[static_cast<std::size_t>(k)] = before;
         // The cells of an angle block play one for another: the block lasts as its first.
         if (!cell.angleBlock || play.block_mode == BLOCK_MODE_FIRST_CELL ||
@@ -361,8 +374,16 @@ std::string PlanExtents(Title& title, const std::vector<VobPart>& parts, const s
                 const std::int64_t begin = std::max(from, partStart);
                 const std::int64_t end = std::min(to, partEnd);
                 InputExtent piece{part.path, begin - partStart, end - begin};
-                if (!title.extents.empty() && title.extents.back().path == piece.path &&
-                    title.extents.back().offset + title.extents.back().length == piece.offset) {
+                // An interleaved cell's range holds units of other cells too: its own are told
+                // by their navigation packs.
+                if (cell.interleaved || cell.angleBlock) {
+                    piece.vobId = cell.vobId;
+                    piece.cellId = cell.cellId;
+                }
+                const InputExtent* last = title.extents.empty() ? nullptr : &title.extents.back();
+                if (last != nullptr && last->path == piece.path &&
+                    last->offset + last->length == piece.offset && last->vobId == piece.vobId &&
+                    last->cellId == piece.cellId) {
                     title.extents.back().length += piece.length;
                 } else {
                     title.extents.push_back(piece);
@@ -508,7 +529,8 @@ std::string Serialize(const Disc& disc) {
         for (const Cell& c : t.cells) {
             for (const std::int64_t value :
                  {std::int64_t{c.vobId}, std::int64_t{c.cellId}, c.firstSector, c.lastSector,
-                  std::int64_t{c.angleBlock}, std::int64_t{c.firstOfBlock}})
+                  std::int64_t{c.angleBlock}, std::int64_t{c.firstOfBlock},
+                  std::int64_t{c.interleaved}})
                 w.integer(value);
             w.number(c.durationMs);
         }
@@ -539,6 +561,8 @@ std::string Serialize(const Disc& disc) {
             w.text(e.path);
             w.integer(e.offset);
             w.integer(e.length);
+            w.integer(e.vobId);
+            w.integer(e.cellId);
         }
     }
     return w.bytes;
@@ -567,6 +591,7 @@ void Deserialize(const std::string& bytes, Disc& disc) {
             c.vobId = r.small(), c.cellId = r.small();
             c.firstSector = r.integer(), c.lastSector = r.integer();
             c.angleBlock = r.integer() != 0, c.firstOfBlock = r.integer() != 0;
+            c.interleaved = r.integer() != 0;
             c.durationMs = r.number();
             t.cells.push_back(c);
         }
@@ -594,6 +619,7 @@ void Deserialize(const std::string& bytes, Disc& disc) {
             InputExtent e;
             e.path = r.text();
             e.offset = r.integer(), e.length = r.integer();
+            e.vobId = r.small(), e.cellId = r.small();
             t.extents.push_back(e);
         }
         disc.titles.push_back(std::move(t));
@@ -624,6 +650,7 @@ Disc ReadDisc(const std::string& path) {
         return ReadDiscHere(path);
     }
     if (child == 0) {
+        BecomeExpendable();
         ::close(fds[0]);
         ::close(said[0]);
         gAnnounceFd = said[1];

@@ -22,6 +22,7 @@ struct Cell {
     double durationMs = 0;
     bool angleBlock = false;  // one of the cells of an angle block
     bool firstOfBlock = false;
+    bool interleaved = false;  // its units alternate on the disc with another cell's
 };
 
 struct Chapter {

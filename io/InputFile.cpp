@@ -320,11 +320,21 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
         if (inside >= extent->length) {
             extentStart_ += extent->length;
             openExtent(++extent_);
+            keepUnit_ = true;
             continue;
         }
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(
+        auto want = static_cast<std::size_t>(std::min<std::int64_t>(
             extent->length - inside, static_cast<std::int64_t>(count - done)));
-        const ssize_t got = ::pread(fd_, into + done, want, extent->offset + inside);
+        const bool filtered = extent->cellId != 0;
+        if (filtered) {
+            want -= want % 2048;  // whole packs, to be judged unit by unit
+            if (want == 0 && extent->length - inside < 2048) {
+                position_ += extent->length - inside;  // no whole pack left in the piece
+                continue;
+            }
+            if (want == 0) break;  // the block is full to the last whole pack
+        }
+        ssize_t got = ::pread(fd_, into + done, want, extent->offset + inside);
         if (got < 0) {
             if (errno == EINTR) continue;
             fail("Cannot read file", path_, errno);
@@ -335,10 +345,43 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
                                std::to_string(extent->offset + extent->length) + " bytes.",
                            path_);
         }
-        done += static_cast<std::size_t>(got);
+        if (filtered) got -= got % 2048;  // a short read's part of a pack is read again
         position_ += got;
+        done += filtered ? keepCellPacks(into + done, static_cast<std::size_t>(got))
+                         : static_cast<std::size_t>(got);
     }
     return done;
+}
+
+// Drops from the packs just read those of units that are not the cell's, as each unit's
+// navigation pack says (the VOB and cell id of its DSI packet, private stream 2 sub-stream 1:
+// bytes 24-25 and 27 of its data); returns the bytes kept, moved to the front. Pieces start and
+// end on pack boundaries, so every read holds whole packs.
+std::size_t InputFile::keepCellPacks(std::uint8_t* packs, std::size_t length) {
+    constexpr std::size_t kPack = 2048;
+    const InputExtent& extent = extents_[extent_];
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at + kPack <= length; at += kPack) {
+        const std::uint8_t* u = packs + at;
+        if (u[0] == 0x00 && u[1] == 0x00 && u[2] == 0x01 && u[3] == 0xBA) {
+            // The packets behind the pack header: a navigation pack has a DSI packet.
+            std::size_t p = 14 + (u[13] & 7);
+            while (p + 6 < kPack && u[p] == 0x00 && u[p + 1] == 0x00 && u[p + 2] == 0x01) {
+                const std::size_t size = 6 + (std::size_t{u[p + 4]} << 8 | u[p + 5]);
+                if (u[p + 3] == 0xBF && u[p + 6] == 0x01 && p + 6 + 29 <= kPack) {
+                    const std::uint8_t* dsi = u + p + 7;
+                    keepUnit_ =
+                        (dsi[24] << 8 | dsi[25]) == extent.vobId && dsi[27] == extent.cellId;
+                    break;
+                }
+                p += size;
+            }
+        }
+        if (!keepUnit_) continue;
+        if (kept != at) std::memmove(packs + kept, u, kPack);
+        kept += kPack;
+    }
+    return kept;
 }
 
 void InputFile::close() noexcept {

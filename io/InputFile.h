@@ -13,6 +13,10 @@ struct InputExtent {
     std::string path;
     std::int64_t offset = 0;
     std::int64_t length = 0;
+    // A DVD cell whose units are interleaved with others' (an angle block, seamless branching):
+    // only the units whose navigation pack names this VOB and cell id are read; 0 reads all.
+    int vobId = 0;
+    int cellId = 0;
 };
 
 // A file opened for reading, with 64-bit size and position. Errors raise RunError with a
@@ -69,6 +73,7 @@ private:
 
     std::size_t available(std::size_t count);
     std::size_t readExtents(std::uint8_t* into, std::size_t count);
+    std::size_t keepCellPacks(std::uint8_t* packs, std::size_t length);
     std::int64_t openDescriptor(const std::string& path);
     void openExtent(std::size_t index);
     std::size_t readAt(std::uint8_t* into, std::size_t count);
@@ -82,6 +87,7 @@ private:
     std::vector<InputExtent> extents_;  // when the source is made of pieces
     std::size_t extent_ = 0;            // the piece being read
     std::int64_t extentStart_ = 0;      // its position in the source
+    bool keepUnit_ = true;              // the unit being read is the cell's (see InputExtent)
 };
 
 }  // namespace strandis

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -9,6 +10,7 @@
 
 #include "common/RunError.h"
 #include "io/InputFile.h"
+#include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
 namespace strandis::test {
@@ -102,6 +104,67 @@ TEST(FileStreamTest, AFileCutShortUnderItsMappingIsAnErrorNotACrash) {
     }
     EXPECT_THROW(file.nextBlock(buffer.data(), buffer.size()), RunError);
     file.close();  // the window and its page of zeros go
+}
+
+// A title's pieces are read as one source; a piece of an interleaved cell keeps only the units
+// whose navigation pack (its DSI packet: VOB id in bytes 24-25, cell id in byte 27) names it.
+TEST(FileStreamTest, PiecesReadAsOneSourceAndInterleavedCellsKeepTheirOwnUnits) {
+    TempDir dir;
+    // Packs of 2,048 bytes: a navigation pack (pack header, system header, PCI, DSI) opens each
+    // unit; the others are filled with the number of their pack.
+    const auto nav = [](int vob, int cell) {
+        Bytes pack(2048, 0);
+        const Bytes head{0x00, 0x00, 0x01, 0xBA, 0x44, 0, 4, 0, 4, 1, 0x01, 0x89, 0xC3, 0xF8};
+        std::copy(head.begin(), head.end(), pack.begin());
+        const Bytes system{0x00, 0x00, 0x01, 0xBB, 0x00, 0x12};
+        std::copy(system.begin(), system.end(), pack.begin() + 14);
+        const std::size_t pci = 14 + 24, dsi = pci + 6 + 980;
+        const Bytes pciHead{0x00, 0x00, 0x01, 0xBF, 0x03, 0xD4, 0x00};
+        std::copy(pciHead.begin(), pciHead.end(), pack.begin() + pci);
+        const Bytes dsiHead{0x00, 0x00, 0x01, 0xBF, 0x03, 0xFA, 0x01};
+        std::copy(dsiHead.begin(), dsiHead.end(), pack.begin() + dsi);
+        pack[dsi + 7 + 24] = static_cast<std::uint8_t>(vob >> 8);
+        pack[dsi + 7 + 25] = static_cast<std::uint8_t>(vob);
+        pack[dsi + 7 + 27] = static_cast<std::uint8_t>(cell);
+        return pack;
+    };
+    const auto data = [](int n) {
+        Bytes pack(2048, static_cast<std::uint8_t>(n));
+        const Bytes head{0x00, 0x00, 0x01, 0xBA};
+        std::copy(head.begin(), head.end(), pack.begin());
+        return pack;
+    };
+    // Cell 1 and cell 2 of VOB 1 alternate: 1 (2 packs), 2 (2 packs), 1 (1 pack), 2 (1 pack).
+    std::vector<Bytes> packs{nav(1, 1), data(1),   data(2), nav(1, 2), data(3),
+                             data(4),   nav(1, 1), data(5), nav(1, 2), data(6)};
+    Bytes file;
+    for (const Bytes& pack : packs)
+        file.insert(file.end(), pack.begin(), pack.end());
+    SaveFile(dir.path("VTS_01_1.VOB"), file);
+    Bytes other(4096, 0x77);
+    SaveFile(dir.path("VTS_01_2.VOB"), other);
+
+    const auto read = [&](const std::vector<InputExtent>& extents) {
+        InputFile input;
+        input.open(extents);
+        Bytes got;
+        std::vector<std::uint8_t> buffer(262144);
+        while (input.position() < input.size()) {
+            const InputFile::Block block = input.nextBlock(buffer.data(), buffer.size());
+            if (block.size == 0) break;
+            got.insert(got.end(), block.data, block.data + block.size);
+        }
+        return got;
+    };
+    const std::string vob = dir.path("VTS_01_1.VOB");
+    // Cell 2's units, then the second part's first sector: one source.
+    Bytes want;
+    for (const std::size_t k : {3u, 4u, 5u, 8u, 9u})
+        want.insert(want.end(), packs[k].begin(), packs[k].end());
+    want.insert(want.end(), other.begin(), other.begin() + 2048);
+    EXPECT_EQ(read({{vob, 0, 10 * 2048, 1, 2}, {dir.path("VTS_01_2.VOB"), 0, 2048}}), want);
+    // Without ids every pack of the range is read.
+    EXPECT_EQ(read({{vob, 2048, 3 * 2048}}), Bytes(file.begin() + 2048, file.begin() + 4 * 2048));
 }
 
 }  // namespace
