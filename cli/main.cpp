@@ -111,6 +111,7 @@ struct ScanFlags {
     bool full = false;
     bool noContinue = false;
     int title = 0;  // of a DVD disc; 0 for its main feature
+    int angle = 1;  // of a multi-angle DVD title
     Common common;
 };
 
@@ -125,6 +126,8 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
             .add_option("--title", flags.title,
                         "Of a DVD-Video disc, read only this title (with a .VOB too)")
             ->check(CLI::Range(1, 99));
+        command.add_option("--angle", flags.angle, "Of a multi-angle DVD title, read this angle")
+            ->check(CLI::Range(1, 9));
     } else {
         command
             .add_option("FILE", flags.files,
@@ -137,6 +140,10 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
                         "Read only this title of the DVD-Video disc FILE belongs to (default for "
                         "a disc: its main feature, the longest title)")
             ->check(CLI::Range(1, 99));
+        command
+            .add_option("--angle", flags.angle,
+                        "Of a multi-angle DVD title, read this angle (default 1)")
+            ->check(CLI::Range(1, 9));
     }
     command.add_flag("--no-details", flags.noDetails, "Do not describe the streams' headers");
     command.add_flag("--no-count", flags.noCount, "Do not count the video frames");
@@ -187,14 +194,14 @@ struct DiscPick {
 // The disc title a run over `file` reads: title `wanted`, or the main feature of a disc named
 // by its folder or an IFO file; none for a file read whole. Raises RunError when the disc or
 // the title cannot be read.
-std::optional<DiscPick> PickTitle(CliHost& host, const std::string& file, int wanted) {
+std::optional<DiscPick> PickTitle(CliHost& host, const std::string& file, int wanted, int angle) {
     if (wanted == 0 && !strandis::dvd::IsDiscPath(file)) return std::nullopt;
     // A folder that holds no disc is read as a file, and fails as one.
     std::error_code error;
     if (wanted == 0 && fs::is_directory(file, error) && strandis::dvd::FindVideoTs(file).empty())
         return std::nullopt;
     DiscPick pick;
-    pick.disc = strandis::dvd::ReadDisc(file);
+    pick.disc = strandis::dvd::ReadDisc(file, angle);
     for (const std::string& problem : pick.disc.problems)
         host.log("Cannot read " + problem);
     pick.title = strandis::ChooseTitle(pick.disc, wanted);
@@ -203,8 +210,9 @@ std::optional<DiscPick> PickTitle(CliHost& host, const std::string& file, int wa
     host.log(strandis::dvd::DescribeTitle(pick.title) + " of " + pick.disc.name +
              (wanted == 0 ? ": the main feature." : "."));
     if (pick.title.angles > 1)
-        host.log("It has " + std::to_string(pick.title.angles) +
-                 " angles; the cells of its angle block are read as they lie, every angle.");
+        host.log("It has " + std::to_string(pick.title.angles) + " angles: angle " +
+                 std::to_string(pick.title.angle) +
+                 " is read, the units its navigation packs name.");
     return pick;
 }
 
@@ -222,7 +230,8 @@ int RunScan(const ScanFlags& flags) {
         int failureCode = kExitFailed;
         std::optional<int> title;
         try {
-            const std::optional<DiscPick> pick = PickTitle(session.host, file, flags.title);
+            const std::optional<DiscPick> pick =
+                PickTitle(session.host, file, flags.title, flags.angle);
             if (pick) title = pick->title.number;
             result = strandis::RunDetection(session.engine, pick ? pick->firstFile() : file,
                                             pick ? &pick->source : nullptr);
@@ -460,7 +469,8 @@ int RunWriting(const WriteFlags& flags, bool rebuild) {
     Session session(file, flags.scan);
     CliHost& host = session.host;
     try {
-        const std::optional<DiscPick> pick = PickTitle(host, file, flags.scan.title);
+        const std::optional<DiscPick> pick =
+            PickTitle(host, file, flags.scan.title, flags.scan.angle);
         const std::string source = pick ? pick->firstFile() : file;
         strandis::Detected detected;
         if (const auto ended =
@@ -536,7 +546,8 @@ int MakeMkv(const MkvFlags& flags, const std::string& file, int titleNumber,
     CliHost& host = session.host;
     strandis::Engine& engine = session.engine;
     try {
-        const std::optional<DiscPick> pick = PickTitle(host, file, titleNumber);
+        const std::optional<DiscPick> pick =
+            PickTitle(host, file, titleNumber, flags.write.scan.angle);
         const std::string source = pick ? pick->firstFile() : file;
         strandis::Detected detected;
         if (const auto ended =

@@ -352,13 +352,17 @@ std::string ReadProgramChain(Title& title, const ifo_handle_t& vts) {
 
 // The pieces of the title set's VOBs that the title's cells cover, in the program chain's order
 // (the first angle of an angle block only); "" or why they cannot be read.
-std::string PlanExtents(Title& title, const std::vector<VobPart>& parts, const std::string& set) {
+std::string PlanExtents(Title& title, const std::vector<VobPart>& parts, const std::string& set,
+                        int angle) {
     if (parts.empty()) return "its title VOBs (" + set + "_1.VOB ...) are missing";
     std::int64_t total = 0;
     for (const VobPart& part : parts)
         total += part.size;
+    int inBlock = 0;  // the place of the cell in its angle block: its angle
+    title.angle = std::clamp(angle, 1, title.angles);
     for (const Cell& cell : title.cells) {
-        if (cell.angleBlock && !cell.firstOfBlock) continue;
+        inBlock = !cell.angleBlock ? 0 : cell.firstOfBlock ? 1 : inBlock + 1;
+        if (cell.angleBlock && inBlock != title.angle) continue;
         std::int64_t from = cell.firstSector * kSector;
         const std::int64_t to = (cell.lastSector + 1) * kSector;
         if (to > total) {
@@ -513,8 +517,8 @@ std::string Serialize(const Disc& disc) {
         w.text(problem);
     w.integer(static_cast<std::int64_t>(disc.titles.size()));
     for (const Title& t : disc.titles) {
-        for (const int value :
-             {t.number, t.titleSet, t.titleInSet, t.programChain, t.angles, t.main ? 1 : 0})
+        for (const int value : {t.number, t.titleSet, t.titleInSet, t.programChain, t.angles,
+                                t.angle, t.main ? 1 : 0})
             w.integer(value);
         w.number(t.durationMs);
         w.text(t.video);
@@ -577,7 +581,8 @@ void Deserialize(const std::string& bytes, Disc& disc) {
     for (std::size_t n = r.count(); n > 0; --n) {
         Title t;
         t.number = r.small(), t.titleSet = r.small(), t.titleInSet = r.small();
-        t.programChain = r.small(), t.angles = r.small(), t.main = r.small() != 0;
+        t.programChain = r.small(), t.angles = r.small(), t.angle = r.small();
+        t.main = r.small() != 0;
         t.durationMs = r.number();
         t.video = r.text();
         t.problem = r.text();
@@ -631,23 +636,23 @@ void Deserialize(const std::string& bytes, Disc& disc) {
 // libdvdread trusts the IFO files: a damaged or hostile one can crash it or make it read past
 // its buffers. It runs in a process of its own, which hands back the disc as bytes; its crash or
 // hang is a clear error here, and the program goes on.
-Disc ReadDisc(const std::string& path) {
+Disc ReadDisc(const std::string& path, int angle) {
     Disc disc;
     disc.videoTs = FindVideoTs(path);
     if (disc.videoTs.empty())
         throw RunError("\"" + path + "\" is not a DVD-Video disc: no VIDEO_TS folder.", path);
     int fds[2], said[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return ReadDiscHere(path);
+    if (::pipe2(fds, O_CLOEXEC) != 0) return ReadDiscHere(path, angle);
     if (::pipe2(said, O_CLOEXEC | O_NONBLOCK) != 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return ReadDiscHere(path);
+        return ReadDiscHere(path, angle);
     }
     const pid_t child = ::fork();
     if (child < 0) {
         for (const int fd : {fds[0], fds[1], said[0], said[1]})
             ::close(fd);
-        return ReadDiscHere(path);
+        return ReadDiscHere(path, angle);
     }
     if (child == 0) {
         BecomeExpendable();
@@ -657,7 +662,7 @@ Disc ReadDisc(const std::string& path) {
         std::string bytes;
         char status = 0;
         try {
-            bytes = Serialize(ReadDiscHere(path));
+            bytes = Serialize(ReadDiscHere(path, angle));
         } catch (const RunError& error) {
             status = 1;
             bytes = std::string(error.what()) + '\0' + error.path();
@@ -731,7 +736,7 @@ Disc ReadDisc(const std::string& path) {
     return disc;
 }
 
-Disc ReadDiscHere(const std::string& path) {
+Disc ReadDiscHere(const std::string& path, int angle) {
     Disc disc;
     disc.videoTs = FindVideoTs(path);
     if (disc.videoTs.empty())
@@ -817,7 +822,7 @@ Disc ReadDiscHere(const std::string& path) {
                 title.problem = ReadProgramChain(title, *titleSets[s]);
                 if (title.problem.empty())
                     title.problem =
-                        PlanExtents(title, TitleVobs(disc.videoTs, title.titleSet), set);
+                        PlanExtents(title, TitleVobs(disc.videoTs, title.titleSet), set, angle);
             } else {
                 title.problem = "its title set cannot be read (" + setProblems[s] + ")";
             }

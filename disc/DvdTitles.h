@@ -63,6 +63,7 @@ struct Title {
     int titleInSet = 0;
     int programChain = 0;
     int angles = 1;
+    int angle = 1;  // the angle its pieces hold
     double durationMs = 0;
     bool main = false;  // the longest title: the main feature
     std::string video;  // "MPEG-2 720x576 PAL 16:9"
@@ -95,9 +96,11 @@ std::string FindVideoTs(const std::string& path);
 // Reads the disc's title table and each title set it names. Raises RunError naming the file when
 // the title table cannot be read; a title set that cannot be read is named in `problems` and its
 // titles carry the reason. libdvdread does the reading in a child process (see the source).
-Disc ReadDisc(const std::string& path);
+// Each title's pieces are those of angle `angle` (1 for the first) of its angle blocks, or of
+// its last angle when it has fewer.
+Disc ReadDisc(const std::string& path, int angle = 1);
 // The same, in this process.
-Disc ReadDiscHere(const std::string& path);
+Disc ReadDiscHere(const std::string& path, int angle = 1);
 
 // The title as the Matroska step and the boxes take a playlist's title: its duration, chapters,
 // and tracks with languages, names and flags.

@@ -278,5 +278,47 @@ TEST_F(DvdDiscTest, AllTitlesMakesAFilePerLongEnoughTitle) {
     EXPECT_FALSE(fs::exists(out + "/disc_title03.mkv"));  // 2 s
 }
 
+// Title 1's two cells made into an angle block of two angles (the title table and the cells'
+// block bits patched): each angle's demux holds its own cell's pictures, none of the other's.
+TEST_F(DvdDiscTest, EachAngleOfAnAngleBlockIsReadAlone) {
+    namespace fs = std::filesystem;
+    const std::string copy = folder_->path("angles");
+    fs::copy(disc_, copy, fs::copy_options::recursive);
+    const ShellRun patched = Shell("python3 - '" + copy + R"(/VIDEO_TS' <<'PY' 2>&1
+import sys
+folder = sys.argv[1]
+be = lambda d, o, n=4: int.from_bytes(d[o:o + n], 'big')
+vmg = bytearray(open(folder + '/VIDEO_TS.IFO', 'rb').read())
+vmg[be(vmg, 0xC4) * 2048 + 8 + 1] = 2  # title 1: two angles
+vts = bytearray(open(folder + '/VTS_01_0.IFO', 'rb').read())
+pgcit = be(vts, 0xCC) * 2048
+pgc = pgcit + be(vts, pgcit + 8 + 4)
+cells = pgc + be(vts, pgc + 232, 2)
+vts[cells] = (vts[cells] & 0x0F) | 0x50            # first cell of an angle block
+vts[cells + 24] = (vts[cells + 24] & 0x0F) | 0xD0  # its last cell
+for name, data in (('VIDEO_TS', vmg), ('VTS_01_0', vts)):
+    for ext in ('IFO', 'BUP'):
+        open('%s/%s.%s' % (folder, name, ext), 'wb').write(data)
+PY)");
+    ASSERT_EQ(patched.exitCode, 0) << patched.out;
+    const Json title = Cli("titles '" + copy + "'")["titles"][0];
+    EXPECT_EQ(title["angles"], 2);
+    // Pictures as the demux counts them (its start codes): a cell cut out of an open group
+    // starts with B-pictures that ffprobe cannot decode, but they are there.
+    const int whole = Cli("scan '" + disc_ + "' --title 1")["frames"][0];
+    int total = 0;
+    for (const int angle : {1, 2}) {
+        const std::string out = folder_->path("angle" + std::to_string(angle));
+        const Json made = Cli("demux '" + copy + "' --title 1 --angle " + std::to_string(angle) +
+                              " --streams v0 -o '" + out + "'");
+        ASSERT_EQ(made["files"].size(), 1u) << made.dump(1);
+        const int count = made["frames"][0];
+        EXPECT_GT(count, 0) << angle;
+        EXPECT_LT(count, whole) << angle;
+        total += count;
+    }
+    EXPECT_EQ(total, whole);  // the two angles share no picture and lose none
+}
+
 }  // namespace
 }  // namespace strandis::test
