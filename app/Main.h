@@ -137,6 +137,8 @@ private:
     QWidget* tsXPL;
     QTreeWidget* tvXPL;
     QComboBox* cbTitle;  // a DVD's titles, once "Read XPL" has read its IFO files
+    QWidget* angleRow_;  // the angle chooser, shown for a title with angles
+    QComboBox* cbAngle;
     QSplitter* splXPL;
     QPlainTextEdit* mXPL;
     QWidget* tsOption;
@@ -178,6 +180,7 @@ private:
     bool detect();
     void readDisc();
     void chooseTitle(int index);
+    void chooseAngle(int index);
     bool playlistThere() const;
     void pathTyped(QLineEdit* field);
     StreamCheckBox* box(BoxKind kind, int slot) const;

@@ -116,6 +116,11 @@ void TfMain::chooseTitle(int index) {
     bCheck->setEnabled(true);
     detected_.reset();
     discTitle_ = MakeSourceTitle(*disc_, title);
+    cbAngle->clear();
+    for (int angle = 1; angle <= title.angles; ++angle)
+        cbAngle->addItem("Angle " + QString::number(angle));
+    cbAngle->setCurrentIndex(title.angle - 1);
+    angleRow_->setVisible(title.angles > 1);
     xplTitle_ = dvd::TitleInfoOf(title);
     xplTracks_.clear();
     for (const playlist::TrackInfo& track : xplTitle_.tracks) {
@@ -124,10 +129,26 @@ void TfMain::chooseTitle(int index) {
         xplTracks_.push_back({track.kind, track.streamNumber - 1, label});
     }
     labelBoxes(xplTracks_);
-    const std::string line = dvd::DescribeTitle(title) + " of " + disc_->name +
-                             " chosen: Read EVO, Demux and Rebuild read its cells only.";
+    const std::string line =
+        dvd::DescribeTitle(title) + " of " + disc_->name +
+        (title.angles > 1 ? ", angle " + std::to_string(title.angle) : std::string()) +
+        " chosen: Read EVO, Demux and Rebuild read its cells only.";
     log(line);
     slog(line, 0);
+}
+
+// Another angle of the title: its pieces are planned again, and the title chosen anew with them.
+void TfMain::chooseAngle(int index) {
+    if (running_ || !disc_) return;
+    const int title = cbTitle->currentIndex();
+    try {
+        disc_ = dvd::ReadDisc(eXPLfile->text().toStdString(), index + 1);
+    } catch (const std::exception& error) {  // RunError, or no memory or process left
+        disc_.reset();
+        runFailed(QString::fromStdString(error.what()));
+        return;
+    }
+    chooseTitle(title);
 }
 
 void TfMain::setSourceText(const QString& path) {

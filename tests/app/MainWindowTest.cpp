@@ -76,6 +76,7 @@ public:
     std::array<QCheckBox*, 16> cbSub = boxes<QCheckBox, 16>("cbSub", 2);
     QTreeWidget* tvXPL = find<QTreeWidget>("tvXPL");
     QComboBox* cbTitle = find<QComboBox>("cbTitle");
+    QComboBox* cbAngle = find<QComboBox>("cbAngle");
     QSplitter* splXPL = find<QSplitter>("splXPL");
     QPlainTextEdit* mXPL = find<QPlainTextEdit>("mXPL");
     QLineEdit* eVideoExt = find<QLineEdit>("eVideoExt");
@@ -789,6 +790,7 @@ private slots:
         QVERIFY(w.cbTitle->currentText().endsWith("main feature"));
         QCOMPARE(w.tvXPL->topLevelItemCount(), 4);
 
+        QVERIFY(w.cbAngle->parentWidget()->isHidden());  // title 1 has one angle
         w.cbTitle->setCurrentIndex(1);
         emit w.cbTitle->activated(1);  // as a choice of the user's
         QCOMPARE(w.eEVOfile->text(), disc + "/VIDEO_TS/VTS_01_1.VOB");
@@ -807,6 +809,38 @@ private slots:
                                 "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", video});
         QVERIFY(probe.waitForFinished());
         QCOMPARE(QString(probe.readAllStandardOutput()).trimmed(), QString("90,"));
+    }
+
+    // A title with two angles: the angle chooser shows, and each angle chosen is what Demux
+    // reads.
+    void anAngleChosenIsDemuxedAlone() {
+        const QString disc = files_.filePath("angles");
+        const std::string made =
+            "'" SOURCE_DIR "/tests/interop/make_disc.sh' '" + disc.toStdString() +
+            "' >/dev/null 2>&1 && '" SOURCE_DIR "/tests/interop/make_angles.sh' '" +
+            disc.toStdString() + "'";
+        if (std::system(made.c_str()) != 0) QSKIP("dvdauthor, spumux or ffmpeg is not installed");
+        Window w;
+        startUp(w);
+        w.WMDropFiles({disc});
+        w.bReadXPL->click();
+        QVERIFY(!w.cbAngle->parentWidget()->isHidden());
+        QCOMPARE(w.cbAngle->count(), 2);
+        qint64 sizes[2] = {};
+        for (const int angle : {0, 1}) {
+            w.cbAngle->setCurrentIndex(angle);
+            emit w.cbAngle->activated(angle);
+            const QString out = files_.filePath("angleout" + QString::number(angle));
+            QDir().mkpath(out);
+            w.eWorkdir->setText(out);
+            w.bDemux->click();
+            const QStringList videos = QDir(out).entryList({"*MPEG-2*"}, QDir::Files);
+            QCOMPARE(videos.size(), 1);
+            sizes[angle] = QFileInfo(QDir(out).filePath(videos.first())).size();
+        }
+        // The two cells' pictures, each alone: different and both there.
+        QVERIFY(sizes[0] > 0 && sizes[1] > 0 && sizes[0] != sizes[1]);
+        QVERIFY(LogLines(w).join('\n').contains("angle 2 chosen"));
     }
 
     void demuxAfterOnlyReadXplReadsTheSourceFirst() {

@@ -278,28 +278,14 @@ TEST_F(DvdDiscTest, AllTitlesMakesAFilePerLongEnoughTitle) {
     EXPECT_FALSE(fs::exists(out + "/disc_title03.mkv"));  // 2 s
 }
 
-// Title 1's two cells made into an angle block of two angles (the title table and the cells'
-// block bits patched): each angle's demux holds its own cell's pictures, none of the other's.
+// Title 1's two cells made into an angle block of two angles (make_angles.sh): each angle's demux
+// holds its own cell's pictures, none of the other's.
 TEST_F(DvdDiscTest, EachAngleOfAnAngleBlockIsReadAlone) {
     namespace fs = std::filesystem;
     const std::string copy = folder_->path("angles");
     fs::copy(disc_, copy, fs::copy_options::recursive);
-    const ShellRun patched = Shell("python3 - '" + copy + R"(/VIDEO_TS' <<'PY' 2>&1
-import sys
-folder = sys.argv[1]
-be = lambda d, o, n=4: int.from_bytes(d[o:o + n], 'big')
-vmg = bytearray(open(folder + '/VIDEO_TS.IFO', 'rb').read())
-vmg[be(vmg, 0xC4) * 2048 + 8 + 1] = 2  # title 1: two angles
-vts = bytearray(open(folder + '/VTS_01_0.IFO', 'rb').read())
-pgcit = be(vts, 0xCC) * 2048
-pgc = pgcit + be(vts, pgcit + 8 + 4)
-cells = pgc + be(vts, pgc + 232, 2)
-vts[cells] = (vts[cells] & 0x0F) | 0x50            # first cell of an angle block
-vts[cells + 24] = (vts[cells + 24] & 0x0F) | 0xD0  # its last cell
-for name, data in (('VIDEO_TS', vmg), ('VTS_01_0', vts)):
-    for ext in ('IFO', 'BUP'):
-        open('%s/%s.%s' % (folder, name, ext), 'wb').write(data)
-PY)");
+    const ShellRun patched =
+        Shell(std::string(SOURCE_DIR) + "/tests/interop/make_angles.sh '" + copy + "' 2>&1");
     ASSERT_EQ(patched.exitCode, 0) << patched.out;
     const Json title = Cli("titles '" + copy + "'")["titles"][0];
     EXPECT_EQ(title["angles"], 2);
