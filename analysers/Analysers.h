@@ -87,5 +87,8 @@ StreamInfo H264details(const Payload& payload, LogSink& sink);
 StreamInfo MPEG2details(const Payload& payload, std::uint32_t videoPts, LogSink& sink);
 StreamInfo SUBdetails(const Payload& payload, LogSink& sink);
 StreamInfo MPAdetails(const Payload& payload, LogSink& sink);
+// The length in bytes of the MPEG audio frame whose 4-byte header is at `header`; 0 when it is
+// no valid frame header (or of the free format, whose length it does not say).
+std::size_t MpaFrameLength(const std::uint8_t* header);
 
 }  // namespace strandis::analysers

@@ -26,7 +26,32 @@ bool ValidHeader(const std::uint8_t* h) {
            ((h[1] >> 1) & 3) != 0 && (h[2] >> 4) != 15 && ((h[2] >> 2) & 3) != 3;
 }
 
+// The row of kRates for a version (3 MPEG-1) and layer (3 layer I).
+int RateRow(int version, int layer) {
+    return version == 3 ? 3 - layer : layer == 3 ? 3 : 4;
+}
+
+// The sampling rate: MPEG-2 halves MPEG-1's, MPEG-2.5 quarters it.
+int SampleRate(int version, int index) {
+    const int shift = version == 3 ? 0 : version == 2 ? 1 : 2;
+    return kMpeg1Rates[static_cast<std::size_t>(index)] >> shift;
+}
+
 }  // namespace
+
+std::size_t MpaFrameLength(const std::uint8_t* h) {
+    if (!ValidHeader(h)) return 0;
+    const int version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3;
+    const int kbits = kRates[static_cast<std::size_t>(RateRow(version, layer))]
+                            [static_cast<std::size_t>(h[2] >> 4)];
+    const int hz = SampleRate(version, (h[2] >> 2) & 3);
+    const int padding = (h[2] >> 1) & 1;
+    if (kbits == 0) return 0;
+    if (layer == 3) return static_cast<std::size_t>((12 * kbits * 1000 / hz + padding) * 4);
+    // Layer III of MPEG-2 and 2.5 has half as many samples per frame.
+    const int perFrame = layer == 1 && version != 3 ? 72 : 144;
+    return static_cast<std::size_t>(perFrame * kbits * 1000 / hz + padding);
+}
 
 StreamInfo MPAdetails(const Payload& payload, LogSink& sink) {
     StreamInfo info;
@@ -42,10 +67,9 @@ StreamInfo MPAdetails(const Payload& payload, LogSink& sink) {
     const int layer = (p[1] >> 1) & 3;    // 3 layer I, 2 layer II, 1 layer III
     const int rateIndex = p[2] >> 4;
     const int mode = p[3] >> 6;
-    const int table = version == 3 ? 3 - layer : layer == 3 ? 3 : 4;
-    const int kbits = kRates[static_cast<std::size_t>(table)][static_cast<std::size_t>(rateIndex)];
-    const int shift = version == 3 ? 0 : version == 2 ? 1 : 2;
-    const int sampleRate = kMpeg1Rates[static_cast<std::size_t>((p[2] >> 2) & 3)] >> shift;
+    const int kbits = kRates[static_cast<std::size_t>(RateRow(version, layer))]
+                            [static_cast<std::size_t>(rateIndex)];
+    const int sampleRate = SampleRate(version, (p[2] >> 2) & 3);
 
     const char* versionName = version == 3 ? "MPEG-1" : version == 2 ? "MPEG-2" : "MPEG-2.5";
     sink.log(std::string("   ") + versionName + " audio, layer [bl]" +

@@ -6,18 +6,15 @@
 #include <filesystem>
 #include <sstream>
 
+#include "common/TextFormat.h"
+#include "disc/PathRules.h"
+
 namespace strandis::cli {
 
 namespace {
 
 double Ms(double ms) {
     return std::round(ms * 1000.0) / 1000.0;
-}
-
-std::string Hex(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
 }
 
 std::string FileName(const std::string& path) {
@@ -66,23 +63,25 @@ nlohmann::json TitlesJson(const dvd::Disc& disc) {
         entry["cells"] = cells;
         Json audio = Json::array();
         for (const dvd::AudioTrack& track : title.audio)
-            audio.push_back({{"track", track.track},
-                             {"stream_id", Hex(track.streamId)},
-                             {"box", "a" + std::to_string(track.slot)},
-                             {"codec", track.codec},
-                             {"channels", track.channels},
-                             {"sample_rate", track.sampleRate},
-                             {"language", track.language},
-                             {"kind", track.kind}});
+            audio.push_back(
+                {{"track", track.track},
+                 {"stream_id", "0x" + Hex(static_cast<std::uint32_t>(track.streamId), 2)},
+                 {"box", "a" + std::to_string(track.slot)},
+                 {"codec", track.codec},
+                 {"channels", track.channels},
+                 {"sample_rate", track.sampleRate},
+                 {"language", track.language},
+                 {"kind", track.kind}});
         entry["audio"] = audio;
         Json subs = Json::array();
         for (const dvd::SubpictureTrack& track : title.subpictures)
-            subs.push_back({{"track", track.track},
-                            {"stream_id", Hex(track.streamId)},
-                            {"box", "s" + std::to_string(track.slot)},
-                            {"language", track.language},
-                            {"kind", track.kind},
-                            {"forced", track.forced}});
+            subs.push_back(
+                {{"track", track.track},
+                 {"stream_id", "0x" + Hex(static_cast<std::uint32_t>(track.streamId), 2)},
+                 {"box", "s" + std::to_string(track.slot)},
+                 {"language", track.language},
+                 {"kind", track.kind},
+                 {"forced", track.forced}});
         entry["subpictures"] = subs;
         Json palette = Json::array();
         for (const std::uint32_t colour : title.palette) {
@@ -103,28 +102,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// The entry of `folder` named `name` whatever its case; "" when none.
-std::string Entry(const fs::path& folder, const std::string& name) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (Upper(entry.path().filename().string()) == name) return entry.path().string();
-    }
-    return {};
-}
-
 // The EVO files of the playlist's disc that a title's clips play, as they are named there.
 std::vector<std::string> ClipFiles(const PlaylistTitle& title, const std::string& playlist) {
     std::vector<std::string> files;
     const fs::path root = fs::path(playlist).parent_path().parent_path();
-    const std::string evos = Entry(root, "HVDVD_TS");
+    const std::string evos = EntryNamed(root.string(), "HVDVD_TS");
     for (const std::string& clip : title.clips) {
-        const std::string file = evos.empty() ? std::string() : Entry(evos, Upper(clip) + ".EVO");
+        const std::string file =
+            evos.empty() ? std::string() : EntryNamed(evos, UpperText(clip) + ".EVO");
         files.push_back(file.empty() ? clip + ".EVO (missing)"
                                      : fs::path(file).filename().string());
     }
@@ -145,12 +130,13 @@ std::size_t Longest(const std::vector<PlaylistTitle>& titles) {
 std::string HdDvdPlaylist(const std::string& path) {
     std::error_code error;
     fs::path at(path);
-    if (Upper(at.extension().string()) == ".XPL") return fs::is_regular_file(at, error) ? path : "";
+    if (UpperText(at.extension().string()) == ".XPL")
+        return fs::is_regular_file(at, error) ? path : "";
     if (!fs::is_directory(at, error)) at = at.parent_path();
-    const std::string folder = Upper(at.filename().string());
+    const std::string folder = UpperText(at.filename().string());
     if (folder == "HVDVD_TS" || folder == "ADV_OBJ") at = at.parent_path();
-    const std::string advObj = Entry(at, "ADV_OBJ");
-    return advObj.empty() ? std::string() : Entry(advObj, "VPLST000.XPL");
+    const std::string advObj = EntryNamed(at.string(), "ADV_OBJ");
+    return advObj.empty() ? std::string() : EntryNamed(advObj, "VPLST000.XPL");
 }
 
 nlohmann::json HdDvdTitlesJson(const std::vector<PlaylistTitle>& titles,

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "common/RunError.h"
+#include "common/TextFormat.h"
+#include "disc/PathRules.h"
 
 namespace fs = std::filesystem;
 
@@ -45,23 +47,6 @@ void BecomeExpendable() {
 constexpr std::int64_t kSector = 2048;
 // Larger IFO files than this are not IFO files: libdvdread would read them whole.
 constexpr std::int64_t kLargestIfo = 64 * 1024 * 1024;
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// The file of that name in `folder`, whatever the case of its letters; "" when there is none.
-std::string FileIn(const std::string& folder, const std::string& name) {
-    std::error_code error;
-    const fs::path exact = fs::path(folder) / name;
-    if (fs::exists(exact, error)) return exact.string();
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (Upper(entry.path().filename().string()) == name) return entry.path().string();
-    }
-    return {};
-}
 
 // What libdvdread says while it reads, kept for the message of a failure.
 struct Messages {
@@ -233,7 +218,7 @@ std::vector<VobPart> TitleVobs(const std::string& videoTs, int titleSet) {
     char name[16];
     for (int part = 1; part <= 9; ++part) {
         std::snprintf(name, sizeof name, "VTS_%02d_%d.VOB", titleSet, part);
-        const std::string path = FileIn(videoTs, name);
+        const std::string path = EntryNamed(videoTs, name);
         struct stat st {};
         if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) break;
         parts.push_back({path, st.st_size});
@@ -435,11 +420,12 @@ std::string FindVideoTs(const std::string& path) {
     fs::path at(path);
     if (!fs::is_directory(at, error)) at = at.parent_path();
     if (at.empty()) at = ".";
-    if (Upper(at.filename().string()) == "VIDEO_TS" || !FileIn(at.string(), "VIDEO_TS.IFO").empty())
+    if (UpperText(at.filename().string()) == "VIDEO_TS" ||
+        !EntryNamed(at.string(), "VIDEO_TS.IFO").empty())
         return at.string();
     if (fs::is_directory(at, error)) {
         for (const auto& entry : fs::directory_iterator(at, error)) {
-            if (Upper(entry.path().filename().string()) == "VIDEO_TS" &&
+            if (UpperText(entry.path().filename().string()) == "VIDEO_TS" &&
                 fs::is_directory(entry.path(), error))
                 return entry.path().string();
         }
@@ -450,7 +436,7 @@ std::string FindVideoTs(const std::string& path) {
 bool IsDiscPath(const std::string& path) {
     std::error_code error;
     if (fs::is_directory(path, error)) return true;
-    const std::string extension = Upper(fs::path(path).extension().string());
+    const std::string extension = UpperText(fs::path(path).extension().string());
     return extension == ".IFO" || extension == ".BUP";
 }
 
@@ -742,12 +728,12 @@ Disc ReadDiscHere(const std::string& path, int angle) {
     if (disc.videoTs.empty())
         throw RunError("\"" + path + "\" is not a DVD-Video disc: no VIDEO_TS folder.", path);
     const fs::path videoTs(disc.videoTs);
-    disc.name = Upper(videoTs.filename().string()) == "VIDEO_TS"
+    disc.name = UpperText(videoTs.filename().string()) == "VIDEO_TS"
                     ? fs::absolute(videoTs).parent_path().filename().string()
                     : videoTs.filename().string();
     if (disc.name.empty()) disc.name = "DVD";
 
-    const std::string vmgPath = FileIn(disc.videoTs, "VIDEO_TS.IFO");
+    const std::string vmgPath = EntryNamed(disc.videoTs, "VIDEO_TS.IFO");
     if (const std::string why = IfoProblem(vmgPath); !why.empty())
         throw RunError("Cannot read the disc's title table \"" +
                            (videoTs / "VIDEO_TS.IFO").string() + "\": " + why + ".",
@@ -793,7 +779,7 @@ Disc ReadDiscHere(const std::string& path, int angle) {
         } else {
             const auto s = static_cast<std::size_t>(title.titleSet);
             if (!titleSets[s] && setProblems[s].empty()) {
-                const std::string ifoPath = FileIn(disc.videoTs, ifoName);
+                const std::string ifoPath = EntryNamed(disc.videoTs, ifoName);
                 std::string why = IfoProblem(ifoPath);
                 if (why.empty()) why = TableProblem(ifoPath, 0xC8, "chapter table", 4);
                 if (why.empty()) why = TableProblem(ifoPath, 0xCC, "program chain table", 8);
@@ -927,16 +913,6 @@ std::string DescribeTitle(const Title& title) {
     return text + ")";
 }
 
-namespace {
-
-std::string HexId(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
-}  // namespace
-
 std::string DiscText(const Disc& disc) {
     std::ostringstream out;
     out << "Disc " << disc.name << " (" << disc.videoTs << "): " << disc.titles.size()
@@ -959,13 +935,15 @@ std::string DiscText(const Disc& disc) {
             out << "  Chapter " << chapter.number << ": " << FormatDuration(chapter.startMs)
                 << "\n";
         for (const AudioTrack& track : title.audio)
-            out << "  Audio " << track.track << ": " << HexId(track.streamId) << " a" << track.slot
+            out << "  Audio " << track.track << ": "
+                << "0x" + Hex(static_cast<std::uint32_t>(track.streamId), 2) << " a" << track.slot
                 << " " << track.codec << " " << track.channels << "ch "
                 << (track.language.empty() ? "--" : track.language) << " " << track.kind << "\n";
         for (const SubpictureTrack& track : title.subpictures)
-            out << "  Subpicture " << track.track << ": " << HexId(track.streamId) << " s"
-                << track.slot << " " << (track.language.empty() ? "--" : track.language) << " "
-                << track.kind << "\n";
+            out << "  Subpicture " << track.track << ": "
+                << "0x" + Hex(static_cast<std::uint32_t>(track.streamId), 2) << " s" << track.slot
+                << " " << (track.language.empty() ? "--" : track.language) << " " << track.kind
+                << "\n";
     }
     return out.str();
 }

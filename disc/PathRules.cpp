@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 namespace strandis {
 
 namespace {
@@ -110,6 +112,22 @@ bool HasExtension(std::string_view path, std::string_view upperExtension) {
 }
 
 }  // namespace
+
+std::string UpperText(std::string text) {
+    for (char& c : text)
+        c = Upper(c);
+    return text;
+}
+
+std::string EntryNamed(const std::string& folder, const std::string& upperName) {
+    std::error_code error;
+    const std::filesystem::path exact = std::filesystem::path(folder) / upperName;
+    if (std::filesystem::exists(exact, error)) return exact.string();
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (UpperText(entry.path().filename().string()) == upperName) return entry.path().string();
+    }
+    return {};
+}
 
 bool IsAobPath(std::string_view path) {
     return HasExtension(path, ".AOB");

@@ -32,6 +32,12 @@ std::string getsecond(std::string_view path);
 // of a DVD title set that exists (VTS_01_1.VOB: VTS_01_2.VOB, VTS_01_3.VOB, ...).
 std::vector<std::string> FollowingFiles(std::string_view path);
 
+// `text` with its ASCII letters upper-cased.
+std::string UpperText(std::string text);
+// The entry of `folder` whose name, upper-cased, is `upperName` (a disc's folders and files come
+// in either case); "" when there is none.
+std::string EntryNamed(const std::string& folder, const std::string& upperName);
+
 // Whether the extension of `path`, upper-cased, is ".AOB" (a DVD-Audio object).
 bool IsAobPath(std::string_view path);
 // Whether the extension of `path`, upper-cased, is ".VOB" (a DVD-Video object).

@@ -47,42 +47,15 @@ double FrameTicks(std::uint8_t frameRateCode) {
 
 // Where the first frame header of an AC-3 / E-AC-3 (0B 77) or DTS core (7F FE 80 01) stream
 // begins in `data`, with the bytes of its header that tell it from payload; kNone if none.
-// The length of the MPEG audio frame whose header is at `h`; 0 when it is no frame header.
-std::size_t MpaFrameLength(const std::uint8_t* h) {
-    static constexpr int kLayer2[15] = {0,   32,  48,  56,  64,  80,  96, 112,
-                                        128, 160, 192, 224, 256, 320, 384};
-    static constexpr int kLayer2Low[15] = {0,  8,  16, 24,  32,  40,  48, 56,
-                                           64, 80, 96, 112, 128, 144, 160};
-    static constexpr int kLayer1[15] = {0,   32,  64,  96,  128, 160, 192, 224,
-                                        256, 288, 320, 352, 384, 416, 448};
-    static constexpr int kLayer1Low[15] = {0,   32,  48,  56,  64,  80,  96, 112,
-                                           128, 144, 160, 176, 192, 224, 256};
-    static constexpr int kLayer3[15] = {0,   32,  40,  48,  56,  64,  80, 96,
-                                        112, 128, 160, 192, 224, 256, 320};
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
-    const int version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3;
-    const int rate = h[2] >> 4, frequency = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
-    if (version == 1 || layer == 0 || rate == 0 || rate == 15 || frequency == 3) return 0;
-    static constexpr int kFrequencies[3] = {44100, 48000, 32000};
-    const int hz = kFrequencies[frequency] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    const bool mpeg1 = version == 3;
-    if (layer == 3)
-        return static_cast<std::size_t>(
-            (12 * (mpeg1 ? kLayer1 : kLayer1Low)[rate] * 1000 / hz + padding) * 4);
-    const int kbits =
-        layer == 2 ? (mpeg1 ? kLayer2 : kLayer2Low)[rate] : (mpeg1 ? kLayer3 : kLayer2Low)[rate];
-    const int perFrame = layer == 1 && !mpeg1 ? 72 : 144;
-    return static_cast<std::size_t>(perFrame * kbits * 1000 / hz + padding);
-}
-
 std::size_t FindAudioSync(const std::uint8_t* data, std::size_t length, LeadRule rule) {
     const bool dts = rule == LeadRule::Dts;
     if (rule == LeadRule::Mpa) {
         // A header, followed by another where the chunk still holds it.
         for (std::size_t k = 0; k + 4 <= length; ++k) {
-            const std::size_t frame = MpaFrameLength(data + k);
+            const std::size_t frame = analysers::MpaFrameLength(data + k);
             if (frame == 0) continue;
-            if (k + frame + 4 > length || MpaFrameLength(data + k + frame) != 0) return k;
+            if (k + frame + 4 > length || analysers::MpaFrameLength(data + k + frame) != 0)
+                return k;
         }
         return kNone;
     }

@@ -6,7 +6,12 @@
 
 namespace strandis {
 
-std::vector<PlaylistTitle> ReadPlaylistTitles(Engine& engine, const std::string& playlistPath) {
+namespace {
+
+// Reads the playlist through `scanner`; with `host`, its size and the bytes read so far are
+// shown as "Read XPL" shows them. The file is closed on every way out.
+void ScanPlaylist(Engine& engine, const std::string& playlistPath, playlist::TagScanner& scanner,
+                  RunHost* host) {
     InputFile& file = engine.SourceStream;
     struct CloseFile {
         InputFile& file;
@@ -19,13 +24,25 @@ std::vector<PlaylistTitle> ReadPlaylistTitles(Engine& engine, const std::string&
                            std::to_string(kMaxPlaylistBytes >> 20) + " MiB).",
                        playlistPath);
     }
-    playlist::AttributeLabels labels;
-    playlist::TagScanner scanner(labels);
+    if (host != nullptr) {
+        host->log("Open " + ExtractFileName(playlistPath));
+        host->log("Filesize: " + std::to_string(file.size()) + " bytes");
+    }
     while (file.position() < file.size()) {
         const std::size_t n = file.readBlock(engine.ReadBuffer(), kBlockSize);
+        if (host != nullptr)
+            host->slog(
+                std::to_string(file.position()) + "/" + std::to_string(file.size()) + " bytes", 1);
         scanner.feed(engine.ReadBuffer(), n);
     }
-    file.close();
+}
+
+}  // namespace
+
+std::vector<PlaylistTitle> ReadPlaylistTitles(Engine& engine, const std::string& playlistPath) {
+    playlist::AttributeLabels labels;
+    playlist::TagScanner scanner(labels);
+    ScanPlaylist(engine, playlistPath, scanner, nullptr);
     // Each Title element: from its "<Title " line to its "</Title" line.
     std::vector<PlaylistTitle> titles;
     const std::vector<std::string>& lines = scanner.lines();
@@ -56,29 +73,8 @@ XplOutcome RunXpl(Engine& engine, const std::string& playlistPath, const std::st
                   playlist::AttributeLabels& labels) {
     RunHost& host = engine.host();
     XplOutcome outcome;
-    InputFile& file = engine.SourceStream;
-    struct CloseFile {
-        InputFile& file;
-        ~CloseFile() { file.close(); }
-    } closeFile{file};
-
-    file.open(playlistPath);
-    if (file.size() > kMaxPlaylistBytes) {
-        throw RunError("Cannot read file \"" + playlistPath + "\". It holds " +
-                           std::to_string(file.size()) + " bytes, more than a playlist may (" +
-                           std::to_string(kMaxPlaylistBytes >> 20) + " MiB).",
-                       playlistPath);
-    }
-    host.log("Open " + ExtractFileName(playlistPath));
-    host.log("Filesize: " + std::to_string(file.size()) + " bytes");
     playlist::TagScanner scanner(labels);
-    while (file.position() < file.size()) {
-        const std::size_t n = file.readBlock(engine.ReadBuffer(), kBlockSize);
-        host.slog(std::to_string(file.position()) + "/" + std::to_string(file.size()) + " bytes",
-                  1);
-        scanner.feed(engine.ReadBuffer(), n);
-    }
-    file.close();
+    ScanPlaylist(engine, playlistPath, scanner, &host);
 
     outcome.lines = std::move(scanner.lines());
     const std::string& base = sourceBase;
