@@ -126,7 +126,10 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
             .add_option("--title", flags.title,
                         "Of a DVD-Video disc, read only this title (with a .VOB too)")
             ->check(CLI::Range(1, 99));
-        command.add_option("--angle", flags.angle, "Of a multi-angle DVD title, read this angle")
+        command
+            .add_option("--angle", flags.angle,
+                        "Of a multi-angle DVD title, or a lone VOB's interleaved angles, read "
+                        "this angle (default 1)")
             ->check(CLI::Range(1, 9));
     } else {
         command
@@ -142,7 +145,8 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
             ->check(CLI::Range(1, 99));
         command
             .add_option("--angle", flags.angle,
-                        "Of a multi-angle DVD title, read this angle (default 1)")
+                        "Of a multi-angle DVD title, or a lone VOB's interleaved angles, read "
+                        "this angle (default 1)")
             ->check(CLI::Range(1, 9));
     }
     command.add_flag("--no-details", flags.noDetails, "Do not describe the streams' headers");
@@ -169,6 +173,7 @@ struct Session {
         host.setOption(Option::Continue, !flags.noContinue);
         host.setQuiet(flags.common.quiet);
         host.setProgressJson(flags.common.progress == "json");
+        engine.Angle = flags.angle;
     }
 };
 

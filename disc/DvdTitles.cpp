@@ -243,6 +243,17 @@ std::string ReadProgramChain(Title& title, const ifo_handle_t& vts) {
     if (pgc == nullptr || pgc->nr_of_cells == 0 || pgc->cell_playback == nullptr)
         return "its program chain has no cells";
     title.programChain = pgcNumber;
+    // Every cell of the title set's chains: the units an interleaved block may hold.
+    for (int n = 0; n < pgcs->nr_of_pgci_srp; ++n) {
+        const pgc_t* chain = pgcs->pgci_srp[n].pgc;
+        if (chain == nullptr || chain->cell_position == nullptr) continue;
+        for (int k = 0; k < chain->nr_of_cells; ++k) {
+            const std::uint32_t id = std::uint32_t{chain->cell_position[k].vob_id_nr} << 8 |
+                                     chain->cell_position[k].cell_nr;
+            if (std::find(title.setCells.begin(), title.setCells.end(), id) == title.setCells.end())
+                title.setCells.push_back(id);
+        }
+    }
 
     const int cells = pgc->nr_of_cells;
     double before = 0;
@@ -554,6 +565,9 @@ std::string Serialize(const Disc& disc) {
             w.integer(e.vobId);
             w.integer(e.cellId);
         }
+        w.integer(static_cast<std::int64_t>(t.setCells.size()));
+        for (const std::uint32_t id : t.setCells)
+            w.integer(id);
     }
     return w.bytes;
 }
@@ -613,6 +627,8 @@ void Deserialize(const std::string& bytes, Disc& disc) {
             e.vobId = r.small(), e.cellId = r.small();
             t.extents.push_back(e);
         }
+        for (std::size_t k = r.count(); k > 0; --k)
+            t.setCells.push_back(static_cast<std::uint32_t>(r.integer()));
         disc.titles.push_back(std::move(t));
     }
 }

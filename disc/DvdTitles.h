@@ -74,6 +74,7 @@ struct Title {
     std::array<std::uint32_t, 16> palette{};  // 0x00YYCrCb
     std::vector<std::string> files;           // the VOB parts it reads
     std::vector<InputExtent> extents;         // what a run over it reads, in order
+    std::vector<std::uint32_t> setCells;      // (vob << 8 | cell) of every cell of its title set
     std::string problem;                      // why it cannot be read; "" when it can
 };
 

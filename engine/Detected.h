@@ -58,6 +58,7 @@ struct SourceTitle {
     std::string name;        // "Title 2", as the log names it
     std::string outputBase;  // of the outputs' names
     std::vector<InputExtent> extents;
+    std::vector<std::uint32_t> knownCells;         // its title set's (vob << 8 | cell) ids
     std::optional<analysers::DvdPalette> palette;  // its subpicture colours
 };
 

@@ -13,6 +13,7 @@ SourceTitle MakeSourceTitle(const dvd::Disc& disc, const dvd::Title& title) {
     std::snprintf(base, sizeof base, "_title%02d", title.number);
     source.outputBase = disc.name + base;
     source.extents = title.extents;
+    source.knownCells = title.setCells;
     analysers::DvdPalette palette;
     for (std::size_t k = 0; k < palette.size(); ++k) {
         const std::uint32_t entry = title.palette[k];

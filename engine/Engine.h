@@ -32,6 +32,9 @@ public:
     std::uint8_t DemuxActive = 0;
     // Opened and closed by each run.
     InputFile SourceStream;
+    // Set by the front end: the angle read of a lone VOB's interleaved blocks (1 for the
+    // first). A disc title's angle is chosen with its pieces.
+    int Angle = 1;
 
     std::uint8_t* ReadBuffer() { return readBuffer_.get(); }
 

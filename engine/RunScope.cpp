@@ -92,12 +92,19 @@ void RunScope::openSource(const std::string& opening, const std::string& status)
     RunHost& host = engine_.host();
     host.log(opening);
     if (!status.empty()) host.slog(status, 0);
+    UnitChooser& units = engine_.SourceStream.units();
+    units.setLog([&host](const std::string& line) { host.log(line); });
     if (title_ != nullptr) {
+        units.setKnownCells(title_->knownCells);
+        units.guessAngle(0);
         engine_.SourceStream.open(title_->extents);
         host.log(title_->name + ": " + std::to_string(title_->extents.size()) +
                  (title_->extents.size() == 1 ? " piece" : " pieces") + " of " +
                  std::to_string(CountFiles(title_->extents)) + " VOB file(s).");
     } else {
+        // A VOB without its disc's IFO: an angle of its interleaved blocks, told by their order.
+        units.setKnownCells({});
+        units.guessAngle(UpperText(ExtractFileExt(sourcePath_)) == ".VOB" ? engine_.Angle : 0);
         engine_.SourceStream.open(sourcePath_);
     }
     host.log("File size: " + std::to_string(engine_.SourceStream.size() / 1048576) + " Mbytes.");

@@ -271,6 +271,8 @@ std::int64_t InputFile::openDescriptor(const std::string& path) {
 void InputFile::open(const std::string& path) {
     close();
     size_ = openDescriptor(path);
+    fileSize_ = size_;
+    units_.newFile();
     position_ = 0;
     if (size_ > 0) {
         // Without a thread for the mapping (a low limit on threads or memory), the file is read
@@ -304,6 +306,9 @@ void InputFile::openExtent(std::size_t index) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     const std::int64_t size = openDescriptor(extent.path);
+    fileSize_ = size;
+    units_.newFile();
+    units_.newPiece();
     if (size < extent.offset + extent.length) {
         throw RunError("Cannot read file \"" + extent.path + "\". It ended after " +
                            std::to_string(size) + " of " +
@@ -320,7 +325,7 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
         if (inside >= extent->length) {
             extentStart_ += extent->length;
             openExtent(++extent_);
-            keepUnit_ = true;
+            units_.newPiece();
             continue;
         }
         auto want = static_cast<std::size_t>(std::min<std::int64_t>(
@@ -347,41 +352,16 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
         }
         if (filtered) got -= got % 2048;  // a short read's part of a pack is read again
         position_ += got;
-        done += filtered ? keepCellPacks(into + done, static_cast<std::size_t>(got))
-                         : static_cast<std::size_t>(got);
+        // Only the units whose navigation pack names this cell, in an interleaved one; what
+        // the navigation packs of every piece say is checked.
+        const auto length = static_cast<std::size_t>(got);
+        if (units_.judge(into + done, length, path_, extent->offset + inside, fileSize_,
+                         extent->vobId, extent->cellId) == 0)
+            done += length;
+        else
+            done += units_.compact(into + done, length, into + done);
     }
     return done;
-}
-
-// Drops from the packs just read those of units that are not the cell's, as each unit's
-// navigation pack says (the VOB and cell id of its DSI packet, private stream 2 sub-stream 1:
-// bytes 24-25 and 27 of its data); returns the bytes kept, moved to the front. Pieces start and
-// end on pack boundaries, so every read holds whole packs.
-std::size_t InputFile::keepCellPacks(std::uint8_t* packs, std::size_t length) {
-    constexpr std::size_t kPack = 2048;
-    const InputExtent& extent = extents_[extent_];
-    std::size_t kept = 0;
-    for (std::size_t at = 0; at + kPack <= length; at += kPack) {
-        const std::uint8_t* u = packs + at;
-        if (u[0] == 0x00 && u[1] == 0x00 && u[2] == 0x01 && u[3] == 0xBA) {
-            // The packets behind the pack header: a navigation pack has a DSI packet.
-            std::size_t p = 14 + (u[13] & 7);
-            while (p + 6 < kPack && u[p] == 0x00 && u[p + 1] == 0x00 && u[p + 2] == 0x01) {
-                const std::size_t size = 6 + (std::size_t{u[p + 4]} << 8 | u[p + 5]);
-                if (u[p + 3] == 0xBF && u[p + 6] == 0x01 && p + 6 + 29 <= kPack) {
-                    const std::uint8_t* dsi = u + p + 7;
-                    keepUnit_ =
-                        (dsi[24] << 8 | dsi[25]) == extent.vobId && dsi[27] == extent.cellId;
-                    break;
-                }
-                p += size;
-            }
-        }
-        if (!keepUnit_) continue;
-        if (kept != at) std::memmove(packs + kept, u, kPack);
-        kept += kPack;
-    }
-    return kept;
 }
 
 void InputFile::close() noexcept {
@@ -426,6 +406,25 @@ void InputFile::checkIntact() {
 
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
     if (!extents_.empty()) return {buffer, readExtents(buffer, count)};
+    if (units_.guessedAngle() == 0) return nextWhole(buffer, count);
+    // A lone VOB read for one angle: the blocks less the units of the other angles, put
+    // together in the buffer only when some are left out.
+    for (;;) {
+        const std::int64_t start = position_;
+        const Block block = nextWhole(buffer, count);
+        if (block.size == 0 || start % 2048 != 0) return block;
+        const std::size_t whole = block.size - block.size % 2048;
+        if (units_.judge(block.data, whole, path_, start, size_, 0, 0) == 0) return block;
+        std::size_t kept = units_.compact(block.data, whole, buffer);
+        if (whole < block.size && units_.keeping()) {  // a last part of a pack: its unit's
+            std::memmove(buffer + kept, block.data + whole, block.size - whole);
+            kept += block.size - whole;
+        }
+        if (kept > 0) return {buffer, kept};
+    }
+}
+
+InputFile::Block InputFile::nextWhole(std::uint8_t* buffer, std::size_t count) {
     if (mapper_) {
         if (mapper_->lost()) checkIntact();
         const std::size_t n = available(count);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "io/Navigation.h"
+
 namespace strandis {
 
 // A byte range of a file: one piece of a source made of pieces of files (a disc title's cells).
@@ -64,6 +66,10 @@ public:
     // short under us); the bytes of that page were read as zeros. Called when a pass is done.
     void checkIntact();
 
+    // Which units of a DVD source are read (see UnitChooser): set before the source is opened;
+    // a lone VOB's angle holds across the files a run goes on into.
+    UnitChooser& units() { return units_; }
+
     std::int64_t size() const { return size_; }
     std::int64_t position() const { return position_; }
     const std::string& path() const { return path_; }
@@ -73,7 +79,7 @@ private:
 
     std::size_t available(std::size_t count);
     std::size_t readExtents(std::uint8_t* into, std::size_t count);
-    std::size_t keepCellPacks(std::uint8_t* packs, std::size_t length);
+    Block nextWhole(std::uint8_t* buffer, std::size_t count);
     std::int64_t openDescriptor(const std::string& path);
     void openExtent(std::size_t index);
     std::size_t readAt(std::uint8_t* into, std::size_t count);
@@ -87,7 +93,8 @@ private:
     std::vector<InputExtent> extents_;  // when the source is made of pieces
     std::size_t extent_ = 0;            // the piece being read
     std::int64_t extentStart_ = 0;      // its position in the source
-    bool keepUnit_ = true;              // the unit being read is the cell's (see InputExtent)
+    std::int64_t fileSize_ = 0;         // of the file being read
+    UnitChooser units_;
 };
 
 }  // namespace strandis

@@ -4,7 +4,7 @@
 # leaves the second pass out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh ffmpeg dvdauthor lsdvd mkvtoolnix xvfb xauth openbox
+scripts/setup.sh ffmpeg dvdauthor lsdvd libdvdnav-dev mkvtoolnix xvfb xauth openbox
 ctest --test-dir build --output-on-failure --parallel 2
 if [ "${STRANDIS_SANITIZERS:-1}" != 0 ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTRANDIS_SANITIZE=ON >/dev/null
