@@ -116,6 +116,8 @@ def main():
             ("scan --full, frames and details", f"{CLI} scan --full '{vob}'", False, None),
             ("demux every stream", f"{CLI} demux -o . '{vob}'", True, None),
             ("rebuild without one audio stream", f"{CLI} rebuild --streams=-a0 -o . '{vob}'", True, None),
+            ("demux every stream of angle 1 of the same VOB made two angles",
+             f"{CLI} demux --angle 1 -o . '{angle_stream(vob)}'", True, None),
         ]
         if args.before:
             dvd_runs = with_before(dvd_runs, args.before)
@@ -186,6 +188,30 @@ def dvd_stream(folder, mib):
             for part in parts:
                 vob.write(part)
                 written += len(part)
+    return path
+
+
+def angle_stream(vob):
+    """The VOB as a lone VOB of two interleaved angles: its units, one in two, the first angle's
+    (VOB 1 cell 1) and the second's (VOB 2 cell 1), as their navigation packs say."""
+    path = vob.replace("DVD_", "ANGLES_")
+    if os.path.exists(path) and os.path.getsize(path) == os.path.getsize(vob):
+        return path
+    units = 0
+    with open(vob, "rb") as source, open(path, "wb") as out:
+        while chunk := bytearray(source.read(32 << 20)):
+            for at in range(0, len(chunk) - 2047, 2048):
+                head = at + 14 + (chunk[at + 13] & 7)
+                if chunk[head:head + 4] != b"\x00\x00\x01\xbb":
+                    continue
+                pci = head + 6 + (chunk[head + 4] << 8 | chunk[head + 5])
+                dsi = pci + 6 + (chunk[pci + 4] << 8 | chunk[pci + 5]) + 7
+                if chunk[pci + 3] != 0xBF or dsi + 44 > at + 2048 or chunk[dsi - 1] != 0x01:
+                    continue
+                chunk[dsi + 24:dsi + 28] = bytes([0, 1 + units % 2, 0, 1])
+                chunk[dsi + 32:dsi + 34] = b"\x70\x00"  # an interleaved unit, whole
+                units += 1
+            out.write(chunk)
     return path
 
 
