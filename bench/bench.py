@@ -51,6 +51,8 @@ def main():
     parser.add_argument("--only", help="semicolon-separated names of the runs to time")
     parser.add_argument("--before", help="an earlier strandis-cli whose runs are timed too, beside ours")
     parser.add_argument("--no-dvd", action="store_true", help="time the HD DVD stream only")
+    parser.add_argument("--cold", action="store_true",
+                        help="drop the streams from the page cache before every run")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -105,7 +107,7 @@ def main():
 
     print(f"CPU: {cpu_model()}, {os.cpu_count()} CPUs.\n")
     print("HD DVD stream (MPEG-2, AC-3, LPCM, DTS, subpictures):")
-    measure(runs, out, args.runs, size)
+    measure(runs, out, args.runs, size, [stream] if args.cold else [])
     if not args.no_dvd:
         vob = dvd_stream(args.dir, args.size)
         vob_size = os.path.getsize(vob)
@@ -126,7 +128,8 @@ def main():
                         if r[0].removesuffix(" (before)") in wanted or r[0].split(" ")[0] in ("cat", "cp")]
         print("\nDVD VOB (the test fixtures one after the other: MPEG-2, AC-3, DTS, LPCM, MP2, "
               "subpictures):")
-        measure(dvd_runs, out, args.runs, vob_size)
+        angles = vob.replace("DVD_", "ANGLES_")
+        measure(dvd_runs, out, args.runs, vob_size, [vob, angles] if args.cold else [])
 
 
 def with_before(runs, before):
@@ -139,14 +142,25 @@ def with_before(runs, before):
     return twins
 
 
-def measure(runs, out, rounds, size):
-    """Times every run `rounds` times, in turns, and prints the table."""
+def evict(paths):
+    """Drops the files' pages from the page cache: the next read comes from the disk."""
+    for path in paths:
+        if os.path.exists(path):
+            fd = os.open(path, os.O_RDONLY)
+            os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+            os.close(fd)
+
+
+def measure(runs, out, rounds, size, cold):
+    """Times every run `rounds` times, in turns, and prints the table; with `cold` files, each
+    run starts with them out of the page cache."""
     # Rounds of every command in turn, so that a slow spell of the machine weighs on all alike.
     times = {name: [] for name, *_ in runs}
     peaks = {name: [] for name, *_ in runs}
     stolen_before = cpu_ticks()
     for _ in range(rounds):
         for name, command, _, _ in runs:
+            evict(cold)
             seconds, peak = run_once(command, out)
             times[name].append(seconds)
             peaks[name].append(peak)
@@ -155,7 +169,8 @@ def measure(runs, out, rounds, size):
 
     cat = results["cat (read limit)"][0]
     cp = results["cp (read + write limit)"][0]
-    print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), warm in the page cache; median and best of "
+    state = "read from the disk (dropped from the page cache before each run)" if cold else "warm in the page cache"
+    print(f"Stream: {size / 1e9:.2f} GB ({size} bytes), {state}; median and best of "
           f"{rounds} rounds; {stolen:.0f} % of the CPU time was taken by the host (steal).\n")
     print("| run | seconds | best | GB/s | peak RSS (MiB) | x cat or cp | x ffmpeg |")
     print("|---|---:|---:|---:|---:|---:|---:|")

@@ -48,8 +48,10 @@ protected:
     // What libdvdnav plays of the angle, as a VOB.
     static std::string Played(const std::string& disc, int angle) {
         const std::string out = folder_->path("played" + std::to_string(angle) + ".VOB");
-        const ShellRun run = Shell(std::string(DVDNAV_PLAY) + " '" + disc + "' 1 " +
-                                   std::to_string(angle) + " '" + out + "' 2>&1");
+        // libdvdnav keeps a few blocks to its end, which a sanitizer's build would count.
+        const ShellRun run =
+            Shell("ASAN_OPTIONS=detect_leaks=0 " + std::string(DVDNAV_PLAY) + " '" + disc + "' 1 " +
+                  std::to_string(angle) + " '" + out + "' 2>&1");
         EXPECT_EQ(run.exitCode, 0) << run.out;
         return out;
     }
