@@ -1,4 +1,5 @@
-// The rebuild pass over arbitrary units, with an arbitrary inventory.
+// The rebuild pass over arbitrary units, with an arbitrary inventory, read whole or for an angle
+// of their interleaved units, as a lone VOB is read.
 #include "engine/Engine.h"
 #include "engine/RebuildRun.h"
 #include "fuzz/FuzzSupport.h"
@@ -22,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     strandis::fuzz::MemoryFile file(data + 34, size - 34);
     static strandis::OutputFile out;
     if (!out.isOpen()) out.create("/dev/null");
+    engine.SourceStream.units().setLog([](const std::string&) {});
+    engine.SourceStream.units().guessAngle(data[0] % 3);  // 0: every unit
     engine.SourceStream.open(file.path());
     strandis::Rebuild(engine, inventory, out, numbers);
     return 0;
