@@ -126,11 +126,6 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
             .add_option("--title", flags.title,
                         "Of a DVD-Video disc, read only this title (with a .VOB too)")
             ->check(CLI::Range(1, 99));
-        command
-            .add_option("--angle", flags.angle,
-                        "Of a multi-angle DVD title, or a lone VOB's interleaved angles, read "
-                        "this angle (default 1)")
-            ->check(CLI::Range(1, 9));
     } else {
         command
             .add_option("FILE", flags.files,
@@ -143,12 +138,12 @@ void AddScanFlags(CLI::App& command, ScanFlags& flags, bool several) {
                         "Read only this title of the DVD-Video disc FILE belongs to (default for "
                         "a disc: its main feature, the longest title)")
             ->check(CLI::Range(1, 99));
-        command
-            .add_option("--angle", flags.angle,
-                        "Of a multi-angle DVD title, or a lone VOB's interleaved angles, read "
-                        "this angle (default 1)")
-            ->check(CLI::Range(1, 9));
     }
+    command
+        .add_option("--angle", flags.angle,
+                    "Of a multi-angle DVD title, or a lone VOB's interleaved angles, read "
+                    "this angle (default 1)")
+        ->check(CLI::Range(1, 9));
     command.add_flag("--no-details", flags.noDetails, "Do not describe the streams' headers");
     command.add_flag("--no-count", flags.noCount, "Do not count the video frames");
     command.add_flag("--full", flags.full,

@@ -294,6 +294,7 @@ void InputFile::open(const std::vector<InputExtent>& extents) {
     extents_ = extents;
     extent_ = 0;
     extentStart_ = 0;
+    units_.newPiece();
     openExtent(0);
     size_ = total;
     position_ = 0;
@@ -308,7 +309,6 @@ void InputFile::openExtent(std::size_t index) {
     const std::int64_t size = openDescriptor(extent.path);
     fileSize_ = size;
     units_.newFile();
-    units_.newPiece();
     if (size < extent.offset + extent.length) {
         throw RunError("Cannot read file \"" + extent.path + "\". It ended after " +
                            std::to_string(size) + " of " +

@@ -97,9 +97,6 @@ for a, g in order:
 assert len(block) == (last - first + 1) * SECTOR
 vob[first * SECTOR:(last + 1) * SECTOR] = block
 
-def relative(here, there):  # a pointer from a navigation pack to another's
-    return (there - here) if there >= here else (there - here) & 0xffffffff
-
 for (a, g), here in where.items():
     at = here * SECTOR
     old = angles[a][g][0]
@@ -120,7 +117,7 @@ for (a, g), here in where.items():
         elif target is None:
             put(vob, entry, 0x7fffffff); put(vob, entry + 4, 0, 2)
         else:
-            put(vob, entry, relative(here, target) if target > here else 0x80000000 | (here - target))
+            put(vob, entry, target - here)  # forwards: the high bit clear
             put(vob, entry + 4, angles[k][g + 1][1] - angles[k][g + 1][0] + 1, 2)
     # The search pointers (next and previous unit, with video, by time) pointed at the cell's
     # units where they were; they point at the same units where they are now.
