@@ -229,6 +229,7 @@ RunOutcome RunDemux(Engine& engine, const Detected& detected, const std::string&
         scope.refuseToOverwrite(p.path);
 
     WriteBehind behind;  // outlives the outputs, which wait for it when they close
+    const Lending lending(engine.SourceStream, behind, kBlockSize);
     HostLog converterLog(host);
     Outputs outputs;
     struct Abandon {

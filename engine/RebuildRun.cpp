@@ -1,7 +1,5 @@
 #include "engine/RebuildRun.h"
 
-#include <sys/uio.h>
-
 #include <array>
 #include <cstring>
 #include <memory>
@@ -20,46 +18,6 @@ namespace {
 constexpr std::size_t kUnit = 2048;
 constexpr std::size_t kUnitsAhead = 4;  // the start of the unit this far on is read ahead
 
-// The kept units of one block, written with one gathering call: unchanged units straight from
-// the block, changed ones from copies. Flushed before the block's bytes go away.
-class KeptUnits {
-public:
-    explicit KeptUnits(OutputFile& out) : out_(out), copies_(new std::uint8_t[kBlockSize]) {}
-
-    void add(const std::uint8_t* unit, std::size_t length, const UnitEdit& edit) {
-        const std::uint8_t* from = unit;
-        if (edit.count > 0) {
-            std::uint8_t* copy = copies_.get() + copied_;
-            std::memcpy(copy, unit, length);
-            for (int k = 0; k < edit.count; ++k)
-                copy[edit.at[static_cast<std::size_t>(k)]] =
-                    edit.value[static_cast<std::size_t>(k)];
-            copied_ += length;
-            from = copy;
-        }
-        if (count_ > 0 && static_cast<const std::uint8_t*>(parts_[count_ - 1].iov_base) +
-                                  parts_[count_ - 1].iov_len ==
-                              from) {
-            parts_[count_ - 1].iov_len += length;  // runs on from the part before
-        } else {
-            parts_[count_++] = {const_cast<std::uint8_t*>(from), length};
-        }
-    }
-
-    void flush() {
-        out_.writeVector(parts_.data(), count_);
-        count_ = 0;
-        copied_ = 0;
-    }
-
-private:
-    OutputFile& out_;
-    std::unique_ptr<std::uint8_t[]> copies_;  // room for every unit of a block
-    std::size_t copied_ = 0;
-    std::array<iovec, kBlockSize / kUnit + 1> parts_{};
-    int count_ = 0;
-};
-
 }  // namespace
 
 void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
@@ -72,7 +30,7 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
     const std::int64_t size = source.size();
     Progress progress(host, "Rebuilding " + ExtractFileName(source.path()) + " ");
     PackSelection select(inventory, host, numbers);
-    KeptUnits kept(out);
+    std::array<std::uint8_t, kUnit> changed;
     // Large blocks; the 2,048-byte units are walked inside them.
     while (source.position() < size && engine.StopFlag == 0) {
         const std::int64_t blockStart = source.position();
@@ -84,9 +42,16 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
             const std::uint8_t* unit = block.data + offset;
             __builtin_prefetch(unit + kUnitsAhead * kUnit);  // so that its header is at hand
             UnitEdit edit;
-            if (KeepUnit(unit, length, select, host, edit)) kept.add(unit, length, edit);
+            if (!KeepUnit(unit, length, select, host, edit)) continue;
+            if (edit.count > 0) {
+                std::memcpy(changed.data(), unit, length);
+                for (int k = 0; k < edit.count; ++k)
+                    changed[edit.at[static_cast<std::size_t>(k)]] =
+                        edit.value[static_cast<std::size_t>(k)];
+                unit = changed.data();
+            }
+            out.write(unit, length);  // the unchanged ones by reference, uncopied
         }
-        kept.flush();
     }
     source.checkIntact();
 }
@@ -105,10 +70,12 @@ RunOutcome RunRebuild(Engine& engine, const Detected& detected, const std::strin
         OutputPrefix(host.outputFolder(), sourcePath, scope.outputBase()) + ".rebuilt.EVO";
     scope.refuseToOverwrite(target);
 
+    WriteBehind behind;
+    const Lending lending(engine.SourceStream, behind, kBlockSize);
     OutputFile out;
     scope.guard([&] {
         scope.openSource("Opening file " + sourceName, "Opening");
-        scope.createOutput(out, target);
+        scope.createOutput(out, target, &behind);
         host.log("Creating " + target);
         host.slog("Rebuilding " + sourceName, 0);
         scope.eachFile("Rebuilding ", [&](const std::string&, bool) {

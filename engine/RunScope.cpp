@@ -159,6 +159,9 @@ void RunScope::guard(const std::function<void()>& body) {
     } catch (const RunError&) {
         for (std::size_t k = closed_; k < outputs_.size(); ++k)
             engine_.host().log("Incomplete: " + outputs_[k]->path());
+        // A write from a page of the source that vanished under it fails with "Bad address":
+        // the source's new end is the error to name.
+        engine_.SourceStream.checkIntact();
         throw;
     }
 }

@@ -7,17 +7,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "common/RunError.h"
+#include "io/WriteBehind.h"
 
 namespace strandis {
 
@@ -176,6 +181,26 @@ public:
         return failed_ && ready_.empty();
     }
 
+    // Windows below `index` that the reader is done with may go; those from it on stay mapped
+    // when the reader leaves them (their bytes are lent).
+    void releaseBelow(std::int64_t index) {
+        bool wake = false;
+        {
+            const std::lock_guard lock(mutex_);
+            if (index == releasedBelow_) return;
+            releasedBelow_ = index;
+            for (const Window& window : retired_)
+                wake = wake || window.index < index;
+        }
+        if (wake) cv_.notify_all();
+    }
+
+    // The index of the window being read when `data` lies in it; -1 otherwise.
+    std::int64_t holding(const std::uint8_t* data) const {
+        return data >= current_.data && data < current_.data + current_.length ? current_.index
+                                                                               : -1;
+    }
+
     // Whether a page vanished under any window read so far.
     bool lost() const {
         return lost_.load() || (current_.slot >= 0 && gWindows[current_.slot].lost.load());
@@ -185,9 +210,12 @@ private:
     void run() {
         std::unique_lock lock(mutex_);
         while (!stop_) {
-            if (!retired_.empty()) {
-                const Window window = retired_.back();
-                retired_.pop_back();
+            const auto done =
+                std::find_if(retired_.begin(), retired_.end(),
+                             [this](const Window& w) { return w.index < releasedBelow_; });
+            if (done != retired_.end()) {
+                const Window window = *done;
+                retired_.erase(done);
                 lock.unlock();
                 if (UnmapWindow(window)) lost_.store(true);
                 lock.lock();
@@ -219,15 +247,89 @@ private:
     std::deque<Window> ready_;
     std::vector<Window> retired_;
     std::int64_t next_ = 0;
+    std::int64_t releasedBelow_ = INT64_MAX;
     bool failed_ = false;
     bool stop_ = false;
     std::thread thread_;  // last: it starts once the rest is in place
+};
+
+// The blocks lent to a WriteBehind, and the buffers of those that are not read in place.
+struct InputFile::Loans {
+    // Blocks whose writes may still go on while the next is read: enough for the writing
+    // thread to work beside the scan.
+    static constexpr std::size_t kDepth = 8;
+
+    struct Lent {
+        std::uint64_t ticket = 0;  // after which its bytes are no longer read
+        std::int64_t window = -1;  // the mapped window it lies in
+        int buffer = -1;           // or the buffer
+    };
+
+    Loans(WriteBehind& behind, std::size_t blockSize) : behind(behind), blockSize(blockSize) {
+        for (auto& buffer : buffers)
+            buffer.reset(new std::uint8_t[blockSize]);
+    }
+
+    // A buffer that no lent block is in.
+    int freeBuffer() const {
+        for (int k = 0;; ++k) {
+            if (std::none_of(ended.begin(), ended.end(),
+                             [k](const Lent& l) { return l.buffer == k; }))
+                return k;
+        }
+    }
+
+    // The first window that a lent block may still be read from; none: INT64_MAX.
+    std::int64_t firstWindow() const {
+        std::int64_t first = INT64_MAX;
+        for (const Lent& l : ended) {
+            if (l.window >= 0) first = std::min(first, l.window);
+        }
+        return first;
+    }
+
+    WriteBehind& behind;
+    const std::size_t blockSize;
+    std::array<std::unique_ptr<std::uint8_t[]>, kDepth + 1> buffers;
+    std::deque<Lent> ended;  // loans ended, oldest first, whose writes may go on
+    std::optional<Lent> current;
 };
 
 InputFile::InputFile() = default;
 
 InputFile::~InputFile() {
     close();
+}
+
+void InputFile::lendTo(WriteBehind* behind, std::size_t blockSize) {
+    endLoan(true);
+    loans_.reset();
+    if (behind == nullptr) return;
+    // Lending only saves copies: with too little memory for its buffers, the blocks are copied.
+    try {
+        loans_ = std::make_unique<Loans>(*behind, blockSize);
+    } catch (const std::bad_alloc&) {
+        loans_.reset();
+    }
+}
+
+void InputFile::endLoan(bool all) noexcept {
+    if (!loans_) return;
+    Loans& loans = *loans_;
+    if (loans.current) {
+        loans.current->ticket = loans.behind.endLoan();
+        loans.ended.push_back(*loans.current);
+        loans.current.reset();
+    }
+    // When the writes lag kDepth blocks behind, wait until half of them are done: one wait for
+    // many blocks, rather than a sleep and a wake-up for each.
+    if (!loans.ended.empty() && (all || loans.ended.size() >= Loans::kDepth)) {
+        const std::size_t done = all ? loans.ended.size() : loans.ended.size() - Loans::kDepth / 2;
+        loans.behind.wait(loans.ended[done - 1].ticket);
+        loans.ended.erase(loans.ended.begin(),
+                          loans.ended.begin() + static_cast<std::ptrdiff_t>(done));
+    }
+    if (mapper_) mapper_->releaseBelow(loans.firstWindow());
 }
 
 // Opens `path` into fd_, refusing what is not a regular file; returns its size.
@@ -365,6 +467,7 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
 }
 
 void InputFile::close() noexcept {
+    endLoan(true);    // what is lent is written before it goes
     mapper_.reset();  // before the descriptor it maps from
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -405,6 +508,23 @@ void InputFile::checkIntact() {
 }
 
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
+    if (!loans_) return readNext(buffer, count);
+    endLoan(false);
+    Loans& loans = *loans_;
+    const int free = loans.freeBuffer();
+    std::uint8_t* own = loans.buffers[static_cast<std::size_t>(free)].get();
+    const Block block = readNext(own, std::min(count, loans.blockSize));
+    if (block.size > 0) {
+        loans.behind.lend(block.data, block.size);
+        if (block.data == own)
+            loans.current = Loans::Lent{0, -1, free};
+        else
+            loans.current = Loans::Lent{0, mapper_ ? mapper_->holding(block.data) : -1, -1};
+    }
+    return block;
+}
+
+InputFile::Block InputFile::readNext(std::uint8_t* buffer, std::size_t count) {
     if (!extents_.empty()) return {buffer, readExtents(buffer, count)};
     if (units_.guessedAngle() == 0) return nextWhole(buffer, count);
     // A lone VOB read for one angle: the blocks less the units of the other angles, put
@@ -446,7 +566,10 @@ InputFile::Block InputFile::nextWhole(std::uint8_t* buffer, std::size_t count) {
                 return {buffer, n};
             }
         }
-        if (mapper_->failed()) mapper_.reset();
+        if (mapper_->failed()) {
+            endLoan(true);  // the windows go with the mapper
+            mapper_.reset();
+        }
     }
     const std::size_t done = readAt(buffer, count);
     if (done == 0 && position_ < size_) ended(position_);

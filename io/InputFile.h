@@ -10,6 +10,8 @@
 
 namespace strandis {
 
+class WriteBehind;
+
 // A byte range of a file: one piece of a source made of pieces of files (a disc title's cells).
 struct InputExtent {
     std::string path;
@@ -66,6 +68,13 @@ public:
     // short under us); the bytes of that page were read as zeros. Called when a pass is done.
     void checkIntact();
 
+    // Lends each block handed out to `behind` (see WriteBehind), for a run whose outputs write
+    // on that thread: the block's bytes stay where they are, mapped or in one of this file's
+    // own buffers of `blockSize` bytes, until the writes that refer to them are done, and the
+    // caller's buffer is not used. Null ends the lending once those writes are done; opening
+    // and closing a file wait for them too.
+    void lendTo(WriteBehind* behind, std::size_t blockSize);
+
     // Which units of a DVD source are read (see UnitChooser): set before the source is opened;
     // a lone VOB's angle holds across the files a run goes on into.
     UnitChooser& units() { return units_; }
@@ -76,6 +85,11 @@ public:
 
 private:
     class Mapper;
+    struct Loans;
+
+    Block readNext(std::uint8_t* buffer, std::size_t count);
+    // Ends the loan of the last block handed out; with `all`, waits for every loan's writes.
+    void endLoan(bool all) noexcept;
 
     std::size_t available(std::size_t count);
     std::size_t readExtents(std::uint8_t* into, std::size_t count);
@@ -95,6 +109,21 @@ private:
     std::int64_t extentStart_ = 0;      // its position in the source
     std::int64_t fileSize_ = 0;         // of the file being read
     UnitChooser units_;
+    std::unique_ptr<Loans> loans_;  // while lending
+};
+
+// Lends the blocks of a source to a WriteBehind while it lives (see InputFile::lendTo).
+class Lending {
+public:
+    Lending(InputFile& source, WriteBehind& behind, std::size_t blockSize) : source_(source) {
+        source.lendTo(&behind, blockSize);
+    }
+    ~Lending() { source_.lendTo(nullptr, 0); }
+    Lending(const Lending&) = delete;
+    Lending& operator=(const Lending&) = delete;
+
+private:
+    InputFile& source_;
 };
 
 }  // namespace strandis

@@ -1,11 +1,8 @@
 #include "io/OutputFile.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -21,93 +18,162 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
         throw RunError("Cannot create file \"" + path + "\". " + std::strerror(errno), path);
     fd_ = fd;
     path_ = path;
+    // Without the thread, one half and one batch do.
+    const int halves = behind != nullptr ? 2 : 1;
+    const std::size_t batches = behind != nullptr ? kBatches : 1;
     try {
-        if (!buffer_) buffer_.reset(new std::uint8_t[kBufferSize]);
-        behind_ = behind;
-        if (behind_ != nullptr && !spare_) spare_.reset(new std::uint8_t[kBufferSize]);
+        for (int k = 0; k < halves; ++k) {
+            if (!halves_[k].bytes) halves_[k].bytes.reset(new std::uint8_t[kBufferSize]);
+        }
+        if (!batches_) batches_.reset(new Batch[kBatches]);
+        for (std::size_t k = 0; k < batches; ++k) {
+            if (!batches_[k].parts) batches_[k].parts.reset(new iovec[kParts]);
+        }
     } catch (const std::bad_alloc&) {
         throw RunError("Cannot create file \"" + path + "\". There is not enough memory for it.",
                        path);
     }
-    used_ = 0;
+    behind_ = behind;
+    for (Half& half : halves_)
+        half.used = half.ticket = 0;
+    for (std::size_t k = 0; k < kBatches; ++k)
+        batches_[k].ticket = 0;
+    half_ = 0;
+    batch_ = 0;
+    ticket_ = 0;
     written_ = 0;
     queued_ = 0;
-    ticket_ = 0;
-    behindError_ = 0;
+    behindError_.store(0);
+    loan_ = 0;
+    loanBytes_ = 0;
+    hot_ = false;
 }
 
 void OutputFile::writeFailed(int error) const {
     throw RunError("Cannot write file \"" + path_ + "\". " + std::strerror(error), path_);
 }
 
-void OutputFile::settle() {
-    if (ticket_ != 0) {
-        behind_->wait(ticket_);
-        ticket_ = 0;
-    }
-    if (behindError_ != 0) writeFailed(behindError_);
+void OutputFile::settle(std::uint64_t ticket) {
+    if (ticket != 0) behind_->wait(ticket);
+    if (const int error = behindError_.load(); error != 0) writeFailed(error);
 }
 
 void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
     if (const int error = WriteAll(fd_, data, length, written_); error != 0) writeFailed(error);
 }
 
-void OutputFile::write(const std::uint8_t* data, std::size_t length) {
-    if (length <= kBufferSize - used_) {
-        std::memcpy(buffer_.get() + used_, data, length);
-        used_ += length;
-        return;
+bool OutputFile::byReference(const std::uint8_t* data, std::size_t length) {
+    if (behind_ == nullptr) return false;
+    const std::uint64_t loan = behind_->loans();
+    if (loan != loan_) {
+        hot_ = loan == loan_ + 1 && loanBytes_ >= kByReference;
+        loan_ = loan;
+        loanBytes_ = 0;
     }
-    flush();
-    if (length >= kBufferSize) {
-        settle();
-        writeOut(data, length);
+    loanBytes_ += length;
+    return hot_ && behind_->lent(data, length);
+}
+
+void OutputFile::write(const std::uint8_t* data, std::size_t length) {
+    if (length == 0) return;
+    if (byReference(data, length)) {
+        if (!borrows_) behind_->borrow(this);
+        borrows_ = true;
+        add(data, length);
+    } else if (length < kBufferSize) {
+        copy(data, length);
     } else {
-        std::memcpy(buffer_.get(), data, length);
-        used_ = length;
+        flush();
+        settle(ticket_);
+        writeOut(data, length);
     }
 }
 
-void OutputFile::writeVector(iovec* parts, int count) {
-    flush();
-    settle();
-    while (count > 0) {
-        const ssize_t done = ::writev(fd_, parts, std::min(count, IOV_MAX));
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            writeFailed(errno);
+void OutputFile::copy(const std::uint8_t* data, std::size_t length) {
+    Half* half = &halves_[half_];
+    if (length > kBufferSize - half->used) {
+        // The half is full: its batch goes, and the other half fills once the thread is done
+        // with it.
+        flush();
+        if (behind_ != nullptr) {
+            half_ ^= 1;
+            half = &halves_[half_];
+            settle(half->ticket);
+            half->ticket = 0;
         }
-        written_ += done;
-        auto left = static_cast<std::size_t>(done);
-        while (count > 0 && left >= parts->iov_len) {
-            left -= parts->iov_len;
-            ++parts;
-            --count;
-        }
-        if (count > 0) {
-            parts->iov_base = static_cast<std::uint8_t*>(parts->iov_base) + left;
-            parts->iov_len -= left;
+        half->used = 0;
+    }
+    std::uint8_t* into = half->bytes.get() + half->used;
+    std::memcpy(into, data, length);
+    half->used += length;
+    add(into, length);
+}
+
+// A part that runs on from the one before joins it.
+void OutputFile::add(const std::uint8_t* data, std::size_t length) {
+    iovec* parts = batches_[batch_].parts.get();
+    bytes_ += length;
+    if (count_ > 0) {
+        iovec& last = parts[count_ - 1];
+        if (static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len == data) {
+            last.iov_len += length;
+            return;
         }
     }
+    parts[count_++] = {const_cast<std::uint8_t*>(data), length};
+    if (count_ == kParts) flush();
 }
 
 void OutputFile::flush() {
-    if (used_ == 0) return;
-    const std::size_t pending = used_;
-    used_ = 0;  // what fails to reach the disk is not tried again
-    if (behind_ != nullptr) {
-        settle();
-        ticket_ = behind_->post(fd_, buffer_.get(), pending, behindError_);
-        queued_ += static_cast<std::int64_t>(pending);
-        std::swap(buffer_, spare_);
+    if (count_ > 0) post(true);
+}
+
+void OutputFile::post(bool raise) {
+    Batch& batch = batches_[batch_];
+    const int count = count_;
+    const std::size_t bytes = bytes_;
+    clear();  // what fails to reach the disk is not tried again
+    if (behind_ == nullptr) {
+        if (const int error = WriteAll(fd_, batch.parts.get(), count, written_); error != 0)
+            writeFailed(error);
         return;
     }
-    writeOut(buffer_.get(), pending);
+    batch.ticket = ticket_ = behind_->post(fd_, batch.parts.get(), count, behindError_);
+    halves_[half_].ticket = ticket_;  // its copied parts lie in the half filling
+    queued_ += static_cast<std::int64_t>(bytes);
+    // The next batch's parts are free once the thread has written them.
+    batch_ = (batch_ + 1) % kBatches;
+    Batch& next = batches_[batch_];
+    if (next.ticket != 0) {
+        if (raise) {
+            settle(next.ticket);
+        } else {
+            behind_->wait(next.ticket);
+        }
+        next.ticket = 0;
+    }
+}
+
+// Not raising: a file whose writing failed drops the batch, and says so at its next write,
+// flush or close.
+void OutputFile::loanEnds() noexcept {
+    if (!borrows_) return;
+    if (behindError_.load() != 0) {
+        clear();
+        return;
+    }
+    post(false);
+}
+
+void OutputFile::clear() noexcept {
+    count_ = 0;
+    bytes_ = 0;
+    borrows_ = false;
 }
 
 void OutputFile::rewrite(std::int64_t offset, const std::uint8_t* data, std::size_t length) {
     flush();
-    settle();
+    settle(ticket_);
     while (length > 0) {
         const ssize_t done = ::pwrite(fd_, data, length, offset);
         if (done < 0 && errno == EINTR) continue;
@@ -126,7 +192,7 @@ void OutputFile::close() {
         hook();
     }
     flush();
-    settle();
+    settle(ticket_);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
@@ -135,11 +201,14 @@ void OutputFile::close() {
 
 void OutputFile::abandon() noexcept {
     closeHook_ = nullptr;
-    if (ticket_ != 0) behind_->wait(ticket_);  // the thread is done with the descriptor
+    if (behind_ != nullptr) {
+        behind_->forget(this);
+        if (ticket_ != 0) behind_->wait(ticket_);  // the thread is done with the descriptor
+    }
     ticket_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    used_ = 0;
+    clear();
 }
 
 }  // namespace strandis

@@ -1,36 +1,45 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "io/WriteBehind.h"
+#include <sys/uio.h>
 
-struct iovec;
+#include "io/WriteBehind.h"
 
 namespace strandis {
 
 // A file created for writing, with a buffer in front of it so that many small chunks cost few
 // system calls. The bytes on disk are exactly those of the writes, in order. Errors raise
 // RunError with a message for the user. Closed (without flushing) by its destructor.
-class OutputFile {
+//
+// What is written goes into a batch of parts, written with one gathering call: the bytes copied
+// into the buffer, and, for a file that took a good share of the block before, the bytes of the
+// block lent to its WriteBehind by reference, uncopied. With a WriteBehind, batches are written
+// by its thread while the next ones fill: the buffer is two halves, one filling while the
+// thread writes from the other, and a few batches may wait for the thread at once.
+class OutputFile final : private WriteBehind::Borrower {
 public:
-    static constexpr std::size_t kBufferSize = 256 * 1024;
+    static constexpr std::size_t kBufferSize = 256 * 1024;  // a half
+    static constexpr int kParts = 512;                      // in a batch
+    static constexpr std::size_t kBatches = 16;             // with the thread at most
+    // Bytes of one loan that make a file write the next loan's by reference: a stream with a
+    // smaller share of the source is copied into the buffer, to be written in few calls.
+    static constexpr std::size_t kByReference = 64 * 1024;
 
     OutputFile() = default;
     ~OutputFile() { abandon(); }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or truncates an existing one. With `behind`, full buffers are written
-    // by its thread while the next one fills; a failure shows at a later write, flush or close.
+    // Creates the file, or truncates an existing one. With `behind`, batches are written by its
+    // thread; a failure shows at a later write, flush or close.
     void create(const std::string& path, WriteBehind* behind = nullptr);
     void write(const std::uint8_t* data, std::size_t length);
-    // Writes the parts in order, behind what is buffered, without copying them; `parts` is
-    // used up on the way.
-    void writeVector(iovec* parts, int count);
     void flush();
     // Writes `length` bytes at `offset` over what is there, behind everything written so far.
     void rewrite(std::int64_t offset, const std::uint8_t* data, std::size_t length);
@@ -45,24 +54,50 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     // Bytes written so far, buffered ones included.
-    std::int64_t size() const { return written_ + queued_ + static_cast<std::int64_t>(used_); }
+    std::int64_t size() const { return written_ + queued_ + static_cast<std::int64_t>(bytes_); }
 
 private:
+    struct Half {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::size_t used = 0;
+        std::uint64_t ticket = 0;  // of the last batch with parts in it
+    };
+    struct Batch {
+        std::unique_ptr<iovec[]> parts;
+        std::uint64_t ticket = 0;  // while with the thread
+    };
+
+    void add(const std::uint8_t* data, std::size_t length);
+    void copy(const std::uint8_t* data, std::size_t length);
+    // Whether the bytes go by reference, counting them into the loan's share.
+    bool byReference(const std::uint8_t* data, std::size_t length);
+    // Hands the batch to the thread, or writes it here without one. Raises RunError for a
+    // failed write, or, unless `raise` is false, for one the thread met before.
+    void post(bool raise);
+    void loanEnds() noexcept override;
+    void clear() noexcept;
     void writeOut(const std::uint8_t* data, std::size_t length);
-    // Waits for the buffer handed to the thread, if any; raises RunError when its writing failed.
-    void settle();
+    // Waits for `ticket`, if any; raises RunError when a write of the thread failed.
+    void settle(std::uint64_t ticket);
     [[noreturn]] void writeFailed(int error) const;
 
     int fd_ = -1;
     std::string path_;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t used_ = 0;
+    Half halves_[2];
+    int half_ = 0;  // the one filling
+    std::unique_ptr<Batch[]> batches_;
+    std::size_t batch_ = 0;     // the one filling
+    int count_ = 0;             // its parts
+    std::size_t bytes_ = 0;     // in them
+    bool borrows_ = false;      // some part lies in the lent block
+    std::uint64_t ticket_ = 0;  // of the last batch posted; 0: none
     std::int64_t written_ = 0;  // by this thread
     WriteBehind* behind_ = nullptr;
-    std::unique_ptr<std::uint8_t[]> spare_;  // filled while the thread writes buffer_'s twin
-    std::uint64_t ticket_ = 0;               // of the buffer with the thread; 0: none
-    std::int64_t queued_ = 0;                // bytes handed to the thread
-    int behindError_ = 0;                    // set by the thread; read after waiting for it
+    std::int64_t queued_ = 0;          // bytes handed to the thread
+    std::atomic<int> behindError_{0};  // set by the thread
+    std::uint64_t loan_ = 0;           // the loan whose bytes were counted
+    std::size_t loanBytes_ = 0;
+    bool hot_ = false;  // the loan before gave this file kByReference bytes or more
     std::function<void()> closeHook_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "common/RunError.h"
 #include "io/InputFile.h"
+#include "io/OutputFile.h"
 #include "testkit/PsBuilder.h"
 #include "tests/support/TestHost.h"
 
@@ -104,6 +105,36 @@ TEST(FileStreamTest, AFileCutShortUnderItsMappingIsAnErrorNotACrash) {
     }
     EXPECT_THROW(file.nextBlock(buffer.data(), buffer.size()), RunError);
     file.close();  // the window and its page of zeros go
+}
+
+// Blocks lent to the writing thread are written from the mapping after the scan has left them:
+// a file cut short in between fails that write (the kernel says "Bad address") instead of
+// killing the process, and the source tells why.
+TEST(FileStreamTest, ALentBlockCutAwayBeforeItIsWrittenFailsItsWrite) {
+    TempDir dir;
+    const Bytes content = Noise(2 * InputFile::kWindow, 4);
+    const std::string path = Save(dir, "source.EVO", content);
+    WriteBehind behind;
+    InputFile file;
+    file.lendTo(&behind, 262144);
+    file.open(path);
+    OutputFile out;
+    out.create(dir.path("out.bin"), &behind);
+    std::vector<std::uint8_t> buffer(262144);
+    for (int k = 0; k < 2; ++k) {  // the second block goes by reference
+        const InputFile::Block block = file.nextBlock(buffer.data(), buffer.size());
+        out.write(block.data, block.size);
+    }
+    ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+    file.lendTo(nullptr, 0);
+    EXPECT_THROW(out.close(), RunError);
+    try {
+        file.checkIntact();
+        FAIL() << "no error";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.what(), "Cannot read file \"" + path + "\". It ended after 4096 of " +
+                                    std::to_string(content.size()) + " bytes.");
+    }
 }
 
 // A title's pieces are read as one source; a piece of an interleaved cell keeps only the units
