@@ -279,6 +279,15 @@ struct InputFile::Loans {
         }
     }
 
+    // The buffer that `data` lies in; -1: none.
+    int bufferOf(const std::uint8_t* data) const {
+        for (std::size_t k = 0; k < buffers.size(); ++k) {
+            if (data >= buffers[k].get() && data < buffers[k].get() + blockSize)
+                return static_cast<int>(k);
+        }
+        return -1;
+    }
+
     // The first window that a lent block may still be read from; none: INT64_MAX.
     std::int64_t firstWindow() const {
         std::int64_t first = INT64_MAX;
@@ -476,6 +485,7 @@ void InputFile::close() noexcept {
     extents_.clear();
     extent_ = 0;
     extentStart_ = 0;
+    pending_ = {};
 }
 
 void InputFile::ended(std::int64_t after) {
@@ -516,10 +526,8 @@ InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
     const Block block = readNext(own, std::min(count, loans.blockSize));
     if (block.size > 0) {
         loans.behind.lend(block.data, block.size);
-        if (block.data == own)
-            loans.current = Loans::Lent{0, -1, free};
-        else
-            loans.current = Loans::Lent{0, mapper_ ? mapper_->holding(block.data) : -1, -1};
+        loans.current =
+            Loans::Lent{0, mapper_ ? mapper_->holding(block.data) : -1, loans.bufferOf(block.data)};
     }
     return block;
 }
@@ -527,21 +535,35 @@ InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
 InputFile::Block InputFile::readNext(std::uint8_t* buffer, std::size_t count) {
     if (!extents_.empty()) return {buffer, readExtents(buffer, count)};
     if (units_.guessedAngle() == 0) return nextWhole(buffer, count);
-    // A lone VOB read for one angle: the blocks less the units of the other angles, put
-    // together in the buffer only when some are left out.
+    // A lone VOB read for one angle: the blocks less the units of the other angles, handed out
+    // run of kept packs by run where they lie (the runs are whole units, seldom short).
     for (;;) {
+        if (pending_.data != nullptr) return keptRun();
         const std::int64_t start = position_;
         const Block block = nextWhole(buffer, count);
         if (block.size == 0 || start % 2048 != 0) return block;
         const std::size_t whole = block.size - block.size % 2048;
         if (units_.judge(block.data, whole, path_, start, size_, 0, 0) == 0) return block;
-        std::size_t kept = units_.compact(block.data, whole, buffer);
-        if (whole < block.size && units_.keeping()) {  // a last part of a pack: its unit's
-            std::memmove(buffer + kept, block.data + whole, block.size - whole);
-            kept += block.size - whole;
-        }
-        if (kept > 0) return {buffer, kept};
+        if (units_.keptRun(0).first * 2048 < whole || units_.keeping())
+            pending_ = {block.data, block.size, whole, start, 0};
     }
+}
+
+// The next run of kept packs of the pending block; its position is where that run ends, or the
+// block's end after its last run.
+InputFile::Block InputFile::keptRun() {
+    const auto [first, end] = units_.keptRun(pending_.pack);
+    std::size_t from = first * 2048;
+    std::size_t to = end * 2048;
+    // A last part of a pack is its unit's.
+    if (from >= pending_.whole) from = pending_.whole;
+    if (to >= pending_.whole) to = units_.keeping() ? pending_.size : pending_.whole;
+    const Block run{pending_.data + from, to - from};
+    pending_.pack = end;
+    const bool last = to == pending_.size || units_.keptRun(end).first * 2048 >= pending_.whole;
+    position_ = pending_.start + static_cast<std::int64_t>(last ? pending_.size : to);
+    if (last) pending_ = {};
+    return run;
 }
 
 InputFile::Block InputFile::nextWhole(std::uint8_t* buffer, std::size_t count) {

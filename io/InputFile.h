@@ -94,6 +94,7 @@ private:
     std::size_t available(std::size_t count);
     std::size_t readExtents(std::uint8_t* into, std::size_t count);
     Block nextWhole(std::uint8_t* buffer, std::size_t count);
+    Block keptRun();
     std::int64_t openDescriptor(const std::string& path);
     void openExtent(std::size_t index);
     std::size_t readAt(std::uint8_t* into, std::size_t count);
@@ -110,6 +111,14 @@ private:
     std::int64_t fileSize_ = 0;         // of the file being read
     UnitChooser units_;
     std::unique_ptr<Loans> loans_;  // while lending
+    // A block of a lone VOB read for one angle whose kept runs are being handed out.
+    struct Pending {
+        const std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+        std::size_t whole = 0;  // bytes of whole packs
+        std::int64_t start = 0;
+        std::size_t pack = 0;  // where the next run is looked for
+    } pending_;
 };
 
 // Lends the blocks of a source to a WriteBehind while it lives (see InputFile::lendTo).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace strandis {
 
@@ -87,21 +88,26 @@ std::size_t UnitChooser::judge(const std::uint8_t* packs, std::size_t length,
     return dropped;
 }
 
+std::pair<std::size_t, std::size_t> UnitChooser::keptRun(std::size_t from) const {
+    const std::size_t count = verdicts_.size();
+    while (from < count && verdicts_[from] == 0)
+        ++from;
+    std::size_t end = from;
+    while (end < count && verdicts_[end] != 0)
+        ++end;
+    return {from, end};
+}
+
 std::size_t UnitChooser::compact(const std::uint8_t* packs, std::size_t length,
                                  std::uint8_t* into) const {
     std::size_t kept = 0;
-    for (std::size_t k = 0; k < verdicts_.size() && (k + 1) * kPack <= length;) {
-        // Runs of kept packs move at once.
-        std::size_t run = k;
-        while (run < verdicts_.size() && verdicts_[run] == verdicts_[k])
-            ++run;
-        if (verdicts_[k] != 0) {
-            const std::size_t bytes = (run - k) * kPack;
-            if (into + kept != packs + k * kPack)
-                std::memmove(into + kept, packs + k * kPack, bytes);
-            kept += bytes;
-        }
-        k = run;
+    const std::size_t count = std::min(verdicts_.size(), length / kPack);
+    // Runs of kept packs move at once.
+    for (auto [first, end] = keptRun(0); first < count; std::tie(first, end) = keptRun(end)) {
+        const std::size_t bytes = (std::min(end, count) - first) * kPack;
+        if (into + kept != packs + first * kPack)
+            std::memmove(into + kept, packs + first * kPack, bytes);
+        kept += bytes;
     }
     return kept;
 }

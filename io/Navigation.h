@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace strandis {
@@ -56,6 +57,9 @@ public:
     // Copies the packs judged last that are kept to `into` (which may be `packs`), in order;
     // returns their bytes.
     std::size_t compact(const std::uint8_t* packs, std::size_t length, std::uint8_t* into) const;
+    // The first run of kept packs judged last from pack `from` on, as pack numbers [first, end);
+    // first == end when none is left.
+    std::pair<std::size_t, std::size_t> keptRun(std::size_t from) const;
 
 private:
     bool keepUnit(const NavPack& nav, const std::string& file, std::int64_t at, int vob, int cell);
