@@ -270,13 +270,13 @@ struct InputFile::Loans {
             buffer.reset(new std::uint8_t[blockSize]);
     }
 
-    // A buffer that no lent block is in.
+    // A buffer that no lent block is in: there are more buffers than loans waited for.
     int freeBuffer() const {
-        for (int k = 0;; ++k) {
-            if (std::none_of(ended.begin(), ended.end(),
-                             [k](const Lent& l) { return l.buffer == k; }))
-                return k;
-        }
+        int k = 0;
+        while (
+            std::any_of(ended.begin(), ended.end(), [k](const Lent& l) { return l.buffer == k; }))
+            ++k;
+        return k;
     }
 
     // The buffer that `data` lies in; -1: none.
