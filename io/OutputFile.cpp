@@ -1,8 +1,11 @@
 #include "io/OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -47,6 +50,7 @@ void OutputFile::create(const std::string& path, WriteBehind* behind) {
     loan_ = 0;
     loanBytes_ = 0;
     hot_ = false;
+    reserved_ = 0;
 }
 
 void OutputFile::writeFailed(int error) const {
@@ -138,9 +142,10 @@ void OutputFile::post(bool raise) {
             writeFailed(error);
         return;
     }
-    batch.ticket = ticket_ = behind_->post(fd_, batch.parts.get(), count, behindError_);
-    halves_[half_].ticket = ticket_;  // its copied parts lie in the half filling
     queued_ += static_cast<std::int64_t>(bytes);
+    batch.ticket = ticket_ =
+        behind_->post(fd_, batch.parts.get(), count, behindError_, reserveFor(written_ + queued_));
+    halves_[half_].ticket = ticket_;  // its copied parts lie in the half filling
     // The next batch's parts are free once the thread has written them.
     batch_ = (batch_ + 1) % kBatches;
     Batch& next = batches_[batch_];
@@ -163,6 +168,26 @@ void OutputFile::loanEnds() noexcept {
         return;
     }
     post(false);
+}
+
+// The blocks to allocate before the file reaches `end`, if any.
+WriteBehind::Reserve OutputFile::reserveFor(std::int64_t end) {
+    if (end <= reserved_) return {};
+    const std::int64_t step = std::clamp(end, std::int64_t{1} << 20, kReserveMost);
+    const std::int64_t from = reserved_;
+    reserved_ = end + step;
+    struct statvfs fs {};
+    if (::fstatvfs(fd_, &fs) != 0 ||
+        static_cast<std::int64_t>(fs.f_bavail * fs.f_frsize) < kKeepFree + reserved_ - from)
+        return {};
+    return {from, reserved_ - from};
+}
+
+// Lets go of the blocks allocated past the file's end.
+void OutputFile::trim() noexcept {
+    struct stat st {};
+    if (reserved_ > 0 && ::fstat(fd_, &st) == 0 && st.st_blocks * 512 > st.st_size)
+        static_cast<void>(::ftruncate(fd_, st.st_size));
 }
 
 void OutputFile::clear() noexcept {
@@ -193,6 +218,7 @@ void OutputFile::close() {
     }
     flush();
     settle(ticket_);
+    trim();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)
@@ -206,7 +232,10 @@ void OutputFile::abandon() noexcept {
         if (ticket_ != 0) behind_->wait(ticket_);  // the thread is done with the descriptor
     }
     ticket_ = 0;
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        trim();
+        ::close(fd_);
+    }
     fd_ = -1;
     clear();
 }

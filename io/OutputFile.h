@@ -30,6 +30,10 @@ public:
     // Bytes of one loan that make a file write the next loan's by reference: a stream with a
     // smaller share of the source is copied into the buffer, to be written in few calls.
     static constexpr std::size_t kByReference = 64 * 1024;
+    // Blocks allocated ahead of a file written by the thread: as much again as it holds, from
+    // 1 to 32 MiB, while its file system keeps 1 GiB free besides.
+    static constexpr std::int64_t kReserveMost = std::int64_t{32} << 20;
+    static constexpr std::int64_t kKeepFree = std::int64_t{1} << 30;
 
     OutputFile() = default;
     ~OutputFile() { abandon(); }
@@ -76,6 +80,8 @@ private:
     void post(bool raise);
     void loanEnds() noexcept override;
     void clear() noexcept;
+    WriteBehind::Reserve reserveFor(std::int64_t end);
+    void trim() noexcept;
     void writeOut(const std::uint8_t* data, std::size_t length);
     // Waits for `ticket`, if any; raises RunError when a write of the thread failed.
     void settle(std::uint64_t ticket);
@@ -93,7 +99,8 @@ private:
     std::uint64_t ticket_ = 0;  // of the last batch posted; 0: none
     std::int64_t written_ = 0;  // by this thread
     WriteBehind* behind_ = nullptr;
-    std::int64_t queued_ = 0;          // bytes handed to the thread
+    std::int64_t queued_ = 0;    // bytes handed to the thread
+    std::int64_t reserved_ = 0;  // blocks allocated ahead (or not, for want of room) up to here
     std::atomic<int> behindError_{0};  // set by the thread
     std::uint64_t loan_ = 0;           // the loan whose bytes were counted
     std::size_t loanBytes_ = 0;

@@ -1,5 +1,6 @@
 #include "io/WriteBehind.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -60,17 +61,25 @@ WriteBehind::~WriteBehind() {
     thread_.join();
 }
 
-std::uint64_t WriteBehind::post(int fd, iovec* parts, int count, std::atomic<int>& error) {
+// A file system that cannot allocate ahead (or has no room to) just writes.
+int WriteBehind::Write(const Job& job, std::int64_t& written) {
+    if (job.reserve.length > 0)
+        ::fallocate(job.fd, FALLOC_FL_KEEP_SIZE, job.reserve.from, job.reserve.length);
+    return WriteAll(job.fd, job.parts, job.count, written);
+}
+
+std::uint64_t WriteBehind::post(int fd, iovec* parts, int count, std::atomic<int>& error,
+                                Reserve reserve) {
     if (!thread_.joinable()) {
         std::int64_t written = 0;
-        if (error.load() == 0) error.store(WriteAll(fd, parts, count, written));
+        if (error.load() == 0) error.store(Write({fd, parts, count, &error, reserve}, written));
         return 0;
     }
     std::uint64_t ticket = 0;
     bool wake = false;
     {
         const std::lock_guard lock(mutex_);
-        jobs_.push_back({fd, parts, count, &error});
+        jobs_.push_back({fd, parts, count, &error, reserve});
         ticket = ++postedCount_;
         wake = idle_;
     }
@@ -113,7 +122,7 @@ void WriteBehind::run() {
         const bool skip = job.error->load() != 0;
         lock.unlock();
         std::int64_t written = 0;
-        const int error = skip ? 0 : WriteAll(job.fd, job.parts, job.count, written);
+        const int error = skip ? 0 : Write(job, written);
         lock.lock();
         if (error != 0) job.error->store(error);
         if (++doneCount_ >= awaited_) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -105,6 +107,36 @@ TEST(FileStreamTest, AFileCutShortUnderItsMappingIsAnErrorNotACrash) {
     }
     EXPECT_THROW(file.nextBlock(buffer.data(), buffer.size()), RunError);
     file.close();  // the window and its page of zeros go
+}
+
+// A file written by the thread takes the lent block's bytes by reference once it took 64 KiB of
+// the block before, between bytes it copies: the file is the writes in order, and it keeps no
+// blocks allocated past its end.
+TEST(FileStreamTest, LentAndCopiedBytesAreWrittenInOrder) {
+    TempDir dir;
+    const Bytes block = Noise(262144, 5);
+    Bytes expected;
+    WriteBehind behind;
+    OutputFile out;
+    out.create(dir.path("out.bin"), &behind);
+    for (int loan = 0; loan < 3; ++loan) {
+        behind.lend(block.data(), block.size());
+        for (std::size_t at = 0; at + 4096 <= block.size(); at += 4096) {
+            const std::uint8_t header[3] = {'S', 'P', static_cast<std::uint8_t>(at >> 12)};
+            out.write(header, sizeof header);  // copied
+            out.write(block.data() + at, 2000);
+            expected.insert(expected.end(), header, header + 3);
+            expected.insert(expected.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
+                            block.begin() + static_cast<std::ptrdiff_t>(at) + 2000);
+        }
+        behind.wait(behind.endLoan());
+    }
+    out.close();
+    std::ifstream written(dir.path("out.bin"), std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(written), {}), expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.path("out.bin").c_str(), &st), 0);
+    EXPECT_LE(st.st_blocks * 512, (st.st_size + 4095) / 4096 * 4096 + 4096);
 }
 
 // Blocks lent to the writing thread are written from the mapping after the scan has left them:
