@@ -30,7 +30,6 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
     const std::int64_t size = source.size();
     Progress progress(host, "Rebuilding " + ExtractFileName(source.path()) + " ");
     PackSelection select(inventory, host, numbers);
-    std::array<std::uint8_t, kUnit> changed;
     // Large blocks; the 2,048-byte units are walked inside them.
     while (source.position() < size && engine.StopFlag == 0) {
         const std::int64_t blockStart = source.position();
@@ -43,14 +42,15 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
             __builtin_prefetch(unit + kUnitsAhead * kUnit);  // so that its header is at hand
             UnitEdit edit;
             if (!KeepUnit(unit, length, select, host, edit)) continue;
-            if (edit.count > 0) {
-                std::memcpy(changed.data(), unit, length);
-                for (int k = 0; k < edit.count; ++k)
-                    changed[edit.at[static_cast<std::size_t>(k)]] =
-                        edit.value[static_cast<std::size_t>(k)];
-                unit = changed.data();
+            if (edit.count == 0) {
+                out.write(unit, length);  // by reference, uncopied
+                continue;
             }
-            out.write(unit, length);  // the unchanged ones by reference, uncopied
+            std::uint8_t* changed = out.append(length);
+            std::memcpy(changed, unit, length);
+            for (int k = 0; k < edit.count; ++k)
+                changed[edit.at[static_cast<std::size_t>(k)]] =
+                    edit.value[static_cast<std::size_t>(k)];
         }
     }
     source.checkIntact();

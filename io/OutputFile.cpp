@@ -66,8 +66,10 @@ void OutputFile::writeOut(const std::uint8_t* data, std::size_t length) {
     if (const int error = WriteAll(fd_, data, length, written_); error != 0) writeFailed(error);
 }
 
-bool OutputFile::byReference(const std::uint8_t* data, std::size_t length) {
-    if (behind_ == nullptr) return false;
+// Counts the bytes into the loan's share; a file that took kByReference bytes or more of the
+// loan before takes the lent bytes by reference.
+void OutputFile::countLoan(std::size_t length) {
+    if (behind_ == nullptr) return;
     const std::uint64_t loan = behind_->loans();
     if (loan != loan_) {
         hot_ = loan == loan_ + 1 && loanBytes_ >= kByReference;
@@ -75,17 +77,17 @@ bool OutputFile::byReference(const std::uint8_t* data, std::size_t length) {
         loanBytes_ = 0;
     }
     loanBytes_ += length;
-    return hot_ && behind_->lent(data, length);
 }
 
 void OutputFile::write(const std::uint8_t* data, std::size_t length) {
     if (length == 0) return;
-    if (byReference(data, length)) {
+    countLoan(length);
+    if (hot_ && behind_->lent(data, length)) {
         if (!borrows_) behind_->borrow(this);
         borrows_ = true;
         add(data, length);
     } else if (length < kBufferSize) {
-        copy(data, length);
+        std::memcpy(room(length), data, length);
     } else {
         flush();
         settle(ticket_);
@@ -93,7 +95,13 @@ void OutputFile::write(const std::uint8_t* data, std::size_t length) {
     }
 }
 
-void OutputFile::copy(const std::uint8_t* data, std::size_t length) {
+std::uint8_t* OutputFile::append(std::size_t length) {
+    countLoan(length);
+    return room(length);
+}
+
+// `length` bytes of the buffer, as the file's next part.
+std::uint8_t* OutputFile::room(std::size_t length) {
     Half* half = &halves_[half_];
     if (length > kBufferSize - half->used) {
         // The half is full: its batch goes, and the other half fills once the thread is done
@@ -108,24 +116,26 @@ void OutputFile::copy(const std::uint8_t* data, std::size_t length) {
         half->used = 0;
     }
     std::uint8_t* into = half->bytes.get() + half->used;
-    std::memcpy(into, data, length);
     half->used += length;
     add(into, length);
+    return into;
 }
 
-// A part that runs on from the one before joins it.
+// A part that runs on from the one before joins it. A full batch goes before the next part is
+// added, never with it: a part of the buffer may still be filled after it is added.
 void OutputFile::add(const std::uint8_t* data, std::size_t length) {
-    iovec* parts = batches_[batch_].parts.get();
-    bytes_ += length;
     if (count_ > 0) {
-        iovec& last = parts[count_ - 1];
+        iovec& last = batches_[batch_].parts[static_cast<std::size_t>(count_ - 1)];
         if (static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len == data) {
             last.iov_len += length;
+            bytes_ += length;
             return;
         }
+        if (count_ == kParts) flush();
     }
-    parts[count_++] = {const_cast<std::uint8_t*>(data), length};
-    if (count_ == kParts) flush();
+    batches_[batch_].parts[static_cast<std::size_t>(count_++)] = {const_cast<std::uint8_t*>(data),
+                                                                  length};
+    bytes_ += length;
 }
 
 void OutputFile::flush() {

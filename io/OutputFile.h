@@ -44,6 +44,9 @@ public:
     // thread; a failure shows at a later write, flush or close.
     void create(const std::string& path, WriteBehind* behind = nullptr);
     void write(const std::uint8_t* data, std::size_t length);
+    // Room for the next `length` bytes of the file (at most kBufferSize), to be filled before
+    // the next call: for bytes made in place.
+    std::uint8_t* append(std::size_t length);
     void flush();
     // Writes `length` bytes at `offset` over what is there, behind everything written so far.
     void rewrite(std::int64_t offset, const std::uint8_t* data, std::size_t length);
@@ -72,9 +75,8 @@ private:
     };
 
     void add(const std::uint8_t* data, std::size_t length);
-    void copy(const std::uint8_t* data, std::size_t length);
-    // Whether the bytes go by reference, counting them into the loan's share.
-    bool byReference(const std::uint8_t* data, std::size_t length);
+    std::uint8_t* room(std::size_t length);
+    void countLoan(std::size_t length);
     // Hands the batch to the thread, or writes it here without one. Raises RunError for a
     // failed write, or, unless `raise` is false, for one the thread met before.
     void post(bool raise);
