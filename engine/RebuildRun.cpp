@@ -1,8 +1,6 @@
 #include "engine/RebuildRun.h"
 
-#include <array>
 #include <cstring>
-#include <memory>
 
 #include "common/RunError.h"
 #include "common/TextFormat.h"

@@ -90,6 +90,7 @@ int TakeWindowSlot() {
     return -1;
 }
 
+constexpr std::size_t kPack = UnitChooser::kPack;
 constexpr std::size_t kWindowsAhead = 2;  // mapped ahead of the one being read
 
 struct Window {
@@ -443,8 +444,8 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
             extent->length - inside, static_cast<std::int64_t>(count - done)));
         const bool filtered = extent->cellId != 0;
         if (filtered) {
-            want -= want % 2048;  // whole packs, to be judged unit by unit
-            if (want == 0 && extent->length - inside < 2048) {
+            want -= want % kPack;  // whole packs, to be judged unit by unit
+            if (want == 0 && extent->length - inside < static_cast<std::int64_t>(kPack)) {
                 position_ += extent->length - inside;  // no whole pack left in the piece
                 continue;
             }
@@ -461,7 +462,9 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
                                std::to_string(extent->offset + extent->length) + " bytes.",
                            path_);
         }
-        if (filtered) got -= got % 2048;  // a short read's part of a pack is read again
+        if (filtered)
+            got -=
+                got % static_cast<ssize_t>(kPack);  // a short read's part of a pack is read again
         position_ += got;
         // Only the units whose navigation pack names this cell, in an interleaved one; what
         // the navigation packs of every piece say is checked.
@@ -541,26 +544,27 @@ InputFile::Block InputFile::readNext(std::uint8_t* buffer, std::size_t count) {
         if (pending_.data != nullptr) return keptRun();
         const std::int64_t start = position_;
         const Block block = nextWhole(buffer, count);
-        if (block.size == 0 || start % 2048 != 0) return block;
-        const std::size_t whole = block.size - block.size % 2048;
+        if (block.size == 0 || start % kPack != 0) return block;
+        const std::size_t whole = block.size - block.size % kPack;
         if (units_.judge(block.data, whole, path_, start, size_, 0, 0) == 0) return block;
-        if (units_.keptRun(0).first * 2048 < whole || units_.keeping())
-            pending_ = {block.data, block.size, whole, start, 0};
+        const auto run = units_.keptRun(0);
+        if (run.first * kPack < whole || units_.keeping())
+            pending_ = {block.data, block.size, whole, start, run};
     }
 }
 
 // The next run of kept packs of the pending block; its position is where that run ends, or the
 // block's end after its last run.
 InputFile::Block InputFile::keptRun() {
-    const auto [first, end] = units_.keptRun(pending_.pack);
-    std::size_t from = first * 2048;
-    std::size_t to = end * 2048;
+    const auto [first, end] = pending_.run;
+    std::size_t from = first * kPack;
+    std::size_t to = end * kPack;
     // A last part of a pack is its unit's.
     if (from >= pending_.whole) from = pending_.whole;
     if (to >= pending_.whole) to = units_.keeping() ? pending_.size : pending_.whole;
     const Block run{pending_.data + from, to - from};
-    pending_.pack = end;
-    const bool last = to == pending_.size || units_.keptRun(end).first * 2048 >= pending_.whole;
+    pending_.run = units_.keptRun(end);
+    const bool last = to == pending_.size || pending_.run.first * kPack >= pending_.whole;
     position_ = pending_.start + static_cast<std::int64_t>(last ? pending_.size : to);
     if (last) pending_ = {};
     return run;

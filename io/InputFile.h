@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/Navigation.h"
@@ -117,7 +118,7 @@ private:
         std::size_t size = 0;
         std::size_t whole = 0;  // bytes of whole packs
         std::int64_t start = 0;
-        std::size_t pack = 0;  // where the next run is looked for
+        std::pair<std::size_t, std::size_t> run;  // its next run of kept packs
     } pending_;
 };
 
