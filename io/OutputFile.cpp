@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "common/RunError.h"
 
@@ -106,14 +107,11 @@ std::uint8_t* OutputFile::room(std::size_t length) {
     if (length > kBufferSize - half->used) {
         // The half is full: its batch goes, and the other half fills once the thread is done
         // with it.
+        const bool cut = behind_ != nullptr && cutTail(kBufferSize - length);
         flush();
-        if (behind_ != nullptr) {
-            half_ ^= 1;
-            half = &halves_[half_];
-            settle(half->ticket);
-            half->ticket = 0;
-        }
-        half->used = 0;
+        nextHalf(true);
+        half = &halves_[half_];
+        if (cut) carryOn(true);
     }
     std::uint8_t* into = half->bytes.get() + half->used;
     half->used += length;
@@ -131,7 +129,11 @@ void OutputFile::add(const std::uint8_t* data, std::size_t length) {
             bytes_ += length;
             return;
         }
-        if (count_ == kParts) flush();
+        if (count_ == kParts) {
+            const bool cut = behind_ != nullptr && cutTail(kAlign);
+            flush();
+            if (cut) carryOn(false);
+        }
     }
     batches_[batch_].parts[static_cast<std::size_t>(count_++)] = {const_cast<std::uint8_t*>(data),
                                                                   length};
@@ -177,7 +179,82 @@ void OutputFile::loanEnds() noexcept {
         clear();
         return;
     }
+    const bool cut = cutTail(kAlign);
     post(false);
+    if (!cut) return;
+    // A tail of bytes that the half has no room for goes into the other one.
+    std::size_t tail = 0;
+    for (int k = 0; k < carried_; ++k)
+        tail += carry_[k].iov_len;
+    if (tail > kBufferSize - halves_[half_].used) nextHalf(false);
+    carryOn(true);
+}
+
+// The other half fills, from its start, once the thread is done with it; no batch may still be
+// filling with parts in the half left.
+void OutputFile::nextHalf(bool raise) {
+    if (behind_ != nullptr) {
+        half_ ^= 1;
+        const std::uint64_t ticket = std::exchange(halves_[half_].ticket, 0);
+        if (raise) {
+            settle(ticket);
+        } else if (ticket != 0) {
+            behind_->wait(ticket);  // a failed write shows at the next write, flush or close
+        }
+    }
+    halves_[half_].used = 0;
+}
+
+bool OutputFile::cutTail(std::size_t room) {
+    const std::int64_t start = written_ + queued_;
+    const std::int64_t end = start + static_cast<std::int64_t>(bytes_);
+    const std::int64_t boundary = end & ~static_cast<std::int64_t>(kAlign - 1);
+    if (boundary <= start || boundary == end) return false;
+    std::size_t tail = static_cast<std::size_t>(end - boundary);
+    if (tail > room) return false;
+    const iovec* parts = batches_[batch_].parts.get();
+    int first = count_;  // the first part with bytes past the boundary
+    for (std::size_t past = 0; past < tail; past += parts[first].iov_len) {
+        if (--first < count_ - kCarryParts) return false;
+    }
+    // The part at `first` may begin before the boundary: that much of it stays.
+    iovec& split = batches_[batch_].parts[static_cast<std::size_t>(first)];
+    std::size_t after = 0;
+    for (int k = first + 1; k < count_; ++k)
+        after += parts[k].iov_len;
+    const std::size_t stays = split.iov_len - (tail - after);
+    carried_ = 0;
+    carry_[carried_++] = {static_cast<std::uint8_t*>(split.iov_base) + stays,
+                          split.iov_len - stays};
+    for (int k = first + 1; k < count_; ++k)
+        carry_[carried_++] = parts[k];
+    split.iov_len = stays;
+    count_ = stays > 0 ? first + 1 : first;
+    bytes_ -= tail;
+    return true;
+}
+
+void OutputFile::carryOn(bool copy) {
+    bool lent = false;
+    for (int k = 0; k < carried_; ++k) {
+        const auto* data = static_cast<const std::uint8_t*>(carry_[k].iov_base);
+        const std::size_t length = carry_[k].iov_len;
+        if (copy) {
+            Half& half = halves_[half_];
+            std::uint8_t* into = half.bytes.get() + half.used;
+            std::memcpy(into, data, length);
+            half.used += length;
+            add(into, length);
+        } else {
+            lent = lent || behind_->lent(data, length);
+            add(data, length);
+        }
+    }
+    carried_ = 0;
+    if (lent && !borrows_) {
+        behind_->borrow(this);
+        borrows_ = true;
+    }
 }
 
 // The blocks to allocate before the file reaches `end`, if any.

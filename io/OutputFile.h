@@ -34,6 +34,12 @@ public:
     // 1 to 32 MiB, while its file system keeps 1 GiB free besides.
     static constexpr std::int64_t kReserveMost = std::int64_t{32} << 20;
     static constexpr std::int64_t kKeepFree = std::int64_t{1} << 30;
+    // A batch handed to the thread ends on a multiple of kAlign bytes of the file, and the bytes
+    // past it go in the next batch: a write that ends inside a 64 KiB stretch leaves the page
+    // cache with small pieces to start the next from, and writing into those costs the kernel a
+    // fifth more. A tail of more parts than kCarryParts is written as it is.
+    static constexpr std::size_t kAlign = 64 * 1024;
+    static constexpr int kCarryParts = 64;
 
     OutputFile() = default;
     ~OutputFile() { abandon(); }
@@ -80,6 +86,14 @@ private:
     // Hands the batch to the thread, or writes it here without one. Raises RunError for a
     // failed write, or, unless `raise` is false, for one the thread met before.
     void post(bool raise);
+    // Takes the bytes past the batch's last kAlign boundary off it, into the carry, when there
+    // are at most `room` of them; false when there is no such tail to carry.
+    bool cutTail(std::size_t room);
+    // Puts the carry back as the first parts of the new batch: where they lie, or copied into
+    // the filling half (which has room for them) when they lie in a loan that ends or in the
+    // half that was full.
+    void carryOn(bool copy);
+    void nextHalf(bool raise);
     void loanEnds() noexcept override;
     void clear() noexcept;
     WriteBehind::Reserve reserveFor(std::int64_t end);
@@ -107,6 +121,8 @@ private:
     std::uint64_t loan_ = 0;           // the loan whose bytes were counted
     std::size_t loanBytes_ = 0;
     bool hot_ = false;  // the loan before gave this file kByReference bytes or more
+    iovec carry_[kCarryParts]{};
+    int carried_ = 0;
     std::function<void()> closeHook_;
 };
 

@@ -110,8 +110,9 @@ TEST(FileStreamTest, AFileCutShortUnderItsMappingIsAnErrorNotACrash) {
 }
 
 // A file written by the thread takes the lent block's bytes by reference once it took 64 KiB of
-// the block before, between bytes it copies: the file is the writes in order, and it keeps no
-// blocks allocated past its end.
+// the block before, between bytes it copies, and carries what lies past a 64 KiB boundary of the
+// file over to its next batch: the file is the writes in order, and it keeps no blocks
+// allocated past its end. Odd loans give more parts than a batch holds.
 TEST(FileStreamTest, LentAndCopiedBytesAreWrittenInOrder) {
     TempDir dir;
     const Bytes block = Noise(262144, 5);
@@ -119,15 +120,16 @@ TEST(FileStreamTest, LentAndCopiedBytesAreWrittenInOrder) {
     WriteBehind behind;
     OutputFile out;
     out.create(dir.path("out.bin"), &behind);
-    for (int loan = 0; loan < 3; ++loan) {
+    for (int loan = 0; loan < 6; ++loan) {
         behind.lend(block.data(), block.size());
-        for (std::size_t at = 0; at + 4096 <= block.size(); at += 4096) {
-            const std::uint8_t header[3] = {'S', 'P', static_cast<std::uint8_t>(at >> 12)};
+        const std::size_t step = loan % 2 == 0 ? 4096 : 256, length = loan % 2 == 0 ? 2000 : 180;
+        for (std::size_t at = 0; at + step <= block.size(); at += step) {
+            const std::uint8_t header[3] = {'S', 'P', static_cast<std::uint8_t>(at >> 8)};
             out.write(header, sizeof header);  // copied
-            out.write(block.data() + at, 2000);
+            out.write(block.data() + at, length);
             expected.insert(expected.end(), header, header + 3);
             expected.insert(expected.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
-                            block.begin() + static_cast<std::ptrdiff_t>(at) + 2000);
+                            block.begin() + static_cast<std::ptrdiff_t>(at + length));
         }
         behind.wait(behind.endLoan());
     }
