@@ -1,6 +1,6 @@
 #include "engine/RebuildRun.h"
 
-#include <cstring>
+#include <utility>
 
 #include "common/RunError.h"
 #include "common/TextFormat.h"
@@ -15,6 +15,30 @@ namespace {
 
 constexpr std::size_t kUnit = 2048;
 constexpr std::size_t kUnitsAhead = 4;  // the start of the unit this far on is read ahead
+
+// A unit with changed bytes: they alone are made in the output's buffer, and the bytes around
+// them are written from the source as they are (the unit is not copied whole). The parts join
+// those of the units around it where they run on in the source.
+void WriteEdited(OutputFile& out, const std::uint8_t* unit, std::size_t length, UnitEdit edit) {
+    for (int k = 1; k < edit.count; ++k) {  // by position: at most three
+        for (int j = k; j > 0 && edit.at[static_cast<std::size_t>(j - 1)] >
+                                     edit.at[static_cast<std::size_t>(j)];
+             --j) {
+            std::swap(edit.at[static_cast<std::size_t>(j - 1)],
+                      edit.at[static_cast<std::size_t>(j)]);
+            std::swap(edit.value[static_cast<std::size_t>(j - 1)],
+                      edit.value[static_cast<std::size_t>(j)]);
+        }
+    }
+    std::size_t from = 0;
+    for (int k = 0; k < edit.count; ++k) {
+        const std::size_t at = edit.at[static_cast<std::size_t>(k)];
+        out.write(unit + from, at - from);
+        *out.append(1) = edit.value[static_cast<std::size_t>(k)];
+        from = at + 1;
+    }
+    out.write(unit + from, length - from);
+}
 
 }  // namespace
 
@@ -44,11 +68,7 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
                 out.write(unit, length);  // by reference, uncopied
                 continue;
             }
-            std::uint8_t* changed = out.append(length);
-            std::memcpy(changed, unit, length);
-            for (int k = 0; k < edit.count; ++k)
-                changed[edit.at[static_cast<std::size_t>(k)]] =
-                    edit.value[static_cast<std::size_t>(k)];
+            WriteEdited(out, unit, length, edit);
         }
     }
     source.checkIntact();

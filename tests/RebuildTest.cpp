@@ -117,6 +117,24 @@ TEST_F(RebuildTest, EverythingTickedKeepsEveryPackWithNewNumbersAndBounds) {
     EXPECT_EQ(host.lines, log);
 }
 
+// Past the first blocks the kept units are written from the source's blocks, and a renumbered
+// unit around its changed bytes: a source of many blocks comes out the same as a small one.
+TEST_F(RebuildTest, ASourceOfManyBlocksIsRenumberedAsASmallOne) {
+    std::vector<Pack> packs;
+    for (int round = 0; round < 48; ++round) {
+        for (Pack p : kStreams) {
+            p.seed = static_cast<std::uint8_t>(p.seed + 18 * round);
+            packs.push_back(p);
+        }
+    }
+    detect(save(Disc(packs, 1, 4)));
+    host.tick(BoxKind::Audio, 0, false);  // Dolby Digital 0x80
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
+    EXPECT_EQ(rebuilt(),
+              Disc(Expect(packs, {{0x89, 0x88}, {0xC2, 0xC1}, {0xA3, 0xA2}, {0xB4, 0xB3}}, {0x80}),
+                   1, 4));
+}
+
 TEST_F(RebuildTest, AnUntickedStreamLosesItsPacksAndTheNextTakesItsNumber) {
     detect(save(Disc(kStreams, 1, 4)));
     host.tick(BoxKind::Audio, 0, false);  // Dolby Digital 0x80
