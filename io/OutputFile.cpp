@@ -180,7 +180,11 @@ void OutputFile::loanEnds() noexcept {
         return;
     }
     const bool cut = cutTail(kAlign);
-    post(false);
+    if (count_ > 0) {
+        post(false);
+    } else {
+        borrows_ = false;  // all of it is carried, and copied below
+    }
     if (!cut) return;
     // A tail of bytes that the half has no room for goes into the other one.
     std::size_t tail = 0;
@@ -208,8 +212,9 @@ void OutputFile::nextHalf(bool raise) {
 bool OutputFile::cutTail(std::size_t room) {
     const std::int64_t start = written_ + queued_;
     const std::int64_t end = start + static_cast<std::int64_t>(bytes_);
-    const std::int64_t boundary = end & ~static_cast<std::int64_t>(kAlign - 1);
-    if (boundary <= start || boundary == end) return false;
+    // A batch that crosses no boundary is all tail.
+    const std::int64_t boundary = std::max(end & ~static_cast<std::int64_t>(kAlign - 1), start);
+    if (boundary == end) return false;
     std::size_t tail = static_cast<std::size_t>(end - boundary);
     if (tail > room) return false;
     const iovec* parts = batches_[batch_].parts.get();
