@@ -86,8 +86,9 @@ private:
     // Hands the batch to the thread, or writes it here without one. Raises RunError for a
     // failed write, or, unless `raise` is false, for one the thread met before.
     void post(bool raise);
-    // Takes the bytes past the batch's last kAlign boundary off it, into the carry, when there
-    // are at most `room` of them; false when there is no such tail to carry.
+    // Takes the bytes past the batch's last kAlign boundary off it (all of them, when it crosses
+    // none), into the carry, when there are at most `room` of them in at most kCarryParts
+    // parts; false when there is no such tail to carry.
     bool cutTail(std::size_t room);
     // Puts the carry back as the first parts of the new batch: where they lie, or copied into
     // the filling half (which has room for them) when they lie in a loan that ends or in the
