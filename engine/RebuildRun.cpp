@@ -1,6 +1,7 @@
 #include "engine/RebuildRun.h"
 
-#include <utility>
+#include <algorithm>
+#include <cstring>
 
 #include "common/RunError.h"
 #include "common/TextFormat.h"
@@ -16,28 +17,22 @@ namespace {
 constexpr std::size_t kUnit = 2048;
 constexpr std::size_t kUnitsAhead = 4;  // the start of the unit this far on is read ahead
 
-// A unit with changed bytes: they alone are made in the output's buffer, and the bytes around
-// them are written from the source as they are (the unit is not copied whole). The parts join
-// those of the units around it where they run on in the source.
-void WriteEdited(OutputFile& out, const std::uint8_t* unit, std::size_t length, UnitEdit edit) {
-    for (int k = 1; k < edit.count; ++k) {  // by position: at most three
-        for (int j = k; j > 0 && edit.at[static_cast<std::size_t>(j - 1)] >
-                                     edit.at[static_cast<std::size_t>(j)];
-             --j) {
-            std::swap(edit.at[static_cast<std::size_t>(j - 1)],
-                      edit.at[static_cast<std::size_t>(j)]);
-            std::swap(edit.value[static_cast<std::size_t>(j - 1)],
-                      edit.value[static_cast<std::size_t>(j)]);
-        }
+// A kept unit. One with changed bytes (a few, near its start) has its bytes up to the last of
+// them made in the output's buffer, changed in the order they were set; the rest of it, and an
+// unchanged unit, are written from the source as they are, joining the parts around them where
+// they run on in the source.
+void WriteKept(OutputFile& out, const std::uint8_t* unit, std::size_t length,
+               const UnitEdit& edit) {
+    std::size_t head = 0;
+    for (int k = 0; k < edit.count; ++k)
+        head = std::max(head, edit.at[static_cast<std::size_t>(k)] + 1);
+    if (head > 0) {
+        std::uint8_t* changed = out.append(head);
+        std::memcpy(changed, unit, head);
+        for (int k = 0; k < edit.count; ++k)
+            changed[edit.at[static_cast<std::size_t>(k)]] = edit.value[static_cast<std::size_t>(k)];
     }
-    std::size_t from = 0;
-    for (int k = 0; k < edit.count; ++k) {
-        const std::size_t at = edit.at[static_cast<std::size_t>(k)];
-        out.write(unit + from, at - from);
-        *out.append(1) = edit.value[static_cast<std::size_t>(k)];
-        from = at + 1;
-    }
-    out.write(unit + from, length - from);
+    out.write(unit + head, length - head);
 }
 
 }  // namespace
@@ -63,12 +58,7 @@ void Rebuild(Engine& engine, const StreamInventory& inventory, OutputFile& out,
             const std::uint8_t* unit = block.data + offset;
             __builtin_prefetch(unit + kUnitsAhead * kUnit);  // so that its header is at hand
             UnitEdit edit;
-            if (!KeepUnit(unit, length, select, host, edit)) continue;
-            if (edit.count == 0) {
-                out.write(unit, length);  // by reference, uncopied
-                continue;
-            }
-            WriteEdited(out, unit, length, edit);
+            if (KeepUnit(unit, length, select, host, edit)) WriteKept(out, unit, length, edit);
         }
     }
     source.checkIntact();

@@ -135,6 +135,21 @@ TEST_F(RebuildTest, ASourceOfManyBlocksIsRenumberedAsASmallOne) {
                    1, 4));
 }
 
+// A damaged system header of no length, whose bytes are those of the next packet's start: the
+// bound and the stream number land on the same byte, and the number, set last, is what is left.
+TEST_F(RebuildTest, ABoundAndAStreamNumberOnOneByteLeaveTheNumber) {
+    Bytes pack{0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x01, 0x89,
+               0xC3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x00, 0x00, 0x00, 0x01, 0xE1,
+               0x07, 0xE6, 0x81, 0x80, 0x05, 0x21, 0x00, 0x01, 0x00, 0x01};
+    pack.resize(2048, 0xAA);
+    detect(save(pack));
+    RunRebuild(engine, detected, dir.path("FEATURE_1.EVO"));
+    Bytes expected = pack;
+    expected[23] = 0xE0;  // the first video stream's number
+    expected[24] = 0x01;  // a video bound of one
+    EXPECT_EQ(rebuilt(), expected);
+}
+
 TEST_F(RebuildTest, AnUntickedStreamLosesItsPacksAndTheNextTakesItsNumber) {
     detect(save(Disc(kStreams, 1, 4)));
     host.tick(BoxKind::Audio, 0, false);  // Dolby Digital 0x80
