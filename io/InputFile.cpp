@@ -462,9 +462,8 @@ std::size_t InputFile::readExtents(std::uint8_t* into, std::size_t count) {
                                std::to_string(extent->offset + extent->length) + " bytes.",
                            path_);
         }
-        if (filtered)
-            got -=
-                got % static_cast<ssize_t>(kPack);  // a short read's part of a pack is read again
+        // A short read's part of a pack is read again.
+        if (filtered) got -= got % static_cast<ssize_t>(kPack);
         position_ += got;
         // Only the units whose navigation pack names this cell, in an interleaved one; what
         // the navigation packs of every piece say is checked.

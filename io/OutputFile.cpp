@@ -160,14 +160,14 @@ void OutputFile::post(bool raise) {
     halves_[half_].ticket = ticket_;  // its copied parts lie in the half filling
     // The next batch's parts are free once the thread has written them.
     batch_ = (batch_ + 1) % kBatches;
-    Batch& next = batches_[batch_];
-    if (next.ticket != 0) {
-        if (raise) {
-            settle(next.ticket);
-        } else {
-            behind_->wait(next.ticket);
-        }
-        next.ticket = 0;
+    awaitTicket(std::exchange(batches_[batch_].ticket, 0), raise);
+}
+
+void OutputFile::awaitTicket(std::uint64_t ticket, bool raise) {
+    if (raise) {
+        settle(ticket);
+    } else if (ticket != 0) {
+        behind_->wait(ticket);  // a failed write shows at the next write, flush or close
     }
 }
 
@@ -199,12 +199,7 @@ void OutputFile::loanEnds() noexcept {
 void OutputFile::nextHalf(bool raise) {
     if (behind_ != nullptr) {
         half_ ^= 1;
-        const std::uint64_t ticket = std::exchange(halves_[half_].ticket, 0);
-        if (raise) {
-            settle(ticket);
-        } else if (ticket != 0) {
-            behind_->wait(ticket);  // a failed write shows at the next write, flush or close
-        }
+        awaitTicket(std::exchange(halves_[half_].ticket, 0), raise);
     }
     halves_[half_].used = 0;
 }

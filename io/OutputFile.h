@@ -102,6 +102,8 @@ private:
     void writeOut(const std::uint8_t* data, std::size_t length);
     // Waits for `ticket`, if any; raises RunError when a write of the thread failed.
     void settle(std::uint64_t ticket);
+    // settle(), or without `raise` only the wait.
+    void awaitTicket(std::uint64_t ticket, bool raise);
     [[noreturn]] void writeFailed(int error) const;
 
     int fd_ = -1;
