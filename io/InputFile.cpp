@@ -91,7 +91,6 @@ int TakeWindowSlot() {
 }
 
 constexpr std::size_t kPack = UnitChooser::kPack;
-constexpr std::size_t kWindowsAhead = 2;  // mapped ahead of the one being read
 
 struct Window {
     const std::uint8_t* data = nullptr;  // null: not mapped
@@ -100,14 +99,14 @@ struct Window {
     int slot = -1;
 };
 
-Window MapWindow(int fd, std::int64_t size, std::int64_t index) {
+Window MapWindow(int fd, std::int64_t size, std::size_t bytes, std::int64_t index) {
     Window window;
     window.index = index;
     const int slot = TakeWindowSlot();
     if (slot < 0) return window;
-    const std::int64_t start = index * static_cast<std::int64_t>(InputFile::kWindow);
-    const auto length =
-        static_cast<std::size_t>(std::min<std::int64_t>(InputFile::kWindow, size - start));
+    const std::int64_t start = index * static_cast<std::int64_t>(bytes);
+    const auto length = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(bytes), size - start));
     void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, start);
     if (map == MAP_FAILED) {
         gWindows[slot].used.store(false);
@@ -135,16 +134,19 @@ bool UnmapWindow(const Window& window) noexcept {
 
 }  // namespace
 
-// Maps the windows of a file in order on a thread of its own, kWindowsAhead in front of the
-// reader, and unmaps those the reader is done with.
+// Maps the windows of a file, of `bytes` each, in order on a thread of its own, `ahead` in front
+// of the reader, and unmaps those the reader is done with.
 class InputFile::Mapper {
 public:
-    Mapper(int fd, std::int64_t size)
+    Mapper(int fd, std::int64_t size, std::size_t bytes, std::size_t ahead)
         : fd_(fd),
           size_(size),
-          count_((size + static_cast<std::int64_t>(kWindow) - 1) /
-                 static_cast<std::int64_t>(kWindow)),
+          bytes_(bytes),
+          ahead_(ahead),
+          count_((size + static_cast<std::int64_t>(bytes) - 1) / static_cast<std::int64_t>(bytes)),
           thread_([this] { run(); }) {}
+
+    std::int64_t windowBytes() const { return static_cast<std::int64_t>(bytes_); }
 
     ~Mapper() {
         {
@@ -220,10 +222,10 @@ private:
                 lock.unlock();
                 if (UnmapWindow(window)) lost_.store(true);
                 lock.lock();
-            } else if (!failed_ && ready_.size() < kWindowsAhead && next_ < count_) {
+            } else if (!failed_ && ready_.size() < ahead_ && next_ < count_) {
                 const std::int64_t index = next_++;
                 lock.unlock();
-                const Window window = MapWindow(fd_, size_, index);
+                const Window window = MapWindow(fd_, size_, bytes_, index);
                 lock.lock();
                 if (window.data == nullptr) {
                     failed_ = true;
@@ -239,6 +241,8 @@ private:
 
     const int fd_;
     const std::int64_t size_;
+    const std::size_t bytes_;   // of a window
+    const std::size_t ahead_;   // windows mapped ahead of the one being read
     const std::int64_t count_;  // windows in the file
     Window current_;            // the reader's
     std::int64_t received_ = 0;
@@ -390,7 +394,8 @@ void InputFile::open(const std::string& path) {
         // Without a thread for the mapping (a low limit on threads or memory), the file is read
         // on the run's own thread.
         try {
-            mapper_ = std::make_unique<Mapper>(fd_, size_);
+            mapper_ = loans_ ? std::make_unique<Mapper>(fd_, size_, kLentWindow, 2)
+                             : std::make_unique<Mapper>(fd_, size_, kWindow, 1);
         } catch (const std::system_error&) {
             mapper_.reset();
         }
@@ -574,9 +579,8 @@ InputFile::Block InputFile::nextWhole(std::uint8_t* buffer, std::size_t count) {
         if (mapper_->lost()) checkIntact();
         const std::size_t n = available(count);
         if (n == 0) return {};
-        const std::int64_t index = position_ / static_cast<std::int64_t>(kWindow);
-        const auto offset =
-            static_cast<std::size_t>(position_ % static_cast<std::int64_t>(kWindow));
+        const std::int64_t index = position_ / mapper_->windowBytes();
+        const auto offset = static_cast<std::size_t>(position_ % mapper_->windowBytes());
         if (const Window* window = mapper_->window(index)) {
             if (offset + n <= window->length) {
                 position_ += static_cast<std::int64_t>(n);

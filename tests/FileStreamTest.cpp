@@ -64,10 +64,10 @@ TEST(FileStreamTest, BlocksPutTogetherAreTheFileWhereverWindowsEnd) {
 // mapping stops on the way, are read instead, with the same bytes.
 TEST(FileStreamTest, FilesThatCannotBeMappedAreReadWithTheSameBytes) {
     TempDir dir;
-    const Bytes content = Noise(3 * InputFile::kWindow + 999, 3);
+    const Bytes content = Noise(InputFile::kWindow + 999, 3);
     const std::string path = Save(dir, "source.EVO", content);
     std::vector<std::unique_ptr<InputFile>> files;
-    for (int k = 0; k < 12; ++k) {
+    for (int k = 0; k < 20; ++k) {
         files.push_back(std::make_unique<InputFile>());
         files.back()->open(path);
     }
