@@ -112,12 +112,11 @@ Window MapWindow(int fd, std::int64_t size, std::size_t bytes, std::int64_t inde
         gWindows[slot].used.store(false);
         return window;
     }
-    // Read in order and in large pieces: what the kernel reads from the disk for this mapping
-    // then comes in 2 MiB pieces, as read() gets it, rather than in 4 KiB pages around each
-    // fault, which are slower to read and make every later pass over the file map it page by
-    // page. Then the window is filled here, so that the reader finds it ready; a kernel without
-    // that leaves the reader to fault its pages in, and a page that cannot be read is the bus
-    // error handler's, as before.
+    // Marked as read in order, in huge pages, before it is filled: what the kernel reads from the
+    // disk for it then comes into the page cache in 2 MiB pieces, as read() leaves it, not in the
+    // 4 KiB pages read around each fault, which every later pass would map page by page. Filled
+    // here so that the reader finds it ready (a kernel that cannot leaves the reader to fault
+    // the pages in; a page that cannot be read is the bus-error handler's).
     ::madvise(map, length, MADV_HUGEPAGE);
     ::madvise(map, length, MADV_SEQUENTIAL);
     ::madvise(map, length, MADV_POPULATE_READ);

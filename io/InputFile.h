@@ -37,9 +37,9 @@ public:
     // shoot-down interrupts the process's other threads, and its pages count in the process's
     // resident memory while mapped. A pass that only reads maps 8 MiB windows, one ahead of
     // the one being read: on a file that sits in the page cache as a file read from disk does
-    // (in 2 MiB pieces), it scans a tenth to a quarter faster than with 2 MiB windows. A pass
-    // that lends its blocks keeps windows mapped until their writes are done, so it maps 2 MiB
-    // ones, two ahead: about 8 MiB in its address space.
+    // (in 2 MiB pieces), it scans up to a seventh faster than with 2 MiB windows, for 10 MiB
+    // more of resident memory. A pass that lends its blocks keeps windows mapped until their
+    // writes are done, so it maps 2 MiB ones, two ahead: about 8 MiB in its address space.
     static constexpr std::size_t kWindow = 8 * 1024 * 1024;
     static constexpr std::size_t kLentWindow = 2 * 1024 * 1024;
 

@@ -243,24 +243,23 @@ std::size_t Scanner::skipBulk(std::size_t i, std::size_t n) {
 }
 
 // With no countdown running only a start code can change the state, and a start code needs an
-// 01 byte right in front of its id: go straight to the byte behind the next 01.
+// 01 byte right in front of its id: go straight to the byte behind the next 01. Mostly it is a
+// few bytes on (the next packet's start code behind a pack header), so the 16 bytes from i are
+// looked at before memchr is called.
 std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
+    std::size_t next = n;
+    unsigned near = 0;  // a bit for each 01 among the 16 bytes from i
 #if defined(__SSE2__)
-    // Mostly the 01 is a few bytes on (the next packet's start code behind a pack header).
     if (n - i >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + i));
-        const auto ones =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(1))));
-        if (ones != 0) {
-            const std::size_t next = i + static_cast<std::size_t>(__builtin_ctz(ones)) + 1;
-            shiftIn(i + 1, next);
-            return next;
-        }
+        near = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(1))));
     }
 #endif
-    const void* one = std::memchr(buf_ + i, 0x01, n - i);
-    const std::size_t next =
-        one ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1 : n;
+    if (near != 0) {
+        next = i + static_cast<std::size_t>(__builtin_ctz(near)) + 1;
+    } else if (const void* one = std::memchr(buf_ + i, 0x01, n - i)) {
+        next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1;
+    }
     shiftIn(i + 1, next);
     return next;
 }
