@@ -99,27 +99,44 @@ struct Window {
     int slot = -1;
 };
 
-Window MapWindow(int fd, std::int64_t size, std::size_t bytes, std::int64_t index) {
+// How a file's windows are mapped: their size, how many are mapped ahead of the one being
+// read, and whether the kernel is asked to read what is missing in order and in huge pages.
+struct WindowPlan {
+    std::size_t bytes;
+    std::size_t ahead;
+    bool hinted;
+};
+// A pass that only reads (see InputFile::kWindow). What the kernel reads from the disk for a
+// hinted window comes into the page cache in 2 MiB pieces, as read() leaves it, not in the
+// 4 KiB pages read around each fault, which every later pass over the file would map page by
+// page: a demux after a scan of a file read from disk maps the scanned part in large pieces.
+constexpr WindowPlan kReading{InputFile::kWindow, 1, true};
+// A pass that lends its blocks to a writing thread. Its windows are not hinted: while its
+// outputs take new pages, a source read in huge pages was as often slower as faster cold.
+constexpr WindowPlan kLending{InputFile::kLentWindow, 2, false};
+
+Window MapWindow(int fd, std::int64_t size, const WindowPlan& plan, std::int64_t index) {
     Window window;
     window.index = index;
     const int slot = TakeWindowSlot();
     if (slot < 0) return window;
-    const std::int64_t start = index * static_cast<std::int64_t>(bytes);
+    const std::int64_t start = index * static_cast<std::int64_t>(plan.bytes);
     const auto length = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(bytes), size - start));
-    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, start);
+        std::min<std::int64_t>(static_cast<std::int64_t>(plan.bytes), size - start));
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | (plan.hinted ? 0 : MAP_POPULATE),
+                       fd, start);
     if (map == MAP_FAILED) {
         gWindows[slot].used.store(false);
         return window;
     }
-    // Marked as read in order, in huge pages, before it is filled: what the kernel reads from the
-    // disk for it then comes into the page cache in 2 MiB pieces, as read() leaves it, not in the
-    // 4 KiB pages read around each fault, which every later pass would map page by page. Filled
-    // here so that the reader finds it ready (a kernel that cannot leaves the reader to fault
-    // the pages in; a page that cannot be read is the bus-error handler's).
-    ::madvise(map, length, MADV_HUGEPAGE);
-    ::madvise(map, length, MADV_SEQUENTIAL);
-    ::madvise(map, length, MADV_POPULATE_READ);
+    if (plan.hinted) {
+        // Marked before it is filled, then filled here so that the reader finds it ready (a
+        // kernel that cannot leaves the reader to fault the pages in; a page that cannot be read
+        // is the bus-error handler's).
+        ::madvise(map, length, MADV_HUGEPAGE);
+        ::madvise(map, length, MADV_SEQUENTIAL);
+        ::madvise(map, length, MADV_POPULATE_READ);
+    }
     window.data = static_cast<const std::uint8_t*>(map);
     window.length = length;
     window.slot = slot;
@@ -142,19 +159,19 @@ bool UnmapWindow(const Window& window) noexcept {
 
 }  // namespace
 
-// Maps the windows of a file, of `bytes` each, in order on a thread of its own, `ahead` in front
-// of the reader, and unmaps those the reader is done with.
+// Maps the windows of a file as `plan` says, in order, on a thread of its own, and unmaps those
+// the reader is done with.
 class InputFile::Mapper {
 public:
-    Mapper(int fd, std::int64_t size, std::size_t bytes, std::size_t ahead)
+    Mapper(int fd, std::int64_t size, const WindowPlan& plan)
         : fd_(fd),
           size_(size),
-          bytes_(bytes),
-          ahead_(ahead),
-          count_((size + static_cast<std::int64_t>(bytes) - 1) / static_cast<std::int64_t>(bytes)),
+          plan_(plan),
+          count_((size + static_cast<std::int64_t>(plan.bytes) - 1) /
+                 static_cast<std::int64_t>(plan.bytes)),
           thread_([this] { run(); }) {}
 
-    std::int64_t windowBytes() const { return static_cast<std::int64_t>(bytes_); }
+    std::int64_t windowBytes() const { return static_cast<std::int64_t>(plan_.bytes); }
 
     ~Mapper() {
         {
@@ -230,10 +247,10 @@ private:
                 lock.unlock();
                 if (UnmapWindow(window)) lost_.store(true);
                 lock.lock();
-            } else if (!failed_ && ready_.size() < ahead_ && next_ < count_) {
+            } else if (!failed_ && ready_.size() < plan_.ahead && next_ < count_) {
                 const std::int64_t index = next_++;
                 lock.unlock();
-                const Window window = MapWindow(fd_, size_, bytes_, index);
+                const Window window = MapWindow(fd_, size_, plan_, index);
                 lock.lock();
                 if (window.data == nullptr) {
                     failed_ = true;
@@ -249,8 +266,7 @@ private:
 
     const int fd_;
     const std::int64_t size_;
-    const std::size_t bytes_;   // of a window
-    const std::size_t ahead_;   // windows mapped ahead of the one being read
+    const WindowPlan plan_;
     const std::int64_t count_;  // windows in the file
     Window current_;            // the reader's
     std::int64_t received_ = 0;
@@ -402,8 +418,7 @@ void InputFile::open(const std::string& path) {
         // Without a thread for the mapping (a low limit on threads or memory), the file is read
         // on the run's own thread.
         try {
-            mapper_ = loans_ ? std::make_unique<Mapper>(fd_, size_, kLentWindow, 2)
-                             : std::make_unique<Mapper>(fd_, size_, kWindow, 1);
+            mapper_ = std::make_unique<Mapper>(fd_, size_, loans_ ? kLending : kReading);
         } catch (const std::system_error&) {
             mapper_.reset();
         }
