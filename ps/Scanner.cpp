@@ -248,16 +248,18 @@ std::size_t Scanner::skipBulk(std::size_t i, std::size_t n) {
 // looked at before memchr is called.
 std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
     std::size_t next = n;
-    unsigned near = 0;  // a bit for each 01 among the 16 bytes from i
+    std::size_t from = i;  // where memchr looks from: past the bytes already looked at
+    unsigned near = 0;     // a bit for each 01 among the 16 bytes from i
 #if defined(__SSE2__)
     if (n - i >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + i));
         near = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(1))));
+        from = i + 16;
     }
 #endif
     if (near != 0) {
         next = i + static_cast<std::size_t>(__builtin_ctz(near)) + 1;
-    } else if (const void* one = std::memchr(buf_ + i, 0x01, n - i)) {
+    } else if (const void* one = std::memchr(buf_ + from, 0x01, n - from)) {
         next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1;
     }
     shiftIn(i + 1, next);
