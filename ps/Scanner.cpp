@@ -96,6 +96,15 @@ std::uint8_t AudioTypeOf(Codec codec) {
     }
 }
 
+// The stream ids at which startCode takes a packet in: the ones it names and those of the table.
+constexpr std::array<bool, 256> kOpensPacket = [] {
+    std::array<bool, 256> opens{};
+    for (std::uint32_t id = 0; id < 256; ++id)
+        opens[id] = id == 0xFD || id == 0xBC || id == 0xBE || id == 0xBF || id == 0xBD ||
+                    kIdRangeIndex[static_cast<std::size_t>(IdSpace::StreamId)][id] >= 0;
+    return opens;
+}();
+
 class Scanner {
 public:
     Scanner(const ScanInput& input, FactSink* describer, ChunkSink* writer)
@@ -114,6 +123,7 @@ private:
     void scanBlock(std::size_t n);
     std::size_t payloadChunk(std::size_t i, std::size_t n);
     std::size_t skipBulk(std::size_t i, std::size_t n);
+    std::size_t behindNextOne(std::size_t i, std::size_t n) const;
     std::size_t idleAdvance(std::size_t i, std::size_t n);
     void shiftIn(std::size_t from, std::size_t to);
     void prefetch(std::size_t i) const {
@@ -121,6 +131,8 @@ private:
         __builtin_prefetch(buf_ + i + kPrefetchAhead);
     }
     bool startCode();
+    std::size_t startCodeFree(std::size_t i) const;
+    std::size_t wholeHeader(std::size_t i, std::size_t n);
     bool headerRules(std::uint8_t b, std::size_t i);
     void headerEnd();
     void lengthField();
@@ -214,7 +226,9 @@ void Scanner::scanBlock(std::size_t n) {
         } else if (r_.SkipBytes > 0) {
             prefetch(i);
             i += skipBulk(i, n);
-        } else if (startCode() || headerRules(buf_[i], i)) {
+        } else if (startCode()) {
+            i = wholeHeader(i, n);
+        } else if (headerRules(buf_[i], i)) {
             ++i;
         } else {
             i = idleAdvance(i, n);
@@ -242,28 +256,39 @@ std::size_t Scanner::skipBulk(std::size_t i, std::size_t n) {
     return count;
 }
 
-// With no countdown running only a start code can change the state, and a start code needs an
-// 01 byte right in front of its id: go straight to the byte behind the next 01. Mostly it is a
-// few bytes on (the next packet's start code behind a pack header), so the 16 bytes from i are
-// looked at before memchr is called.
-std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
-    std::size_t next = n;
+// The place behind the first 01 byte from i on (n when there is none). Mostly it is a few bytes
+// on (the next packet's start code behind a pack header), so the 16 bytes from i are looked at
+// before memchr is called.
+std::size_t Scanner::behindNextOne(std::size_t i, std::size_t n) const {
     std::size_t from = i;  // where memchr looks from: past the bytes already looked at
-    unsigned near = 0;     // a bit for each 01 among the 16 bytes from i
 #if defined(__SSE2__)
     if (n - i >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + i));
-        near = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(1))));
+        const auto near =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(1))));
+        if (near != 0) return i + static_cast<std::size_t>(__builtin_ctz(near)) + 1;
         from = i + 16;
     }
 #endif
-    if (near != 0) {
-        next = i + static_cast<std::size_t>(__builtin_ctz(near)) + 1;
-    } else if (const void* one = std::memchr(buf_ + from, 0x01, n - from)) {
-        next = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1;
+    const void* one = std::memchr(buf_ + from, 0x01, n - from);
+    return one == nullptr
+               ? n
+               : static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - buf_) + 1;
+}
+
+// With no countdown running only a start code can change the state, and a start code needs an
+// 01 byte right in front of its id: go from byte i (in ShiftReg) straight to the next byte that
+// opens a packet, passing over the 01 bytes behind which none stands (a pack header's own code,
+// or an 01 among its clock bytes).
+std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
+    for (;;) {
+        const std::size_t next = behindNextOne(i, n);
+        shiftIn(i + 1, next);
+        if (next == n || (kOpensPacket[buf_[next]] && (r_.ShiftReg & 0xFFFFFF) == 0x000001))
+            return next;
+        i = next;  // an idle byte too
+        r_.ShiftReg = (r_.ShiftReg << 8) | buf_[i];
     }
-    shiftIn(i + 1, next);
-    return next;
 }
 
 // The slot of stream `id` of `range` in this pass: its own (`natural`) while that is free or
@@ -367,6 +392,91 @@ bool Scanner::startCode() {
     r_.OwnPts = false;
     r_.PacketStart = true;
     return true;
+}
+
+// The first place from byte i + 1 on that a start code could open a packet at, as far as the
+// 32 bytes from i + 3 tell: the byte behind the first 00 00 01 among them, or i + 35. The bytes
+// i + 1 and i + 2 cannot end a start code, since byte i (a stream id) is not 00. Needs the 35
+// bytes from i in the block.
+std::size_t Scanner::startCodeFree(std::size_t i) const {
+#if defined(__SSE2__)
+    const auto mask = [this](std::size_t at, std::uint8_t value) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + at));
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(value)))));
+    };
+    // Bit j: byte i + 1 + j is 00; byte i + 3 + j is 01.
+    const std::uint32_t zeros = mask(i + 1, 0) | mask(i + 17, 0) << 16;
+    const std::uint32_t ones = (mask(i + 3, 1) | mask(i + 19, 1) << 16) & 0x7FFFFFFFu;
+    const std::uint32_t codes = ones & zeros & (zeros >> 1);
+    return codes == 0 ? i + 35 : i + 4 + static_cast<std::size_t>(__builtin_ctz(codes));
+#else
+    for (std::size_t at = i + 3; at < i + 34; ++at) {
+        if (buf_[at] == 0x01 && buf_[at - 1] == 0 && buf_[at - 2] == 0) return at + 1;
+    }
+    return i + 35;
+#endif
+}
+
+// The header of the packet whose stream id is byte i, taken in one step when it is of the
+// common kind and no start code stands among its bytes: the registers come out as the byte
+// machine leaves them, byte for byte. A private-stream-1 packet's sub-stream and codec header
+// bytes follow through the machine's own steps, as far as they are free of start codes too.
+// Returns the place of the next byte to scan: i + 1 when the header is left to the byte machine.
+std::size_t Scanner::wholeHeader(std::size_t i, std::size_t n) {
+    Registers& r = r_;
+    if (i + 35 > n) return i + 1;
+    if (r.FixedHeaderLeft != 0 || r.PtsBytes != 0 || r.PtsDtsBytes != 0 || r.ExtFlagsBytes != 0 ||
+        r.PstdBytes != 0 || r.Ext2Bytes != 0 || r.HeaderLeft != 0 || r.SubHeaderBytes != 0 ||
+        r.LpcmHeaderBytes != 0 || r.TrueHdHeaderBytes != 0)
+        return i + 1;  // a start code inside another header: its countdowns go on
+    const std::uint8_t* p = buf_ + i;
+    const auto length = static_cast<std::int32_t>(Be16(p + 1));
+    if (r.PacketKind == PacketKind::SkipPacket) {  // its length, then a countdown of the rest
+        r.LengthBytes = 0;
+        r.LengthLeft = length;
+        r.SkipBytes = static_cast<std::uint32_t>(length);
+        shiftIn(i + 1, i + 3);
+        return i + 3;
+    }
+    const std::uint8_t marker = p[3], flags = p[4], headerLength = p[5];
+    if ((marker & 0xC0) == 0x80 && (marker & 0x30) != 0) return i + 1;  // scrambled
+    if ((flags & 0x01) != 0) return i + 1;                              // a PES extension
+    const std::uint32_t stamps = (flags & 0xC0) == 0x80 ? 5 : (flags & 0xC0) == 0xC0 ? 10 : 0;
+    const std::size_t end = i + 6 + headerLength;  // the first byte past the PES header
+    const std::size_t free = startCodeFree(i);
+    if (headerLength < stamps || end > free) return i + 1;
+    r.LengthBytes = 0;
+    r.HeaderFlags = flags;
+    r.LengthLeft = length - 3 - headerLength;
+    if (stamps != 0) {
+        for (std::uint32_t step = 0; step < 5; ++step)
+            timeStampStep(4 - step, p[6 + step]);
+        r.PtsReg = r.TimeAcc;
+        r.OwnPts = true;
+        r.PacketPts = r.TimeAcc;
+        r.PacketPtsHigh = r.TimeHigh;
+        if (stamps == 10) {
+            r.VideoPts = r.TimeAcc;
+            for (std::uint32_t step = 0; step < 5; ++step)
+                timeStampStep(4 - step, p[11 + step]);
+            r.DtsReg = r.TimeAcc;
+        }
+    }
+    shiftIn(i + 1, end);
+    headerEnd();
+    std::size_t k = end;
+    while (r.InPayload == 0 && k < free &&
+           (r.SubHeaderBytes > 0 || r.LpcmHeaderBytes > 0 || r.TrueHdHeaderBytes > 0)) {
+        r.ShiftReg = (r.ShiftReg << 8) | buf_[k];
+        if (r.SubHeaderBytes > 0) {
+            subStreamHeaderByte(buf_[k], k);
+        } else {
+            codecHeaderByte(buf_[k]);
+        }
+        ++k;
+    }
+    return k;
 }
 
 void Scanner::headerEnd() {

@@ -52,7 +52,7 @@ private:
         static constexpr std::uint8_t kAudioIds[] = {0x80, 0x81, 0x87, 0x88, 0x8A, 0xA0,
                                                      0xA1, 0xA7, 0xA8, 0xB0, 0xB3, 0xB8,
                                                      0xC0, 0xC5, 0xCF, 0x90, 0x05, 0xFF};
-        switch (below(15)) {
+        switch (below(16)) {
             case 0:
                 ps.pack(rng_());
                 break;
@@ -119,10 +119,44 @@ private:
                         .stuffing = static_cast<int>(below(20))},
                        payload(800));
                 break;
+            case 14:
+                ps.raw(oddHeader());
+                break;
             default:
                 ps.padTo();
                 break;
         }
+    }
+
+    // A PES packet whose header the byte machine must be left to walk: a start code among its
+    // bytes or its sub-stream header's, time stamps its header length has no room for, a PES
+    // extension, or scrambling.
+    Bytes oddHeader() {
+        static constexpr std::uint8_t kIds[] = {0xE0, 0xBD, 0xC0, 0xFD, 0xBE};
+        static constexpr std::uint8_t kSubIds[] = {0x20, 0x80, 0x88, 0xA0, 0xA1, 0xB0, 0xFF};
+        const std::uint8_t headerLength = static_cast<std::uint8_t>(below(20));
+        Bytes packet{0x00,
+                     0x00,
+                     0x01,
+                     kIds[below(std::size(kIds))],
+                     0,
+                     0,
+                     static_cast<std::uint8_t>(chance(10) ? 0x90 : 0x80),
+                     static_cast<std::uint8_t>(below(4) << 6 | (chance(10) ? 1 : 0)),
+                     headerLength};
+        Bytes rest = payload(600);
+        rest.resize(std::max<std::size_t>(rest.size(), headerLength + 8u), 0x22);
+        if (chance(60)) rest[headerLength] = kSubIds[below(std::size(kSubIds))];
+        if (chance(70)) {
+            const std::size_t at = below(headerLength + 5u);
+            rest[at] = 0, rest[at + 1] = 0, rest[at + 2] = 1;
+            rest[at + 3] = kIds[below(std::size(kIds))];
+        }
+        const std::size_t length = 3 + rest.size();
+        packet[4] = static_cast<std::uint8_t>(length >> 8);
+        packet[5] = static_cast<std::uint8_t>(length);
+        packet.insert(packet.end(), rest.begin(), rest.end());
+        return packet;
     }
 
     void mutate(Bytes& data) {
