@@ -151,6 +151,12 @@ private:
         if (r_.SubHeaderLength < r_.SubHeader.size()) r_.SubHeader[r_.SubHeaderLength++] = b;
     }
     int place(const IdRange& range, std::int32_t id, int natural, bool& registered);
+    int placeNew(const IdRange& range, std::int32_t id, int natural, bool& registered);
+    std::int32_t& slotEntry(const IdRange& range, int slot) {
+        return range.kind == StreamKind::Video   ? ids_.video(slot)
+               : range.kind == StreamKind::Audio ? ids_.audio(slot)
+                                                 : ids_.sub(slot);
+    }
     // A stream's name as the log gives it: LPCM's 0xA1 of a DVD-Audio object is MLP.
     std::string_view nameOf(const IdRange& range, std::int32_t id) const {
         return id == 0xA1 && aob_ && range.codec == Codec::Lpcm ? "[b]MLP[/b] audio stream "
@@ -297,17 +303,19 @@ std::size_t Scanner::idleAdvance(std::size_t i, std::size_t n) {
 // theirs), and the log says so; when every such slot is taken it keeps
 // its own without being registered (its chunks are then no box's), and the log says that once.
 // `registered` tells a stream registered just now.
-int Scanner::place(const IdRange& range, std::int32_t id, int natural, bool& registered) {
+inline int Scanner::place(const IdRange& range, std::int32_t id, int natural, bool& registered) {
     registered = false;
-    const auto entry = [this, &range](int slot) -> std::int32_t& {
-        return range.kind == StreamKind::Video   ? ids_.video(slot)
-               : range.kind == StreamKind::Audio ? ids_.audio(slot)
-                                                 : ids_.sub(slot);
-    };
-    std::int8_t& moved = moved_[static_cast<std::size_t>(range.space)][PacketId(id)];
+    const std::int8_t moved = moved_[static_cast<std::size_t>(range.space)][PacketId(id)];
     if (moved >= 0) return moved;
+    if (slotEntry(range, natural) == id) return natural;
+    return placeNew(range, id, natural, registered);
+}
+
+// The slot of a stream not yet in its own (see place).
+int Scanner::placeNew(const IdRange& range, std::int32_t id, int natural, bool& registered) {
+    const auto entry = [this, &range](int slot) -> std::int32_t& { return slotEntry(range, slot); };
+    std::int8_t& moved = moved_[static_cast<std::size_t>(range.space)][PacketId(id)];
     const std::int32_t holder = entry(natural);
-    if (holder == id) return natural;
     if (holder == -1) {
         entry(natural) = id;
         registered = true;
@@ -753,7 +761,7 @@ void Scanner::extensionByte(std::uint8_t b) {
 // id), audio by the fourth. AudioType and AudioSubId keep the last recognised audio sub-stream
 // across packets, so a packet of an id of no range is judged by that one (the rules after the
 // classification).
-void Scanner::subStreamHeaderByte(std::uint8_t b, std::size_t i) {
+inline void Scanner::subStreamHeaderByte(std::uint8_t b, std::size_t i) {
     Registers& r = r_;
     --r.SubHeaderBytes;
     --r.LengthLeft;
