@@ -229,6 +229,12 @@ public:
                                                                                : -1;
     }
 
+    // Whether `data` lies in the window being read, and so do the `count` bytes at `position`.
+    bool keeps(const std::uint8_t* data, std::int64_t position, std::size_t count) const {
+        return holding(data) >= 0 && position / windowBytes() == current_.index &&
+               static_cast<std::size_t>(position % windowBytes()) + count <= current_.length;
+    }
+
     // Whether a page vanished under any window read so far.
     bool lost() const {
         return lost_.load() || (current_.slot >= 0 && gWindows[current_.slot].lost.load());
@@ -547,8 +553,20 @@ void InputFile::checkIntact() {
     ended(std::min({now, size_, position_}));
 }
 
+bool InputFile::keepsLastBlock(std::size_t count) const {
+    if (position_ >= size_) return true;
+    if (!mapper_ || loans_ || !extents_.empty() || units_.guessedAngle() != 0) return false;
+    return mapper_->keeps(last_, position_,
+                          static_cast<std::size_t>(std::min<std::int64_t>(
+                              static_cast<std::int64_t>(count), size_ - position_)));
+}
+
 InputFile::Block InputFile::nextBlock(std::uint8_t* buffer, std::size_t count) {
-    if (!loans_) return readNext(buffer, count);
+    if (!loans_) {
+        const Block block = readNext(buffer, count);
+        last_ = block.data;
+        return block;
+    }
     endLoan(false);
     Loans& loans = *loans_;
     const int free = loans.freeBuffer();

@@ -67,6 +67,9 @@ public:
     // RunError when the file ends before the size it had when it was opened (it shrank while
     // being read).
     Block nextBlock(std::uint8_t* buffer, std::size_t count);
+    // Whether the next nextBlock(…, count) leaves the bytes of the block handed out last where
+    // they are: a block read in place whose window the next one does not leave.
+    bool keepsLastBlock(std::size_t count) const;
     // Copies the next block of up to `count` bytes into `into`; returns its size. As nextBlock.
     std::size_t readBlock(std::uint8_t* into, std::size_t count);
     // Raises the same RunError when a mapped page vanished while it was read (the file was cut
@@ -115,7 +118,8 @@ private:
     std::int64_t extentStart_ = 0;      // its position in the source
     std::int64_t fileSize_ = 0;         // of the file being read
     UnitChooser units_;
-    std::unique_ptr<Loans> loans_;  // while lending
+    std::unique_ptr<Loans> loans_;        // while lending
+    const std::uint8_t* last_ = nullptr;  // the bytes of the block handed out last
     // A block of a lone VOB read for one angle whose kept runs are being handed out.
     struct Pending {
         const std::uint8_t* data = nullptr;

@@ -1,6 +1,10 @@
 #include "ps/CountPictures.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -85,6 +89,113 @@ std::int32_t CountPictures(const std::uint8_t* data, std::size_t length, std::ui
     }
 #endif
     return CountPicturesPlain(data, length, videoType);
+}
+
+namespace {
+
+void Relax() {
+#if defined(STRANDIS_X86)
+    _mm_pause();
+#endif
+}
+
+// Pauses the caller waits for the chunks the thread is counting before it gives up its
+// processor: some tens of microseconds, a few times what the thread needs for them.
+constexpr int kSpins = 2000;
+
+// The processors this process may run on.
+int Processors() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return CPU_COUNT(&set);
+}
+
+}  // namespace
+
+PictureCounter::PictureCounter() {
+    if (Processors() < 2) return;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+    }
+}
+
+PictureCounter::~PictureCounter() {
+    if (!thread_.joinable()) return;
+    published_.fetch_or(kStop);
+    published_.notify_one();
+    thread_.join();
+}
+
+void PictureCounter::add(const std::uint8_t* data, std::size_t length, std::uint8_t videoType,
+                         int slot) {
+    if (!thread_.joinable()) {
+        here_[static_cast<std::size_t>(slot)] += CountPictures(data, length, videoType);
+        return;
+    }
+    if (posted_ - settledAt_ == kJobs) settle();  // the ring is full
+    jobs_[posted_ % kJobs] = {data, static_cast<std::uint32_t>(length), videoType,
+                              static_cast<std::uint8_t>(slot)};
+    if (++posted_ - publishedHere_ >= kHandOver) publish();
+}
+
+void PictureCounter::publish() {
+    publishedHere_ = posted_;
+    published_.store(publishedHere_);
+    if (sleeping_.load()) published_.notify_one();
+}
+
+std::uint64_t PictureCounter::takeAndCount(std::array<std::int64_t, 2>& into) {
+    std::uint64_t from = taken_.load(std::memory_order_relaxed);
+    std::uint64_t to = 0;
+    do {
+        const std::uint64_t handed = published_.load(std::memory_order_acquire) & ~kStop;
+        if (from >= handed) return 0;
+        to = std::min(from + kTake, handed);
+    } while (!taken_.compare_exchange_weak(from, to, std::memory_order_acq_rel,
+                                           std::memory_order_relaxed));
+    for (std::uint64_t k = from; k != to; ++k) {
+        const Job& job = jobs_[k % kJobs];
+        into[job.slot] += CountPictures(job.data, job.length, job.videoType);
+    }
+    return to - from;
+}
+
+void PictureCounter::settle() {
+    if (!thread_.joinable()) return;
+    publish();
+    while (const std::uint64_t taken = takeAndCount(here_))
+        countedHere_ += taken;
+    // Every chunk is taken: wait for the few the thread is counting.
+    for (int spin = 0; countedHere_ + countedThere_.load(std::memory_order_acquire) != posted_;
+         ++spin) {
+        if (spin < kSpins) {
+            Relax();
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    settledAt_ = posted_;
+}
+
+std::array<std::int64_t, 2> PictureCounter::counts() const {
+    return {here_[0] + there_[0], here_[1] + there_[1]};
+}
+
+void PictureCounter::run() {
+    for (;;) {
+        const std::uint64_t handed = published_.load();
+        if ((handed & kStop) != 0) return;
+        if (const std::uint64_t taken = takeAndCount(there_)) {
+            countedThere_.fetch_add(taken, std::memory_order_release);
+            continue;
+        }
+        // Asleep until more is handed over: the caller wakes the thread once it sees the flag,
+        // or the wait sees the chunks handed over in between.
+        sleeping_.store(true);
+        if (taken_.load() >= published_.load()) published_.wait(handed);
+        sleeping_.store(false);
+    }
 }
 
 }  // namespace strandis

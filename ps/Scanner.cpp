@@ -5,6 +5,7 @@
 #include <bitset>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #if defined(__SSE2__)
@@ -185,6 +186,7 @@ private:
     }();
     const bool aob_;
     const bool mpegAudio_;
+    std::optional<PictureCounter> counter_;  // a pass that writes nothing counts on a thread
 };
 
 ScanPass Scanner::run() {
@@ -195,7 +197,14 @@ ScanPass Scanner::run() {
     const std::int64_t size = source.size();
     Progress progress(host_);
     while (source.position() < size && in_.stopFlag == 0) {
+        // The chunks being counted must stay where they are.
+        if (counter_ && !source.keepsLastBlock(kBlockSize)) counter_->settle();
         const InputFile::Block block = source.nextBlock(buffer_, kBlockSize);
+        // A pass that writes nothing counts its pictures beside the scan, once it is seen that
+        // the file's blocks stay where they are from one to the next (a mapped file).
+        if (!counter_ && writer_ == nullptr && source.position() < size &&
+            source.keepsLastBlock(kBlockSize))
+            counter_.emplace();
         const std::size_t n = block.size;
         buf_ = block.data;
         valid_ = n;
@@ -216,6 +225,12 @@ ScanPass Scanner::run() {
                       (audio > 1 ? "s." : "."));
         }
         scanBlock(n);
+    }
+    if (counter_) {
+        counter_->settle();
+        const auto counted = counter_->counts();
+        pass_.frames[0] += counted[0];
+        pass_.frames[1] += counted[1];
     }
     source.checkIntact();
     if (in_.stopFlag != 0) pass_.frames = {0, 0};
@@ -819,8 +834,12 @@ void Scanner::consume(std::size_t i, std::uint32_t len) {
     // "Count frames" and the video boxes may change while a scan goes on: read at every chunk.
     if (r_.PacketKind == PacketKind::Video && host_.option(Option::CountFrames) &&
         (check_ || host_.ticked(BoxKind::Video, r_.VideoSlot))) {
-        pass_.frames[static_cast<std::size_t>(r_.VideoSlot)] +=
-            CountPictures(buf_ + i, len, r_.VideoType);
+        if (counter_) {
+            counter_->add(buf_ + i, len, r_.VideoType, r_.VideoSlot);
+        } else {
+            pass_.frames[static_cast<std::size_t>(r_.VideoSlot)] +=
+                CountPictures(buf_ + i, len, r_.VideoType);
+        }
     }
     if (!check_ && writer_ == nullptr) return;
     std::int32_t slot = r_.AudioSlot, id = r_.PacketSubId;

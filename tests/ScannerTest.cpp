@@ -216,6 +216,33 @@ TEST_F(ScannerTest, Vc1IsRecognisedByItsStreamIdExtension) {
     EXPECT_EQ(demuxed.chunks[1].slot, 1);
 }
 
+TEST(PictureCounterTest, CountsEveryChunkOnceWhoeverTakesIt) {
+    // More chunks than its ring holds between two settles, of every type and both slots, some
+    // settled midway: the sums are those of counting each chunk in place.
+    Bytes memory(4096);
+    std::mt19937 random(11);
+    for (auto& byte : memory)
+        byte = static_cast<std::uint8_t>(random() % 4 == 0   ? 0x00
+                                         : random() % 3 == 0 ? 0x01
+                                                             : 0x09);
+    for (int settleEvery : {0, 1000}) {
+        PictureCounter counter;
+        FrameCounts expected{};
+        for (int k = 0; k < 30000; ++k) {
+            const std::size_t at = random() % 3000, length = random() % 1000;
+            const auto type = static_cast<std::uint8_t>(k % 3);
+            const int slot = k % 2;
+            expected[static_cast<std::size_t>(slot)] += CountPictures(&memory[at], length, type);
+            counter.add(&memory[at], length, type, slot);
+            if (settleEvery != 0 && k % settleEvery == 0) counter.settle();
+        }
+        counter.settle();
+        const auto counted = counter.counts();
+        EXPECT_EQ(counted[0], expected[0]) << settleEvery;
+        EXPECT_EQ(counted[1], expected[1]) << settleEvery;
+    }
+}
+
 TEST_F(ScannerTest, PictureCountsFollowTheVideoTypeAndTheChunkStartRule) {
     const Bytes two{0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00};
     EXPECT_EQ(CountPictures(two.data(), two.size(), VideoType::Mpeg2), 2);
