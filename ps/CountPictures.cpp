@@ -139,10 +139,10 @@ void PictureCounter::add(const std::uint8_t* data, std::size_t length, std::uint
     if (++posted_ - publishedHere_ >= kHandOver) publish();
 }
 
-void PictureCounter::publish() {
+void PictureCounter::publish(bool wake) {
     publishedHere_ = posted_;
     published_.store(publishedHere_);
-    if (sleeping_.load()) published_.notify_one();
+    if (wake && sleeping_.load()) published_.notify_one();
 }
 
 std::uint64_t PictureCounter::takeAndCount(std::array<std::int64_t, 2>& into) {
@@ -163,7 +163,7 @@ std::uint64_t PictureCounter::takeAndCount(std::array<std::int64_t, 2>& into) {
 
 void PictureCounter::settle() {
     if (!thread_.joinable()) return;
-    publish();
+    publish(false);  // the caller takes what is left: a sleeping thread would find nothing
     while (const std::uint64_t taken = takeAndCount(here_))
         countedHere_ += taken;
     // Every chunk is taken: wait for the few the thread is counting.

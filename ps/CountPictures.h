@@ -55,7 +55,8 @@ private:
     static constexpr std::uint64_t kTake = 16;       // chunks taken at a time
     static constexpr std::uint64_t kStop = std::uint64_t{1} << 63;
 
-    void publish();
+    // Hands the chunks added over; with `wake`, wakes the thread if it sleeps.
+    void publish(bool wake = true);
     // Takes up to kTake of the chunks handed over and counts them into `into`; returns how
     // many it took (0: none is left).
     std::uint64_t takeAndCount(std::array<std::int64_t, 2>& into);

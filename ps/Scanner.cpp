@@ -417,10 +417,14 @@ bool Scanner::startCode() {
     return true;
 }
 
+// The bytes from a packet's stream id that startCodeFree looks at, and so the most a header
+// taken in one step may span.
+constexpr std::size_t kHeaderReach = 35;
+
 // The first place from byte i + 1 on that a start code could open a packet at, as far as the
-// 32 bytes from i + 3 tell: the byte behind the first 00 00 01 among them, or i + 35. The bytes
-// i + 1 and i + 2 cannot end a start code, since byte i (a stream id) is not 00. Needs the 35
-// bytes from i in the block.
+// 32 bytes from i + 3 tell: the byte behind the first 00 00 01 among them, or i + kHeaderReach.
+// The bytes i + 1 and i + 2 cannot end a start code, since byte i (a stream id) is not 00.
+// Needs the kHeaderReach bytes from i in the block.
 std::size_t Scanner::startCodeFree(std::size_t i) const {
 #if defined(__SSE2__)
     const auto mask = [this](std::size_t at, std::uint8_t value) {
@@ -432,12 +436,12 @@ std::size_t Scanner::startCodeFree(std::size_t i) const {
     const std::uint32_t zeros = mask(i + 1, 0) | mask(i + 17, 0) << 16;
     const std::uint32_t ones = (mask(i + 3, 1) | mask(i + 19, 1) << 16) & 0x7FFFFFFFu;
     const std::uint32_t codes = ones & zeros & (zeros >> 1);
-    return codes == 0 ? i + 35 : i + 4 + static_cast<std::size_t>(__builtin_ctz(codes));
+    return codes == 0 ? i + kHeaderReach : i + 4 + static_cast<std::size_t>(__builtin_ctz(codes));
 #else
-    for (std::size_t at = i + 3; at < i + 34; ++at) {
+    for (std::size_t at = i + 3; at + 1 < i + kHeaderReach; ++at) {
         if (buf_[at] == 0x01 && buf_[at - 1] == 0 && buf_[at - 2] == 0) return at + 1;
     }
-    return i + 35;
+    return i + kHeaderReach;
 #endif
 }
 
@@ -448,7 +452,7 @@ std::size_t Scanner::startCodeFree(std::size_t i) const {
 // Returns the place of the next byte to scan: i + 1 when the header is left to the byte machine.
 std::size_t Scanner::wholeHeader(std::size_t i, std::size_t n) {
     Registers& r = r_;
-    if (i + 35 > n) return i + 1;
+    if (i + kHeaderReach > n) return i + 1;
     if (r.FixedHeaderLeft != 0 || r.PtsBytes != 0 || r.PtsDtsBytes != 0 || r.ExtFlagsBytes != 0 ||
         r.PstdBytes != 0 || r.Ext2Bytes != 0 || r.HeaderLeft != 0 || r.SubHeaderBytes != 0 ||
         r.LpcmHeaderBytes != 0 || r.TrueHdHeaderBytes != 0)
